@@ -1,0 +1,118 @@
+#include "Recognizer.h"
+
+#include "Debug.h"
+
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+
+namespace gf {
+
+bool TRecognizer::Extract(TMedium& /*Medium*/, TStream& /*Stream*/) {
+  return false;
+}
+
+bool TRecognizer::ReadBytes(TMedium& Medium, uint32_t BaseSector, uint32_t ByteOffset,
+                            uint32_t Count, void* Buffer) {
+  const uint32_t size = Medium.SectorSize();
+  auto* out = static_cast<uint8_t*>(Buffer);
+  uint64_t offset = ByteOffset; // 64 bits: offset + count may pass 4 GiB
+  while (Count > 0) {
+    const uint8_t* data = nullptr;
+    uint32_t within = 0;
+    if (size > 0) {
+      uint64_t sector = uint64_t{BaseSector} + offset / size;
+      within = static_cast<uint32_t>(offset % size);
+      // A sector number past 32 bits lies past the end of any medium.
+      Medium.SetPosition(sector > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sector));
+      data = Medium.GetData();
+    }
+    if (!data) {
+      DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
+               Medium.GetPosition());
+      return false;
+    }
+    uint32_t piece = size - within < Count ? size - within : Count;
+    std::memcpy(out, data + within, piece);
+    out += piece;
+    Count -= piece;
+    offset += piece;
+  }
+  return true;
+}
+
+bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count) const {
+  const uint32_t start = Medium.GetPosition();
+  if (MaxSize < Count)
+    Count = MaxSize;
+  const uint32_t size = Medium.SectorSize();
+  const uint8_t* data = Medium.GetData();
+  if (Count > 0 && !data) {
+    DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
+             Medium.GetPosition());
+    Medium.SetPosition(start);
+    return false;
+  }
+  while (Count > 0) {
+    uint32_t piece = size < Count ? size : Count;
+    Stream.WriteBuffer(data, piece);
+    Count -= piece;
+    Medium.Next();
+    if (Count > 0) {
+      data = Medium.GetData();
+      if (!data) {
+        DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
+                 Medium.GetPosition());
+        Medium.SetPosition(start);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+TRecognizers::~TRecognizers() {
+  while (!FItems.empty())
+    FItems.pop_back(); // last registered is freed first
+}
+
+void TRecognizers::Register(std::unique_ptr<TRecognizer> Recognizer) {
+  if (!Recognizer)
+    throw std::invalid_argument("Register: no recognizer");
+  std::string name = Recognizer->GetName();
+  if (name.empty())
+    throw std::invalid_argument("Register: recognizer without a type key");
+  for (auto& r : FItems)
+    if (r->GetName() == name)
+      throw std::invalid_argument("Register: duplicate type key " + name);
+  FItems.push_back(std::move(Recognizer));
+}
+
+TRecognizer* TRecognizers::FindRecognizer(TMedium& Medium) const {
+  const uint32_t at = Medium.GetPosition();
+  for (auto& r : FItems) {
+    Medium.SetPosition(at);
+    if (r->Check(Medium)) {
+      Medium.SetPosition(at);
+      return r.get();
+    }
+  }
+  Medium.SetPosition(at);
+  return nullptr;
+}
+
+TRecognizers& Recognizers() {
+  static TRecognizers registry; // lives until the process ends
+  return registry;
+}
+
+void RegisterRecognizers() {
+  static std::once_flag once;
+  std::call_once(once, [] { RegisterBuiltinRecognizers(Recognizers()); });
+}
+
+uint32_t SwapBytes32(uint32_t V) {
+  return (V >> 24) | ((V >> 8) & 0x0000FF00u) | ((V << 8) & 0x00FF0000u) | (V << 24);
+}
+
+} // namespace gf

@@ -1,0 +1,78 @@
+// The recognizer interface and the ordered registry of recognizers.
+//
+// Contract of a recognizer, as the scanner uses it (worker thread only):
+//   GetName  the type key: the upper-case extension files of this format get.
+//   Check    does a file of this format start at the medium's current sector? May
+//            read anywhere and move the position; FindRecognizer puts it back. May
+//            keep what it found for the Extract that follows.
+//   Extract  called right after a successful Check, medium at the header sector and
+//            a fresh stream at position 0. True: the whole file is in the stream
+//            and the stream's position is its length. False: the end is unknown and
+//            the scanner carves.
+#pragma once
+
+#include "Drives.h"
+#include "Streams.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace gf {
+
+class TRecognizer {
+public:
+  TRecognizer() = default;
+  virtual ~TRecognizer() = default;
+  TRecognizer(const TRecognizer&) = delete;
+  TRecognizer& operator=(const TRecognizer&) = delete;
+
+  virtual std::string GetName() const = 0;
+  virtual bool Check(TMedium& Medium) = 0;
+  virtual bool Extract(TMedium& Medium, TStream& Stream);
+
+  // The size limit of this recognizer's files, in bytes.
+  uint32_t MaxSize = 102400;
+
+  // Copies Count bytes starting ByteOffset bytes after the start of BaseSector
+  // (the offset may exceed a sector) into Buffer. False, with a log line, when a
+  // sector on the way has no data; what was copied before stays in Buffer.
+  static bool ReadBytes(TMedium& Medium, uint32_t BaseSector, uint32_t ByteOffset, uint32_t Count,
+                        void* Buffer);
+  // Writes Count bytes, at most MaxSize, from the start of the current sector on.
+  // True with the medium one sector past the last one copied; False, with a log
+  // line and the medium back at its start sector, when a sector has no data.
+  bool CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count) const;
+};
+
+class TRecognizers {
+public:
+  TRecognizers() = default;
+  ~TRecognizers();
+  TRecognizers(const TRecognizers&) = delete;
+  TRecognizers& operator=(const TRecognizers&) = delete;
+
+  // Appends a recognizer; the registry owns it. Refuses (throws) an empty or a duplicate type key.
+  void Register(std::unique_ptr<TRecognizer> Recognizer);
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TRecognizer* GetItem(int Index) const { return FItems.at(static_cast<std::size_t>(Index)).get(); }
+  // The first recognizer in registration order whose Check succeeds at the current
+  // sector, or null. The medium stands at the same sector before every Check and after.
+  TRecognizer* FindRecognizer(TMedium& Medium) const;
+
+private:
+  std::vector<std::unique_ptr<TRecognizer>> FItems;
+};
+
+// The process-wide registry, filled in trial order by RegisterRecognizers.
+TRecognizers& Recognizers();
+
+// Registers every built-in recognizer in trial order, once; later calls do nothing.
+void RegisterRecognizers();
+// Fills Registry with fresh instances of every built-in recognizer in trial order.
+void RegisterBuiltinRecognizers(TRecognizers& Registry);
+
+uint32_t SwapBytes32(uint32_t V);
+
+} // namespace gf

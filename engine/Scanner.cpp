@@ -1,0 +1,201 @@
+#include "Scanner.h"
+
+#include "Debug.h"
+#include "System.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace gf {
+
+namespace {
+constexpr int64_t FirstCapacity = 2097152;
+}
+
+TScanner::TScanner(const TRecognizers* Registry)
+    : FRegistry(Registry ? *Registry : Recognizers()),
+      FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {}
+
+TScanner::~TScanner() {
+  if (IsRunning()) {
+    FCancel = true;
+    while (IsRunning())
+      FWindow->WaitOne();
+  }
+}
+
+int TScanner::TypeCount(const std::string& Key) const {
+  for (auto& [k, n] : FTypeCounts)
+    if (k == Key)
+      return n;
+  return 0;
+}
+
+void TScanner::Start(TMedium* Medium) {
+  if (IsRunning() || !Medium)
+    return;
+  FFoundCount = 0;
+  FTypeCounts.clear();
+  FCancel = false;
+  Paused = false;
+  FMedium = Medium;
+  FThread = std::thread([this] { Execute(); });
+}
+
+void TScanner::Stop() {
+  if (!IsRunning())
+    return;
+  FCancel = true;
+  if (FInFileFound || FInDone)
+    return; // the done message follows through the ordinary message loop
+  while (IsRunning())
+    FWindow->WaitOne();
+}
+
+void TScanner::Execute() {
+  try {
+    ExecuteLoop();
+    return;
+  } catch (const std::exception& e) {
+    try {
+      DebugLog("SCANNER: Scan ended by an error: %s", e.what());
+    } catch (...) {
+    }
+  } catch (...) {
+    try {
+      DebugLog("SCANNER: Scan ended by an unknown error");
+    } catch (...) {
+    }
+  }
+  FWindow->Post(WM_SCANDONE, 0, 0);
+}
+
+void TScanner::ExecuteLoop() {
+  TMedium& m = *FMedium;
+  uint32_t lastReported = 0;
+  TRecognizer* pendingRec = nullptr;
+  std::unique_ptr<TMemoryStream> pending;
+
+  auto endCarve = [&] {
+    pending->SetSize(pending->GetPosition());
+    Announce(*pendingRec, std::move(pending));
+    pendingRec = nullptr;
+  };
+
+  m.SetPosition(0);
+  const uint32_t size = m.SectorSize();
+  const uint8_t* data = nullptr;
+  while (!FCancel && (data = m.GetData()) != nullptr) {
+    while (Paused && !FCancel)
+      Sleep(0);
+
+    uint32_t pos = m.GetPosition();
+    if (pos - lastReported > 10) {
+      FWindow->Post(WM_SCANPROGRESS, pos, static_cast<intptr_t>(m.SectorCount()));
+      lastReported = pos;
+    }
+
+    TRecognizer* rec = FRegistry.FindRecognizer(m);
+
+    if (pending && (rec || static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize))
+      endCarve();
+
+    if (rec) {
+      auto stream = std::make_unique<TMemoryStream>();
+      stream->SetSize(std::min<int64_t>(rec->MaxSize, FirstCapacity));
+      const uint32_t start = pos;
+      if (rec->Extract(m, *stream)) {
+        uint64_t length = static_cast<uint64_t>(stream->GetPosition());
+        uint64_t sectors = (length + size - 1) / size;
+        if (sectors == 0)
+          sectors = 1; // an empty file must not hold the scan at its header
+        uint64_t next = uint64_t{start} + sectors;
+        m.SetPosition(next > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(next));
+        stream->SetSize(static_cast<int64_t>(length));
+        if (length > 0)
+          Announce(*rec, std::move(stream));
+        continue;
+      }
+      m.SetPosition(start);
+      stream->SetPosition(0); // every carve starts at byte 0
+      pendingRec = rec;
+      pending = std::move(stream);
+      data = m.GetData();
+    }
+
+    if (pending && data)
+      pending->WriteBuffer(data, size);
+    m.Next();
+  }
+
+  if (!FCancel && pending)
+    endCarve();
+  pending.reset(); // a cancelled carve is dropped unannounced
+
+  bool completed = !FCancel && m.GetPosition() >= m.SectorCount();
+  FWindow->Post(WM_SCANDONE, completed ? 1 : 0, 0);
+}
+
+void TScanner::Announce(TRecognizer& Rec, std::unique_ptr<TMemoryStream> Stream) {
+  TFoundFile found{Rec.GetName(), std::move(Stream)};
+  FWindow->Send(WM_FILEFOUND, reinterpret_cast<uintptr_t>(&found), 0);
+}
+
+void TScanner::WndProc(TMessage& Message) {
+  switch (Message.Msg) {
+  case WM_SCANDONE:
+    WMScanDone(Message);
+    break;
+  case WM_SCANPROGRESS:
+    WMScanProgress(Message);
+    break;
+  case WM_FILEFOUND:
+    WMFileFound(Message);
+    break;
+  default:
+    break;
+  }
+}
+
+void TScanner::WMFileFound(TMessage& Message) {
+  auto* found = reinterpret_cast<TFoundFile*>(Message.WParam);
+  struct TFlag {
+    bool& F;
+    ~TFlag() { F = false; }
+  } flag{FInFileFound};
+  FInFileFound = true;
+  ++FFoundCount;
+  bool counted = false;
+  for (auto& [k, n] : FTypeCounts)
+    if (k == found->Name) {
+      ++n;
+      counted = true;
+    }
+  if (!counted)
+    FTypeCounts.emplace_back(found->Name, 1);
+  if (OnFileFound)
+    OnFileFound(*this, std::move(found->Stream), found->Name);
+}
+
+void TScanner::WMScanProgress(TMessage& Message) {
+  if (OnProgress)
+    OnProgress(*this, FFoundCount, static_cast<int64_t>(Message.WParam),
+               static_cast<int64_t>(Message.LParam));
+}
+
+void TScanner::WMScanDone(TMessage& Message) {
+  struct TEnd { // the scan counts as ended even when the handler throws
+    TScanner& S;
+    ~TEnd() {
+      if (S.FThread.joinable())
+        S.FThread.join(); // the worker posted this message as its last act
+      S.FMedium = nullptr;
+      S.FInDone = false;
+    }
+  } end{*this};
+  FInDone = true;
+  if (OnDone)
+    OnDone(*this, Message.WParam != 0);
+}
+
+} // namespace gf

@@ -1,0 +1,201 @@
+#include "MessageWindow.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+
+namespace gf {
+
+namespace {
+
+struct TSendState {
+  bool Done = false;
+  intptr_t Result = 0;
+};
+
+struct TEntry {
+  TMessageWindow* Window;
+  TMessage Message;
+  TSendState* Sender; // null for a posted message
+};
+
+} // namespace
+
+// The process-wide queue behind every message window.
+class TMessageQueue {
+public:
+  static TMessageQueue& Instance() {
+    static TMessageQueue q;
+    return q;
+  }
+
+  void Enqueue(TMessageWindow* w, const TMessage& m, TSendState* s) {
+    std::function<void()> wake;
+    {
+      std::lock_guard lock(FMutex);
+      if (!FLive.count(w)) {
+        if (s)
+          s->Done = true;
+        return;
+      }
+      FEntries.push_back({w, m, s});
+      if (!FWakePending.count(w->FOwner)) {
+        FWakePending.insert(w->FOwner);
+        wake = FWakeup;
+      }
+    }
+    FCond.notify_all();
+    if (wake)
+      wake();
+  }
+
+  intptr_t Send(TMessageWindow* w, const TMessage& m) {
+    TSendState state;
+    Enqueue(w, m, &state);
+    std::unique_lock lock(FMutex);
+    FCond.wait(lock, [&] { return state.Done; });
+    return state.Result;
+  }
+
+  // Takes the first pending entry for window w (any window of this thread when w is null).
+  bool Take(TMessageWindow* w, TEntry& out, bool wait) {
+    auto self = std::this_thread::get_id();
+    std::unique_lock lock(FMutex);
+    if (!w)
+      FWakePending.erase(self);
+    for (;;) {
+      for (auto it = FEntries.begin(); it != FEntries.end(); ++it) {
+        if (w ? it->Window == w : it->Window->FOwner == self) {
+          out = *it;
+          FEntries.erase(it);
+          return true;
+        }
+      }
+      if (!wait)
+        return false;
+      FCond.wait(lock);
+    }
+  }
+
+  void Finish(TEntry& e, intptr_t result) {
+    if (!e.Sender)
+      return;
+    {
+      std::lock_guard lock(FMutex);
+      e.Sender->Result = result;
+      e.Sender->Done = true;
+    }
+    FCond.notify_all();
+  }
+
+  bool Pending() {
+    auto self = std::this_thread::get_id();
+    std::lock_guard lock(FMutex);
+    for (auto& e : FEntries)
+      if (e.Window->FOwner == self)
+        return true;
+    return false;
+  }
+
+  void Register(TMessageWindow* w) {
+    std::lock_guard lock(FMutex);
+    FLive.insert(w);
+  }
+
+  void Unregister(TMessageWindow* w) {
+    {
+      std::lock_guard lock(FMutex);
+      FLive.erase(w);
+      for (auto it = FEntries.begin(); it != FEntries.end();) {
+        if (it->Window == w) {
+          if (it->Sender)
+            it->Sender->Done = true;
+          it = FEntries.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    FCond.notify_all();
+  }
+
+  // Handles the next message for w (any window of this thread when w is null).
+  static bool HandleNext(TMessageWindow* w, bool wait) {
+    auto& q = Instance();
+    TEntry e{};
+    if (!q.Take(w, e, wait))
+      return false;
+    struct TRelease { // the sender is released even when the procedure throws
+      TEntry& E;
+      ~TRelease() { Instance().Finish(E, E.Message.Result); }
+    } release{e};
+    e.Window->Dispatch(e.Message);
+    return true;
+  }
+
+  void SetWakeup(std::function<void()> f) {
+    std::lock_guard lock(FMutex);
+    FWakeup = std::move(f);
+    FWakePending.clear();
+  }
+
+private:
+  std::mutex FMutex;
+  std::condition_variable FCond;
+  std::deque<TEntry> FEntries;
+  std::set<TMessageWindow*> FLive;
+  std::set<std::thread::id> FWakePending;
+  std::function<void()> FWakeup;
+};
+
+TMessageWindow::TMessageWindow(TWndProc WndProc)
+    : FWndProc(std::move(WndProc)), FOwner(std::this_thread::get_id()) {
+  TMessageQueue::Instance().Register(this);
+}
+
+TMessageWindow::~TMessageWindow() {
+  TMessageQueue::Instance().Unregister(this);
+}
+
+void TMessageWindow::Dispatch(TMessage& Message) {
+  if (FWndProc)
+    FWndProc(Message);
+}
+
+void TMessageWindow::Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
+  TMessageQueue::Instance().Enqueue(this, TMessage{Msg, WParam, LParam, 0}, nullptr);
+}
+
+intptr_t TMessageWindow::Send(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
+  TMessage m{Msg, WParam, LParam, 0};
+  if (std::this_thread::get_id() == FOwner) {
+    Dispatch(m);
+    return m.Result;
+  }
+  return TMessageQueue::Instance().Send(this, m);
+}
+
+bool TMessageWindow::ProcessOne() {
+  return TMessageQueue::HandleNext(this, false);
+}
+void TMessageWindow::WaitOne() {
+  TMessageQueue::HandleNext(this, true);
+}
+
+int ProcessMessages() {
+  int n = 0;
+  while (TMessageQueue::HandleNext(nullptr, false))
+    ++n;
+  return n;
+}
+
+bool MessagesPending() {
+  return TMessageQueue::Instance().Pending();
+}
+
+void SetMessageWakeup(std::function<void()> Wakeup) {
+  TMessageQueue::Instance().SetWakeup(std::move(Wakeup));
+}
+
+} // namespace gf

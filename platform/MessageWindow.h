@@ -1,0 +1,63 @@
+// Hidden message windows: a message posted or sent to a window is handled by its
+// window procedure on the thread that created the window (its owner). Posting
+// returns at once; sending blocks the sender until the owner has handled the
+// message (a send from the owner thread itself calls the procedure directly).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+namespace gf {
+
+constexpr uint32_t WM_USER = 0x0400;
+constexpr uint32_t WM_DEVICECHANGE = 0x0219;
+
+struct TMessage {
+  uint32_t Msg = 0;
+  uintptr_t WParam = 0;
+  intptr_t LParam = 0;
+  intptr_t Result = 0;
+};
+
+class TMessageWindow {
+public:
+  using TWndProc = std::function<void(TMessage&)>;
+
+  explicit TMessageWindow(TWndProc WndProc);
+  // Drops the window's pending posted messages and releases any sender waiting on it.
+  ~TMessageWindow();
+  TMessageWindow(const TMessageWindow&) = delete;
+  TMessageWindow& operator=(const TMessageWindow&) = delete;
+
+  void Post(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
+  intptr_t Send(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
+
+  // Owner thread only. Handles one pending message of this window; false when none.
+  bool ProcessOne();
+  // Owner thread only. Waits until a message of this window is pending, then handles it.
+  void WaitOne();
+
+  std::thread::id Owner() const { return FOwner; }
+
+private:
+  friend class TMessageQueue;
+  void Dispatch(TMessage& Message);
+
+  TWndProc FWndProc;
+  std::thread::id FOwner;
+};
+
+// Handles every pending message of the windows that the calling thread owns,
+// including those that arrive while it runs; returns how many it handled.
+int ProcessMessages();
+
+// Whether messages wait for windows of the calling thread.
+bool MessagesPending();
+
+// Called from the posting or sending thread when messages start to wait for a
+// thread's windows, so that an event loop can wake and call ProcessMessages. It is
+// called once until the next ProcessMessages on that thread, not once per message.
+void SetMessageWakeup(std::function<void()> Wakeup);
+
+} // namespace gf

@@ -1,0 +1,190 @@
+#include "Streams.h"
+
+#include "Errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace gf {
+
+void TStream::ReadBuffer(void* Buffer, std::size_t Count) {
+  if (Count != 0 && Read(Buffer, Count) != Count)
+    throw EStreamError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* Buffer, std::size_t Count) {
+  if (Count != 0 && Write(Buffer, Count) != Count)
+    throw EStreamError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
+  if (Count == 0) {
+    Source.SetPosition(0);
+    Count = Source.GetSize();
+  }
+  const int64_t total = Count;
+  std::vector<uint8_t> buf(static_cast<std::size_t>(std::min<int64_t>(Count, 65536)));
+  while (Count > 0) {
+    std::size_t n = static_cast<std::size_t>(std::min<int64_t>(Count, 65536));
+    Source.ReadBuffer(buf.data(), n);
+    WriteBuffer(buf.data(), n);
+    Count -= static_cast<int64_t>(n);
+  }
+  return total;
+}
+
+std::size_t TMemoryStream::Read(void* Buffer, std::size_t Count) {
+  if (FPosition >= FSize)
+    return 0;
+  std::size_t n = std::min(Count, FSize - FPosition);
+  std::memcpy(Buffer, FData.data() + FPosition, n);
+  FPosition += n;
+  return n;
+}
+
+std::size_t TMemoryStream::Write(const void* Buffer, std::size_t Count) {
+  if (Count == 0)
+    return 0;
+  if (Count > SIZE_MAX - FPosition)
+    throw EStreamError("Out of memory while expanding memory stream");
+  std::size_t end = FPosition + Count;
+  if (end > FSize) {
+    if (end > FData.size())
+      FData.resize(std::max(end, FData.size() + FData.size() / 2));
+    if (FPosition > FSize) // bytes between the old end and a seeked position read as 0
+      std::memset(FData.data() + FSize, 0, FPosition - FSize);
+    FSize = end;
+  }
+  std::memcpy(FData.data() + FPosition, Buffer, Count);
+  FPosition = end;
+  return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int64_t base = Origin == TSeekOrigin::Beginning ? 0
+                 : Origin == TSeekOrigin::Current ? static_cast<int64_t>(FPosition)
+                                                  : static_cast<int64_t>(FSize);
+  int64_t pos = base + Offset;
+  if (pos < 0)
+    pos = 0;
+  FPosition = static_cast<std::size_t>(pos);
+  return pos;
+}
+
+void TMemoryStream::SetSize(int64_t NewSize) {
+  if (NewSize < 0)
+    NewSize = 0;
+  std::size_t n = static_cast<std::size_t>(NewSize);
+  if (n > FData.size())
+    FData.resize(n);
+  else if (n > FSize)
+    std::memset(FData.data() + FSize, 0, n - FSize);
+  FSize = n;
+  if (FPosition > FSize)
+    FPosition = FSize;
+}
+
+void TMemoryStream::Clear() {
+  FData.clear();
+  FData.shrink_to_fit();
+  FSize = 0;
+  FPosition = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& FileName) {
+  TFileStream f(FileName, TFileMode::OpenRead);
+  Clear();
+  SetSize(f.GetSize());
+  f.ReadBuffer(FData.data(), FSize);
+}
+
+TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileName(FileName) {
+  int flags = O_CLOEXEC;
+  switch (Mode) {
+  case TFileMode::OpenRead:
+    flags |= O_RDONLY;
+    break;
+  case TFileMode::CreateExclusive:
+    flags |= O_RDWR | O_CREAT | O_EXCL;
+    break;
+  case TFileMode::CreateReplace:
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    break;
+  }
+  do
+    FFd = ::open(FileName.c_str(), flags, 0644);
+  while (FFd < 0 && errno == EINTR);
+  if (FFd < 0)
+    Fail(Mode == TFileMode::OpenRead ? "Cannot open file" : "Cannot create file");
+}
+
+TFileStream::~TFileStream() {
+  if (FFd >= 0)
+    ::close(FFd);
+}
+
+void TFileStream::Fail(const std::string& What) const {
+  int e = errno;
+  throw EFileStreamError(What + " \"" + FFileName + "\". " + std::strerror(e), e);
+}
+
+std::size_t TFileStream::Read(void* Buffer, std::size_t Count) {
+  std::size_t done = 0;
+  while (done < Count) {
+    ssize_t n = ::read(FFd, static_cast<char*>(Buffer) + done, Count - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      Fail("Cannot read file");
+    if (n == 0)
+      break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::size_t TFileStream::Write(const void* Buffer, std::size_t Count) {
+  std::size_t done = 0;
+  while (done < Count) {
+    ssize_t n = ::write(FFd, static_cast<const char*>(Buffer) + done, Count - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      Fail("Cannot write file");
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  int whence = Origin == TSeekOrigin::Beginning ? SEEK_SET
+               : Origin == TSeekOrigin::Current ? SEEK_CUR
+                                                : SEEK_END;
+  off_t r = ::lseek(FFd, static_cast<off_t>(Offset), whence);
+  if (r < 0)
+    Fail("Cannot seek in file");
+  return r;
+}
+
+int64_t TFileStream::GetSize() {
+  struct stat st {};
+  if (::fstat(FFd, &st) != 0)
+    Fail("Cannot read size of file");
+  return st.st_size;
+}
+
+void TFileStream::SetSize(int64_t NewSize) {
+  if (::ftruncate(FFd, static_cast<off_t>(NewSize)) != 0)
+    Fail("Cannot set size of file");
+}
+
+void TFileStream::Flush() {
+  if (::fsync(FFd) != 0 && errno != EINVAL)
+    Fail("Cannot flush file");
+}
+
+} // namespace gf

@@ -1,0 +1,101 @@
+// Byte streams with the class library's semantics that the engine relies on:
+// SetSize presets the size (and so the capacity) and keeps the position unless it
+// lies past the new end; writing past the end extends the stream.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace gf {
+
+class EStreamError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class TSeekOrigin { Beginning, Current, End };
+
+class TStream {
+public:
+  virtual ~TStream() = default;
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+
+  // Reads at most Count bytes; returns how many were read (0 at the end).
+  virtual std::size_t Read(void* Buffer, std::size_t Count) = 0;
+  // Writes Count bytes; returns how many were written.
+  virtual std::size_t Write(const void* Buffer, std::size_t Count) = 0;
+  virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
+  virtual int64_t GetSize() = 0;
+  virtual void SetSize(int64_t NewSize) = 0;
+
+  int64_t GetPosition() { return Seek(0, TSeekOrigin::Current); }
+  void SetPosition(int64_t Pos) { Seek(Pos, TSeekOrigin::Beginning); }
+  // Raise EStreamError when fewer bytes than asked could be moved.
+  void ReadBuffer(void* Buffer, std::size_t Count);
+  void WriteBuffer(const void* Buffer, std::size_t Count);
+  // Copies Count bytes (all from the start when Count is 0) from Source.
+  int64_t CopyFrom(TStream& Source, int64_t Count);
+};
+
+class TMemoryStream : public TStream {
+public:
+  std::size_t Read(void* Buffer, std::size_t Count) override;
+  std::size_t Write(const void* Buffer, std::size_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t GetSize() override { return static_cast<int64_t>(FSize); }
+  void SetSize(int64_t NewSize) override;
+
+  const uint8_t* Memory() const { return FData.data(); }
+  uint8_t* Memory() { return FData.data(); }
+  void Clear();
+  void LoadFromFile(const std::string& FileName);
+
+private:
+  std::vector<uint8_t> FData; // FData.size() is the capacity; FSize <= FData.size()
+  std::size_t FSize = 0;
+  std::size_t FPosition = 0; // may lie past FSize after a seek; a write then extends
+};
+
+enum class TFileMode {
+  OpenRead,        // existing file, read only
+  CreateExclusive, // new file; fails when the name exists (never overwrites)
+  CreateReplace    // create or truncate
+};
+
+class EFileStreamError : public EStreamError {
+public:
+  EFileStreamError(const std::string& Msg, int Errno) : EStreamError(Msg), FErrno(Errno) {}
+  int Errno() const { return FErrno; }
+
+private:
+  int FErrno;
+};
+
+class TFileStream : public TStream {
+public:
+  TFileStream(const std::string& FileName, TFileMode Mode);
+  ~TFileStream() override;
+
+  std::size_t Read(void* Buffer, std::size_t Count) override;
+  std::size_t Write(const void* Buffer, std::size_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t GetSize() override;
+  void SetSize(int64_t NewSize) override;
+
+  // Flushes written data to the device; raises on failure.
+  void Flush();
+  const std::string& FileName() const { return FFileName; }
+  int Handle() const { return FFd; }
+
+private:
+  [[noreturn]] void Fail(const std::string& What) const;
+  std::string FFileName;
+  int FFd = -1;
+};
+
+} // namespace gf

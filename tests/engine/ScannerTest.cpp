@@ -1,0 +1,270 @@
+#include "Debug.h"
+#include "FakeRecognizer.h"
+#include "MemoryMedium.h"
+#include "RecognizerJPG.h"
+#include "ScanHarness.h"
+
+#include <gtest/gtest.h>
+
+using namespace gf;
+using namespace gf::test;
+
+namespace {
+
+const std::string Jfif("\xFF\xD8\xFF\xE0", 4);
+
+std::vector<uint8_t> Image(uint32_t sectors, uint8_t fill = 0x55) {
+  return std::vector<uint8_t>(std::size_t{sectors} * 512, fill);
+}
+
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& img, uint32_t from, uint32_t sectors) {
+  auto b = img.begin() + static_cast<long>(from) * 512;
+  return {b, b + static_cast<long>(sectors) * 512};
+}
+
+struct Registry {
+  TRecognizers reg;
+  TFakeRecognizer* bmp;
+  Registry() {
+    reg.Register(std::make_unique<TJPGRecognizer>());
+    auto b = std::make_unique<TFakeRecognizer>("BMP", "BM", 1000, 8388608);
+    b->Measure = true;
+    bmp = b.get();
+    reg.Register(std::move(b));
+  }
+};
+
+} // namespace
+
+TEST(Scanner, EmptyAndUnreadableMedia) {
+  Registry r;
+  {
+    TMemoryMedium m({});
+    auto res = Scan(m, r.reg);
+    EXPECT_EQ(res.DoneCount, 1);
+    EXPECT_TRUE(res.Completed);
+    EXPECT_TRUE(res.Files.empty());
+  }
+  {
+    TMemoryMedium m(Image(100));
+    m.FailSector(0);
+    auto res = Scan(m, r.reg);
+    EXPECT_EQ(res.DoneCount, 1);
+    EXPECT_FALSE(res.Completed);
+    EXPECT_TRUE(res.Progress.empty());
+    EXPECT_TRUE(res.Files.empty());
+  }
+}
+
+TEST(Scanner, ProgressCadence) {
+  Registry r;
+  TMemoryMedium m(Image(100));
+  auto res = Scan(m, r.reg);
+  ASSERT_GE(res.Progress.size(), 2u);
+  EXPECT_EQ(res.Progress[0], std::make_pair(int64_t{11}, int64_t{100}));
+  EXPECT_EQ(res.Progress[1].first, 22);
+  for (std::size_t i = 1; i < res.Progress.size(); ++i)
+    EXPECT_GT(res.Progress[i].first - res.Progress[i - 1].first, 10);
+  EXPECT_TRUE(res.Completed);
+}
+
+TEST(Scanner, CarveEnds) {
+  struct {
+    const char* what;
+    uint32_t sectors;
+    std::vector<std::pair<uint32_t, std::string>> headers;
+    uint32_t badSector;
+    std::vector<std::pair<std::string, uint32_t>> want; // name, length in sectors
+    bool completed;
+  } cases[] = {
+      {"next header", 40, {{2, Jfif}, {10, "BM"}}, 0, {{"JPG", 8}, {"BMP", 0}}, true},
+      {"two jpegs", 40, {{0, Jfif}, {5, Jfif}}, 0, {{"JPG", 5}, {"JPG", 35}}, true},
+      {"end of medium", 30, {{3, Jfif}}, 0, {{"JPG", 27}}, true},
+      {"unreadable block", 200, {{3, Jfif}}, 100, {{"JPG", 61}}, false}, // block 64..127 fails
+      {"max size", 7000, {{0, Jfif}}, 0, {{"JPG", 6144}}, true},
+  };
+  for (auto& c : cases) {
+    Registry r;
+    auto img = Image(c.sectors);
+    for (auto& [s, h] : c.headers)
+      Put(img, s, h);
+    TMemoryMedium m(img);
+    if (c.badSector)
+      m.FailSector(c.badSector);
+    auto res = Scan(m, r.reg);
+    ASSERT_EQ(res.Files.size(), c.want.size()) << c.what;
+    for (std::size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_EQ(res.Files[i].Name, c.want[i].first) << c.what;
+      if (c.want[i].first == "JPG") {
+        EXPECT_EQ(res.Files[i].Bytes.size(), std::size_t{c.want[i].second} * 512) << c.what;
+      }
+    }
+    EXPECT_EQ(res.Completed, c.completed) << c.what;
+  }
+}
+
+TEST(Scanner, CarveAtLimitThenScanGoesOn) {
+  Registry r;
+  auto img = Image(7000);
+  Put(img, 0, Jfif);
+  Put(img, 6500, Jfif);
+  TMemoryMedium m(img);
+  auto res = Scan(m, r.reg);
+  ASSERT_EQ(res.Files.size(), 2u);
+  EXPECT_EQ(res.Files[0].Bytes.size(), 3145728u);
+  EXPECT_EQ(res.Files[0].Bytes, Slice(img, 0, 6144));
+  EXPECT_EQ(res.Files[1].Bytes, Slice(img, 6500, 500));
+}
+
+TEST(Scanner, MeasuredFileSkipsItsSectors) {
+  Registry r;
+  auto img = Image(20);
+  Put(img, 3, "BM");
+  Put(img, 5, "BM"); // examined: 3 + ceil(1000 / 512) = 5
+  TMemoryMedium m(img);
+  auto res = Scan(m, r.reg);
+  ASSERT_EQ(res.Files.size(), 2u);
+  EXPECT_EQ(res.Files[0].Bytes.size(), 1000u);
+  EXPECT_EQ(res.Files[0].Bytes,
+            std::vector<uint8_t>(img.begin() + 3 * 512, img.begin() + 3 * 512 + 1000));
+}
+
+TEST(Scanner, EmptyMeasuredFileMovesOn) {
+  TRecognizers reg;
+  auto z = std::make_unique<TFakeRecognizer>("BMP", "BM", 0);
+  z->Measure = true;
+  reg.Register(std::move(z));
+  auto img = Image(10);
+  Put(img, 2, "BM");
+  TMemoryMedium m(img);
+  auto res = Scan(m, reg);
+  EXPECT_TRUE(res.Files.empty()) << "an empty file is not announced";
+  EXPECT_TRUE(res.Completed);
+}
+
+TEST(Scanner, CarveAfterPartialExtractStartsAtByteZero) {
+  // Extract copies part of the file, meets an unreadable block and answers False.
+  TRecognizers reg;
+  auto p = std::make_unique<TFakeRecognizer>("PNG", "PNG", 100 * 512, 1048576);
+  p->Measure = true;
+  reg.Register(std::move(p));
+  auto img = Image(200);
+  Put(img, 1, "PNG");
+  TMemoryMedium m(img);
+  m.FailSector(90); // block 65..128 is unreadable
+  auto res = Scan(m, reg);
+  ASSERT_EQ(res.Files.size(), 1u);
+  EXPECT_EQ(res.Files[0].Bytes, Slice(img, 1, 64)) << "carve holds sectors 1..64 from byte 0";
+  EXPECT_FALSE(res.Completed);
+}
+
+TEST(Scanner, TypeCountsAndFoundCount) {
+  Registry r;
+  auto img = Image(40);
+  Put(img, 0, Jfif);
+  Put(img, 10, Jfif);
+  TMemoryMedium m(img);
+  TScanner s(&r.reg);
+  TScanResult res;
+  Collect(s, res);
+  s.Start(&m);
+  PumpUntilDone(s);
+  EXPECT_EQ(s.FoundCount(), 2);
+  ASSERT_EQ(s.TypeCounts().size(), 1u);
+  EXPECT_EQ(s.TypeCounts()[0], std::make_pair(std::string("JPG"), 2));
+}
+
+TEST(Scanner, StopFromFileFoundReturnsAtOnceAndDropsPendingCarve) {
+  Registry r;
+  auto img = Image(400);
+  Put(img, 0, "BM");
+  Put(img, 10, Jfif); // carve pending when the stop lands
+  TMemoryMedium m(img);
+  TScanner s(&r.reg);
+  TScanResult res;
+  Collect(s, res);
+  bool returned = false;
+  s.OnFileFound = [&](TScanner& sc, std::unique_ptr<TMemoryStream>, const std::string& name) {
+    res.Files.push_back({name, {}});
+    sc.Stop();
+    returned = true;
+    EXPECT_TRUE(sc.IsRunning());
+  };
+  s.Start(&m);
+  PumpUntilDone(s);
+  EXPECT_TRUE(returned);
+  ASSERT_EQ(res.Files.size(), 1u);
+  EXPECT_EQ(res.DoneCount, 1);
+  EXPECT_FALSE(res.Completed);
+}
+
+TEST(Scanner, StopWaitsAndRaisesEventsWithin) {
+  Registry r;
+  auto img = Image(20000);
+  TMemoryMedium m(img);
+  TScanner s(&r.reg);
+  TScanResult res;
+  Collect(s, res);
+  s.Stop(); // idle: returns at once
+  s.Start(&m);
+  s.Start(&m); // running: ignored
+  s.Paused = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  s.Stop();
+  EXPECT_FALSE(s.IsRunning());
+  EXPECT_EQ(res.DoneCount, 1);
+  EXPECT_FALSE(res.Completed);
+}
+
+TEST(Scanner, CancelDropsPendingCarve) {
+  Registry r;
+  auto img = Image(20000);
+  Put(img, 0, Jfif);
+  TMemoryMedium m(img);
+  TScanner s(&r.reg);
+  TScanResult res;
+  Collect(s, res);
+  s.Start(&m);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  s.Stop();
+  EXPECT_TRUE(res.Files.empty() || res.Files[0].Bytes.size() == 3145728u)
+      << "only a carve that ended at its limit before the stop is announced";
+  EXPECT_FALSE(res.Completed);
+}
+
+namespace {
+class TThrowingRecognizer : public TRecognizer {
+public:
+  std::string GetName() const override { return "BAD"; }
+  bool Check(TMedium& m) override {
+    if (m.GetPosition() == 5)
+      throw std::bad_alloc();
+    return false;
+  }
+};
+} // namespace
+
+TEST(Scanner, ErrorInWorkerStillPostsDone) {
+  DebugLogEnabled = true;
+  TDebugLines::Instance().Clear();
+  TRecognizers reg;
+  reg.Register(std::make_unique<TThrowingRecognizer>());
+  TMemoryMedium m(Image(20));
+  auto res = Scan(m, reg);
+  EXPECT_EQ(res.DoneCount, 1);
+  EXPECT_FALSE(res.Completed);
+  auto lines = TDebugLines::Instance().Snapshot();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("SCANNER: Scan ended by an error: ", 0), 0u) << lines.back();
+  DebugLogEnabled = false;
+}
+
+TEST(Scanner, DestroyWhileRunningStops) {
+  Registry r;
+  TMemoryMedium m(Image(50000));
+  {
+    TScanner s(&r.reg);
+    s.Start(&m);
+  }
+  SUCCEED();
+}

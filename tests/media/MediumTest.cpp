@@ -1,0 +1,123 @@
+#include "Debug.h"
+#include "MemoryMedium.h"
+
+#include <gtest/gtest.h>
+
+using namespace gf;
+using gf::test::TMemoryMedium;
+
+namespace {
+std::vector<uint8_t> Numbered(uint32_t sectors, uint32_t size = 512) {
+  std::vector<uint8_t> b(static_cast<std::size_t>(sectors) * size);
+  for (uint32_t s = 0; s < sectors; ++s)
+    for (uint32_t i = 0; i < 4; ++i)
+      b[static_cast<std::size_t>(s) * size + i] = static_cast<uint8_t>(s >> (8 * i));
+  return b;
+}
+uint32_t SectorNo(const uint8_t* d) {
+  return d[0] | (d[1] << 8) | (d[2] << 16) | (uint32_t{d[3]} << 24);
+}
+} // namespace
+
+TEST(Medium, BlockSizeAndLastShortBlock) {
+  struct {
+    uint32_t sectorSize, sectors, missAt, wantBlockSectors, wantBufferCount;
+  } cases[] = {
+      {512, 1000, 0, 64, 64}, {512, 1000, 960, 64, 40}, {512, 1000, 999, 64, 1},
+      {2048, 100, 0, 16, 16}, {2048, 100, 90, 16, 10},  {4096, 10, 3, 8, 7},
+  };
+  for (auto& c : cases) {
+    TMemoryMedium m(Numbered(c.sectors, c.sectorSize), c.sectorSize);
+    EXPECT_EQ(m.BlockSectors(), c.wantBlockSectors);
+    m.SetPosition(c.missAt);
+    const uint8_t* d = m.GetData();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(SectorNo(d), c.missAt);
+    EXPECT_EQ(m.BufferStart(), c.missAt);
+    EXPECT_EQ(m.BufferCount(), c.wantBufferCount) << c.sectorSize << " @" << c.missAt;
+  }
+}
+
+TEST(Medium, HitsInsideTheBlockMakeNoDeviceCall) {
+  TMemoryMedium m(Numbered(200));
+  m.SetPosition(10);
+  ASSERT_NE(m.GetData(), nullptr);
+  EXPECT_EQ(m.ReadCalls, 1);
+  for (uint32_t p : {70u, 11u, 73u, 10u}) { // forwards and backwards within 10..73
+    m.SetPosition(p);
+    const uint8_t* d = m.GetData();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(SectorNo(d), p);
+  }
+  EXPECT_EQ(m.ReadCalls, 1);
+  m.SetPosition(74); // leaves the block: dropped, next read loads anew
+  EXPECT_FALSE(m.HasBuffer());
+  ASSERT_NE(m.GetData(), nullptr);
+  EXPECT_EQ(m.ReadCalls, 2);
+}
+
+TEST(Medium, PositionClampsAndEndDropsBlock) {
+  TMemoryMedium m(Numbered(100));
+  m.SetPosition(99);
+  ASSERT_NE(m.GetData(), nullptr);
+  m.SetPosition(105);
+  EXPECT_EQ(m.GetPosition(), 100u);
+  EXPECT_FALSE(m.HasBuffer());
+  EXPECT_EQ(m.GetData(), nullptr);
+  m.Next();
+  EXPECT_EQ(m.GetPosition(), 100u);
+}
+
+TEST(Medium, EmptyAndUnreadableMedia) {
+  struct {
+    std::size_t bytes;
+    uint32_t sectorSize;
+  } cases[] = {{0, 512}, {4096, 0}, {65536 * 2, 65536}};
+  for (auto& c : cases) {
+    TMemoryMedium m(std::vector<uint8_t>(c.bytes), c.sectorSize);
+    m.SetPosition(5);
+    EXPECT_EQ(m.GetData(), nullptr) << c.sectorSize;
+    EXPECT_EQ(m.ReadCalls, 0);
+    if (m.SectorCount() == 0) {
+      EXPECT_EQ(m.GetPosition(), 0u);
+      m.Next();
+      EXPECT_EQ(m.GetPosition(), 0u);
+    }
+  }
+}
+
+TEST(Medium, FailedLoadLogsAndRetriesOnNextRead) {
+  DebugLogEnabled = true;
+  TDebugLines::Instance().Clear();
+  TDrive drive("E:\\");
+  TMemoryMedium m(Numbered(100), 512, &drive);
+  m.FailSector(20);
+  m.SetPosition(5); // block 5..68 holds the bad sector
+  EXPECT_EQ(m.GetData(), nullptr);
+  EXPECT_FALSE(m.HasBuffer());
+  EXPECT_EQ(m.GetPosition(), 5u);
+  EXPECT_EQ(m.SectorCount(), 100u);
+  auto lines = TDebugLines::Instance().Snapshot();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "MEDIUM: LoadBlocks failed for E:\\ with error 23 (Data error (cyclic "
+                      "redundancy check).)");
+  m.HealSector(20);
+  EXPECT_NE(m.GetData(), nullptr);
+  EXPECT_EQ(m.ReadCalls, 2);
+  DebugLogEnabled = false;
+}
+
+TEST(Medium, ReinitShrinkClampsPositionAndEmptiesCache) {
+  TMemoryMedium m(Numbered(100));
+  m.SetPosition(80);
+  ASSERT_NE(m.GetData(), nullptr);
+  m.SetBytes(Numbered(50));
+  m.Reinit();
+  EXPECT_FALSE(m.HasBuffer());
+  EXPECT_EQ(m.SectorCount(), 50u);
+  EXPECT_EQ(m.GetPosition(), 50u);
+  m.SetWantSectorSize(2048);
+  m.SetBytes(Numbered(10, 2048));
+  m.Reinit();
+  EXPECT_EQ(m.BlockSectors(), 16u);
+}

@@ -1,0 +1,52 @@
+#include "Streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace gf;
+
+TEST(MemoryStream, PresetSizeThenCutToPosition) {
+  TMemoryStream s;
+  s.SetSize(2097152);
+  EXPECT_EQ(s.GetPosition(), 0);
+  EXPECT_EQ(s.GetSize(), 2097152);
+  s.WriteBuffer("abcdef", 6);
+  EXPECT_EQ(s.GetPosition(), 6);
+  s.SetSize(s.GetPosition());
+  EXPECT_EQ(s.GetSize(), 6);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), 6), "abcdef");
+}
+
+TEST(MemoryStream, WriteExtendsAndShrinkClampsPosition) {
+  TMemoryStream s;
+  s.WriteBuffer("0123456789", 10);
+  s.SetSize(4);
+  EXPECT_EQ(s.GetPosition(), 4);
+  s.SetPosition(8); // past the end: the gap reads as zeros after a write
+  s.WriteBuffer("x", 1);
+  EXPECT_EQ(s.GetSize(), 9);
+  EXPECT_EQ(s.Memory()[5], 0);
+  s.SetPosition(0);
+  char buf[16];
+  EXPECT_EQ(s.Read(buf, sizeof buf), 9u);
+  EXPECT_THROW(s.ReadBuffer(buf, 1), EStreamError);
+}
+
+TEST(FileStream, ExclusiveCreateNeverOverwrites) {
+  auto dir = std::filesystem::temp_directory_path() / ("gf_streams_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::string name = (dir / "a.bin").string();
+  {
+    TFileStream f(name, TFileMode::CreateExclusive);
+    f.WriteBuffer("keep", 4);
+  }
+  EXPECT_THROW(TFileStream(name, TFileMode::CreateExclusive), EFileStreamError);
+  TMemoryStream m;
+  m.LoadFromFile(name);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()), 4), "keep");
+  EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenRead), EFileStreamError);
+  std::filesystem::remove_all(dir);
+}

@@ -1,0 +1,29 @@
+#include "Language.h"
+
+#include <gtest/gtest.h>
+
+using namespace gf;
+
+TEST(Language, TableHasItsEntriesAndNothingBetween) {
+  int count = 0;
+  for (int id = 65240; id <= 65300; ++id)
+    if (!LoadStr(id).empty())
+      ++count;
+  EXPECT_EQ(count, 37);
+  for (int id : {65256, 65257, 65258, 65280, 65281, 65282})
+    EXPECT_EQ(LoadStr(id), "") << id;
+}
+
+TEST(Language, TextsKeepTheirLineBreaks) {
+  EXPECT_EQ(LoadStr(sCompletedBody).find("%d Images"), LoadStr(sCompletedBody).find("\r\n") + 2);
+  EXPECT_TRUE(LoadStr(sCompletedBody).ends_with("%s\r\n"));
+  EXPECT_TRUE(LoadStr(sIncompleteAdvice).starts_with("\r\n"));
+  for (int id : {sCheckSeated, sCheckDrivers, sCheckCables}) {
+    std::string s = LoadStr(id);
+    EXPECT_TRUE(s.ends_with("\r\n")) << id;
+    EXPECT_FALSE(s.substr(0, s.size() - 2).ends_with("\r\n")) << id;
+  }
+  EXPECT_EQ(LoadStr(sNotReady), "<Not Ready>");
+  EXPECT_EQ(LoadStr(sUnformatted), "<Unformatted>");
+  EXPECT_EQ(LoadStr(sProductTitle), "Glimmerfold(tm) for Digital Media");
+}

@@ -1,0 +1,93 @@
+#include "Language.h"
+
+#include <unordered_map>
+
+namespace gf {
+
+namespace {
+
+const std::unordered_map<int, const char*>& Table() {
+  static const std::unordered_map<int, const char*> table = {
+      {sIncompleteNothing,
+       "Glimmerfold did not complete its scan of the media and no images were found. This can "
+       "indicate a severe problem with the media or a damaged card. Try re-running the scan, if "
+       "the error occurs repeatedly check the following:\r\n\r\n"},
+      {sCheckSeated, "The media is seated properly.\r\n"},
+      {sCheckDrivers, "The drivers are installed properly and are the latest versions.\r\n"},
+      {sCheckCables, "The cables are securely in place.\r\n"},
+      {sIncompleteAdvice,
+       "\r\nIf none of this helps you may want to format the card in the reader, *CAUTION* if "
+       "you format the media or use the prep utility data may become irretrievable."},
+      {sCancelledTitle, "Scan Cancelled"},
+      {sCancelledBody,
+       "Glimmerfold was in the process of searching for recoverable images and files. Since the "
+       "scan was terminated by the user the entire drive was not searched, there may be "
+       "additional images or files available for recovery."},
+      {sNewFolder, "New Folder"},
+      {sOptionsCaption, "Options"},
+      {sDefaultPrefix, "Image"},
+      {sDefaultDestFolder, "Recovered"},
+      {sNoTargetDir, "No target directory selected."},
+      {sTargetMissingCreate, "The target directory %s does not exist.\r\nCreate it?"},
+      {sCreateDirFailed, "Failed to create directory %s"},
+      {sUnformatted, "<Unformatted>"},
+      {sCompletedTitle, "Scan Completed."},
+      {sCompletedBody,
+       "Glimmerfold has completed scanning the media for images and files.\r\n%d Images were "
+       "found and recovered.\r\nImages were saved to %s\r\n"},
+      {sNothingFoundIntro,
+       "Glimmerfold has finished scanning the media, however no images or files were "
+       "found.There are several possibilities why this could happen.\r\n\r\n"},
+      {sNothingFoundCause1,
+       "1. Some cameras overwrite deleted images and files with 0's. If this occurs then images "
+       "and files cannot be recovered.Please consult the users guide for known "
+       "incompatibilities. There is no work around for this. If your camera does this it is a "
+       "good idea to delete images or format cards in the reader rather then the "
+       "camera.\r\n\r\n"},
+      {sNothingFoundCause2,
+       "2. The card was exposed to a magnetic field, excessive heat or humidity causing severe "
+       "corruption to the card. If this occurred there may be no way to recover images and "
+       "files. In the case of IBM Micro drives severe shock (dropping) the drive may cause "
+       "irreparable damage to the Micro Drive making images and files unrecoverable.\r\n\r\n"},
+      {sNothingFoundCause3,
+       "3. The image format your camera saves in is not supported by the software. Run the "
+       "internet update utility or contact support for the latest version of "
+       "Glimmerfold.\r\n\r\n"},
+      {sNothingFoundCause4,
+       "4. The Dalvoke or Ternish utility was run on the card instead of a standard format. "
+       "This can occur if the utility is set as the standard formatter. Once the prep utility "
+       "is run there is no way to recover data from the media. You should only run this "
+       "utility when needed. Consult your medias owners guide or the guide provided with your "
+       "reader or camera for more information.\r\n"},
+      {sIncompleteTitle, "Scan Incomplete."},
+      {sIncompleteSaved,
+       "Glimmerfold did not complete its scan. This could be caused by errors on the card or a "
+       "damaged card. However, images were recovered prior to the scan terminating. Try "
+       "re-running the scan, if the error occurs repeatedly check the following:\r\n"},
+      {sProductTitle, "Glimmerfold(tm) for Digital Media"},
+      {sUnitKB, "kB"},
+      {sUnitMB, "MB"},
+      {sUnitGB, "GB"},
+      {sUnitTB, "TB"},
+      {sFixedDiskWarning,
+       "This software is not designed to work with hard disks.\r\nPlease ensure drive %s is a "
+       "digital camera media.\r\nContinue?"},
+      {sSaveErrorContinue, "Error saving file:%s\r\nContinue scanning?"},
+      {sUnknown, "Unknown"},
+      {sKindFloppy, "Floppy"},
+      {sKindFixedDisk, "Fixed Disk"},
+      {sKindRemovable, "Removable"},
+      {sKindCDROM, "CD-ROM"},
+      {sNotReady, "<Not Ready>"},
+  };
+  return table;
+}
+
+} // namespace
+
+std::string LoadStr(int Id) {
+  auto it = Table().find(Id);
+  return it == Table().end() ? std::string() : std::string(it->second);
+}
+
+} // namespace gf

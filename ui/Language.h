@@ -1,0 +1,52 @@
+// The table of every text the user sees, by fixed identifier. LoadStr takes a text
+// at the moment of use, so a translated table changes the texts without code changes.
+#pragma once
+
+#include <string>
+
+namespace gf {
+
+enum TMessageId : int {
+  sIncompleteNothing = 65248, // summary body: scan incomplete, nothing saved
+  sCheckSeated = 65249,
+  sCheckDrivers = 65250,
+  sCheckCables = 65251,
+  sIncompleteAdvice = 65252,
+  sCancelledTitle = 65253,
+  sCancelledBody = 65254,
+  sNewFolder = 65255,
+  sOptionsCaption = 65264,
+  sDefaultPrefix = 65265,
+  sDefaultDestFolder = 65266,
+  sNoTargetDir = 65267,
+  sTargetMissingCreate = 65268, // %s = folder
+  sCreateDirFailed = 65269,     // %s = folder
+  sUnformatted = 65270,
+  sCompletedTitle = 65271,
+  sCompletedBody = 65272, // %d = count, %s = folder
+  sNothingFoundIntro = 65273,
+  sNothingFoundCause1 = 65274,
+  sNothingFoundCause2 = 65275,
+  sNothingFoundCause3 = 65276,
+  sNothingFoundCause4 = 65277,
+  sIncompleteTitle = 65278,
+  sIncompleteSaved = 65279,
+  sProductTitle = 65283,
+  sUnitKB = 65284,
+  sUnitMB = 65285,
+  sUnitGB = 65286,
+  sUnitTB = 65287,
+  sFixedDiskWarning = 65288,  // %s = drive root
+  sSaveErrorContinue = 65289, // %s = error message
+  sUnknown = 65290,
+  sKindFloppy = 65291,
+  sKindFixedDisk = 65292,
+  sKindRemovable = 65293,
+  sKindCDROM = 65294,
+  sNotReady = 65295,
+};
+
+// The text of a message; empty for an identifier outside the table.
+std::string LoadStr(int Id);
+
+} // namespace gf

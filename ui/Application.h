@@ -1,0 +1,31 @@
+// The Qt application object: wakes the event loop for the message windows, and shows
+// an error that escapes a handler in a message box instead of ending the program.
+#pragma once
+
+#include <QtWidgets/QApplication>
+
+#include <atomic>
+#include <string>
+
+namespace gf {
+
+class TDesktop;
+
+class TApplication : public QApplication {
+public:
+  TApplication(int& argc, char** argv);
+  ~TApplication() override;
+
+  bool notify(QObject* Receiver, QEvent* Event) override;
+  // Where escaped errors are shown; until it is set they go to the debug log only.
+  void SetDesktop(TDesktop* Desktop) { FDesktop = Desktop; }
+  void ShowError(const std::string& Message);
+
+private:
+  void PumpMessages();
+
+  TDesktop* FDesktop = nullptr;
+  std::atomic<bool> FPumpQueued{false};
+};
+
+} // namespace gf

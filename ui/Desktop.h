@@ -1,0 +1,61 @@
+// The desktop services the windows use: message boxes, sounds, the desktop's opener,
+// the summary window, the options dialog and the save-file dialog. The program uses
+// TQtDesktop; tests put a recorder in its place.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class QWidget;
+
+namespace gf {
+
+class TFormMessage;
+class TSoundPlayer;
+
+enum class TBoxKind { Error, Warning, Confirmation, Information };
+enum class TBoxButtons { Ok, YesNo };
+enum class TBoxAnswer { Ok, Yes, No };
+
+// The title the class library gives a box of each kind.
+const char* BoxTitle(TBoxKind Kind);
+
+class TDesktop {
+public:
+  virtual ~TDesktop() = default;
+  // Shows a modal message box and returns the button pressed.
+  virtual TBoxAnswer MessageBox(QWidget* Owner, TBoxKind Kind, const std::string& Text,
+                                TBoxButtons Buttons) = 0;
+  // Starts one of the sounds STARTWAV, CANCELWAV, OKWAV, FAILWAV and returns.
+  virtual void PlaySound(const std::string& Name) = 0;
+  // Asks the desktop to open a file or a web address; failures are ignored.
+  virtual void Open(const std::string& Target, const std::string& WorkingDir) = 0;
+  // Shows a long text modally in the message window.
+  virtual void ShowText(const std::string& Text) = 0;
+  virtual void ShowOptions() = 0;
+  // Asks for a file name to save to; empty when the user cancels.
+  virtual std::string SaveFileName(QWidget* Owner, const std::string& Filter,
+                                   const std::string& DefaultSuffix) = 0;
+};
+
+class TQtDesktop : public TDesktop {
+public:
+  TQtDesktop();
+  ~TQtDesktop() override;
+  void SetMessageForm(TFormMessage* Form) { FMessageForm = Form; }
+
+  TBoxAnswer MessageBox(QWidget* Owner, TBoxKind Kind, const std::string& Text,
+                        TBoxButtons Buttons) override;
+  void PlaySound(const std::string& Name) override;
+  void Open(const std::string& Target, const std::string& WorkingDir) override;
+  void ShowText(const std::string& Text) override;
+  void ShowOptions() override {} // the options dialog comes with its own window
+  std::string SaveFileName(QWidget* Owner, const std::string& Filter,
+                           const std::string& DefaultSuffix) override;
+
+private:
+  TFormMessage* FMessageForm = nullptr;
+  std::unique_ptr<TSoundPlayer> FSound;
+};
+
+} // namespace gf

@@ -1,0 +1,668 @@
+#include "Main.h"
+
+#include "Debug.h"
+#include "Desktop.h"
+#include "Fonts.h"
+#include "Format.h"
+#include "Language.h"
+#include "ScanResults.h"
+#include "Streams.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QFile>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
+#include <QtGui/QPainter>
+#include <QtGui/QScreen>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QFrame>
+#include <QtWidgets/QListWidget>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QStyledItemDelegate>
+#include <QtWidgets/QTabWidget>
+#include <QtWidgets/QToolButton>
+#include <QtWidgets/QVBoxLayout>
+
+#include <climits>
+#include <filesystem>
+
+namespace gf {
+
+namespace {
+
+constexpr int DriveIconSize = 32;
+constexpr int BottomPanelHeight = 118;
+const QColor FormColor(0, 0, 255); // the form's blue font
+
+QByteArray Resource(const QString& Name) {
+  QFile f(":/" + Name);
+  if (!f.open(QIODevice::ReadOnly))
+    throw std::runtime_error("Resource " + Name.toStdString() + " not found");
+  return f.readAll();
+}
+
+bool SameText(const std::string& A, const char* B) {
+  return QString::fromStdString(A).compare(QString(B), Qt::CaseInsensitive) == 0;
+}
+
+// Draws a drive entry: the icon of its kind, then its display name.
+class TDriveItemDelegate : public QStyledItemDelegate {
+public:
+  explicit TDriveItemDelegate(TFormMain& Form) : QStyledItemDelegate(Form.LBDrives), FForm(Form) {}
+
+  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+    return QSize(FForm.LBDrives->viewport()->width(), DriveIconSize);
+  }
+
+  void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
+             const QModelIndex& Index) const override {
+    bool selected = Option.state & QStyle::State_Selected;
+    const QPalette& pal = Option.palette;
+    Painter->fillRect(Option.rect,
+                      selected ? pal.brush(QPalette::Highlight) : pal.brush(QPalette::Base));
+    TDriveInfo* info = FForm.Controller().FindDriveInfo(Index.data().toString().toStdString());
+    if (!info)
+      return;
+    QRect r = Option.rect;
+    unsigned kind = info->GetKind();
+    if (kind < FForm.ILDriveIcons.size())
+      Painter->drawPixmap(r.topLeft(), FForm.ILDriveIcons[kind]);
+    r.setLeft(r.left() + DriveIconSize);
+    Painter->save();
+    Painter->setClipRect(r);
+    Painter->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
+    QFontMetrics fm(Painter->font());
+    int y = r.top() + (r.height() - fm.height() + 1) / 2;
+    Painter->drawText(r.left() + 5, y + fm.ascent(),
+                      QString::fromStdString(info->GetDisplayName()));
+    Painter->restore();
+  }
+
+private:
+  TFormMain& FForm;
+};
+
+QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top) {
+  auto* l = new QLabel(Text, Parent);
+  l->move(Left, Top);
+  l->adjustSize();
+  return l;
+}
+
+QLabel* MakeValueLabel(QWidget* Parent, int Top) {
+  auto* l = new QLabel(Parent);
+  l->setGeometry(121, Top, 87, 16);
+  return l;
+}
+
+QToolButton* MakeButton(QWidget* Parent, const char* Text, const char* GlyphName, int Left) {
+  auto* b = new QToolButton(Parent);
+  b->setText(Text);
+  b->setIcon(Glyph(GlyphName));
+  b->setIconSize(QSize(32, 32));
+  b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  b->setAutoRaise(true);
+  b->setGeometry(Left, 44, 80, 70);
+  b->setFocusPolicy(Qt::StrongFocus);
+  return b;
+}
+
+} // namespace
+
+TLinkLabel::TLinkLabel(TFormMain& Form, QWidget* Parent) : QLabel(Parent), FForm(Form) {
+  setMouseTracking(true);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void TLinkLabel::mouseMoveEvent(QMouseEvent* Event) {
+  FForm.STURLMouseMove(Event->position().toPoint().x(), Event->position().toPoint().y());
+}
+
+void TLinkLabel::leaveEvent(QEvent* Event) {
+  QLabel::leaveEvent(Event);
+  FForm.STURLMouseMove(-1, -1);
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* Event) {
+  if (Event->button() == Qt::LeftButton && rect().contains(Event->position().toPoint()))
+    FForm.STURLClick();
+}
+
+TAnimationBox::TAnimationBox(TFormMain& Form, QWidget* Parent) : QWidget(Parent), FForm(Form) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void TAnimationBox::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  FForm.PaintAnimation(p);
+}
+
+TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& Desktop,
+                     std::vector<std::string> Args)
+    : QWidget(nullptr), FDesktop(Desktop), FArgs(std::move(Args)) {
+  QFont font = FormFont(13);
+  setFont(font);
+  QPalette pal = palette();
+  for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    pal.setColor(role, FormColor);
+  setPalette(pal);
+
+  PageControl = new QTabWidget(this);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(PageControl);
+  CreateRecoveryPage();
+  CreateAboutPage();
+  for (int k = 0; k <= dkUnknown; ++k)
+    ILDriveIcons.emplace_back(QString(":/DRIVE_%1.png").arg(k));
+
+  // The form's creation, in the order the window relies on.
+  FFormDebug = std::make_unique<TFormDebug>(Desktop);
+  FController = std::make_unique<TGlimmerfold>(Platform, Settings);
+  FController->OnDrivesChanged = [this](TGlimmerfold&) { RefreshDriveList(); };
+  FController->OnScanStarted = [this](TGlimmerfold&) { ScanStarted(); };
+  FController->OnScanDone = [this](TGlimmerfold&, bool c, bool s, const std::string& m) {
+    ScanFinished(c, s, m);
+  };
+  FController->OnFileFound = [this](TGlimmerfold&, const std::string& name,
+                                    std::unique_ptr<TMemoryStream> stream) {
+    FileFound(name, std::move(stream));
+  };
+  FController->OnProgress = [this](TGlimmerfold&, int64_t pos, int64_t count) {
+    ScanProgress(pos, count);
+  };
+  FController->RefreshDrives();
+  bool debugSwitch = !FArgs.empty() && SameText(FArgs[0], "/DEBUG");
+  for (std::size_t i = debugSwitch ? 1 : 0; i < FArgs.size(); ++i)
+    if (FController->AddImageFile(FArgs[i]).empty())
+      DebugLog("MAIN: Cannot open %s as a disk image", FArgs[i]);
+  FController->LoadSettings();
+  if (debugSwitch)
+    FFormDebug->show();
+
+  SBCancel->setEnabled(false);
+  SBStart->setEnabled(false);
+  SBExit->setEnabled(true);
+
+  std::string caption = LoadStr(sProductTitle) + " " + Version;
+  setWindowTitle(QString::fromStdString(caption));
+  QCoreApplication::setApplicationName(QString::fromStdString(caption));
+
+  QPixmap about;
+  about.loadFromData(Resource("ABOUT.jpg"), "JPG");
+  ImageAbout->setPixmap(about);
+  STURL->setText(WebAddress);
+  STURL->adjustSize();
+
+  AnimationPanel = new QFrame(TSRecovery);
+  AnimationPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  AnimationPanel->setLineWidth(2);
+  int frame = AnimationPanel->frameWidth();
+  AnimationPanel->setGeometry(8, LabelRecovered->y() + LabelRecovered->height() + 10,
+                              200 + 2 * frame, 100 + 2 * frame);
+  AnimationBox = new TAnimationBox(*this, AnimationPanel);
+  AnimationBox->setGeometry(frame, frame, 200, 100);
+  AnimationPanel->show();
+
+  FAnimation = std::make_unique<TAnimation>();
+  FAnimation->OnChange = [this](TAnimation&) { AnimationBox->update(); };
+  FAnimation->SetInterval(800);
+  LoadAnimation();
+
+  setMinimumSize(795, 551);
+  resize(795, 551);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  PageControl->setCurrentIndex(0);
+
+  FCreditsKeys = "QZW";
+  FCreditsKeyIndex = 0;
+
+  FProgressTimer.setInterval(50);
+  connect(&FProgressTimer, &QTimer::timeout, this, [this] { ShowProgress(); });
+  qApp->installEventFilter(this);
+}
+
+TFormMain::~TFormMain() {
+  qApp->removeEventFilter(this);
+  // The controller stops a running scan; its events must not reach a half-destroyed window.
+  FController->OnDrivesChanged = nullptr;
+  FController->OnScanDone = nullptr;
+  FController->OnFileFound = nullptr;
+  FController->OnProgress = nullptr;
+  FController->OnScanStarted = nullptr;
+  FController.reset();
+}
+
+void TFormMain::CreateRecoveryPage() {
+  TSRecovery = new QWidget;
+  PageControl->addTab(TSRecovery, "Recover Images");
+  LabelDrives = MakeLabel(TSRecovery, "Drives:", 8, 6);
+  LBDrives = new QListWidget(TSRecovery);
+  LBDrives->setGeometry(8, 24, 200, 132);
+  LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
+  LBDrives->setUniformItemSizes(true);
+  connect(LBDrives, &QListWidget::currentRowChanged, this, [this] { LBDrivesClick(); });
+  connect(LBDrives, &QListWidget::itemClicked, this, [this] { LBDrivesClick(); });
+  LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
+  LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
+  LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
+  LabelRecoveredPrefix = MakeLabel(TSRecovery, "Recovered:", 8, 232);
+  LabelMedia = MakeValueLabel(TSRecovery, 172);
+  LabelSectorSize = MakeValueLabel(TSRecovery, 192);
+  LabelCapacity = MakeValueLabel(TSRecovery, 212);
+  LabelRecovered = MakeValueLabel(TSRecovery, 232);
+  LabelImages = MakeLabel(TSRecovery, "Images:", 218, 6);
+  LVThumbnails = new QListWidget(TSRecovery);
+  LVThumbnails->setViewMode(QListView::IconMode);
+  LVThumbnails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  LVThumbnails->setIconSize(QSize(80, 80));
+  LVThumbnails->move(218, 24);
+
+  PanelMainBottom = new QFrame(TSRecovery);
+  PanelMainBottom->setFrameShape(QFrame::NoFrame);
+  LabelRecoveryProgress = MakeLabel(PanelMainBottom, "Recovery progress:", 8, 0);
+  LabelCurSector = new QLabel(PanelMainBottom);
+  LabelCurSector->setGeometry(0, 0, 300, 16);
+  ProgressBar = new QProgressBar(PanelMainBottom);
+  ProgressBar->move(8, 18);
+  ProgressBar->resize(ProgressBar->width(), 18);
+  ProgressBar->setTextVisible(false);
+  ProgressBar->setRange(0, 100);
+  ProgressBar->setValue(0);
+  SBStart = MakeButton(PanelMainBottom, "&Start", "BTN_START", 8);
+  SBCancel = MakeButton(PanelMainBottom, "&Cancel", "BTN_CANCEL", 104);
+  SBOptions = MakeButton(PanelMainBottom, "&Options", "BTN_OPTIONS", 200);
+  SBHelp = MakeButton(PanelMainBottom, "&Help", "BTN_HELP", 296);
+  SBExit = MakeButton(PanelMainBottom, "&Exit", "BTN_EXIT", 392);
+  connect(SBStart, &QToolButton::clicked, this, [this] { SBStartClick(); });
+  connect(SBCancel, &QToolButton::clicked, this, [this] { SBCancelClick(); });
+  connect(SBOptions, &QToolButton::clicked, this, [this] { SBOptionsClick(); });
+  connect(SBHelp, &QToolButton::clicked, this, [this] { SBHelpClick(); });
+  connect(SBExit, &QToolButton::clicked, this, [this] { SBExitClick(); });
+  TSRecovery->installEventFilter(this); // its resizes lay the page out
+}
+
+void TFormMain::CreateAboutPage() {
+  TSAbout = new QWidget;
+  PageControl->addTab(TSAbout, "About");
+  ImageAbout = new QLabel(TSAbout);
+  ImageAbout->setAlignment(Qt::AlignCenter);
+  PanelAboutBottom = new QFrame(TSAbout);
+  PanelAboutBottom->setFrameShape(QFrame::NoFrame);
+  Label1 = new QLabel("Glimmerfold 2.0 recovers pictures, video and sound from camera media.",
+                      PanelAboutBottom);
+  Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  STURL = new TLinkLabel(*this, PanelAboutBottom);
+  TSAbout->installEventFilter(this);
+}
+
+bool TFormMain::Scanning() const {
+  return SBCancel->isEnabled();
+}
+
+std::string TFormMain::FormatSize(uint32_t KB) {
+  double x = KB;
+  int u = 1;
+  while (x >= 1024 && u < 4) {
+    x /= 1024;
+    ++u;
+  }
+  std::string s = Format("%1.1f", x);
+  if (auto comma = s.find(','); comma != std::string::npos)
+    s[comma] = '.';
+  static const int units[] = {sUnitKB, sUnitMB, sUnitGB, sUnitTB};
+  return s + " " + LoadStr(units[u - 1]);
+}
+
+void TFormMain::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  FormShow();
+}
+
+void TFormMain::FormShow() {
+  if (FShownOnce)
+    return;
+  // Existing files get thumbnails once the thumbnail view exists.
+  FShownOnce = true;
+}
+
+bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Event->type() == QEvent::Resize && (Watched == TSRecovery || Watched == TSAbout)) {
+    FormResize();
+    return false;
+  }
+  if (Event->type() == QEvent::KeyPress && Watched->isWidgetType()) {
+    // Key preview: the form sees a key once, at the widget it is first delivered to.
+    auto* w = static_cast<QWidget*>(Watched);
+    QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
+    if (w == target && w->window() == this) {
+      auto* key = static_cast<QKeyEvent*>(Event);
+      FormKeyDown(KeyCode(key->key()), key->modifiers() & ~Qt::KeypadModifier);
+    }
+  }
+  return QWidget::eventFilter(Watched, Event);
+}
+
+void TFormMain::FormResize() {
+  int W = TSRecovery->width(), H = TSRecovery->height();
+  for (QLabel* l : {LabelMedia, LabelSectorSize, LabelCapacity, LabelRecovered})
+    l->move(121, l->y());
+  LVThumbnails->move(218, LVThumbnails->y());
+  LabelImages->move(218, LabelImages->y());
+  LBDrives->resize(200, LBDrives->height());
+  PanelMainBottom->setGeometry(0, H - BottomPanelHeight, W, BottomPanelHeight);
+  LVThumbnails->resize(W - LVThumbnails->x() - 8, H - BottomPanelHeight - LVThumbnails->y() - 10);
+  ProgressBar->resize(W - 2 * ProgressBar->x(), ProgressBar->height());
+  LabelCurSector->move(LabelRecoveryProgress->x() + LabelRecoveryProgress->width() + 10,
+                       LabelRecoveryProgress->y());
+  int aw = TSAbout->width(), ah = TSAbout->height();
+  PanelAboutBottom->setGeometry(0, ah - 32, aw, 32);
+  ImageAbout->setGeometry(0, 0, aw, ah - 32);
+  STURL->move(8, (32 - STURL->height()) / 2);
+  Label1->setGeometry(STURL->x() + STURL->width() + 16, 0, aw - STURL->width() - 32, 32);
+}
+
+int TFormMain::KeyCode(int QtKey) {
+  if ((QtKey >= Qt::Key_A && QtKey <= Qt::Key_Z) || (QtKey >= Qt::Key_0 && QtKey <= Qt::Key_9))
+    return QtKey;
+  if (QtKey >= Qt::Key_F1 && QtKey <= Qt::Key_F24)
+    return 112 + (QtKey - Qt::Key_F1);
+  switch (QtKey) {
+  case Qt::Key_Shift:
+    return 16;
+  case Qt::Key_Control:
+    return 17;
+  case Qt::Key_Alt:
+    return 18;
+  default:
+    return 0;
+  }
+}
+
+void TFormMain::FormKeyDown(int Key, Qt::KeyboardModifiers Shift) {
+  if (Shift == (Qt::ShiftModifier | Qt::AltModifier) && Key == 123) {
+    if (DebugLogEnabled) {
+      FFormDebug->show();
+      FFormDebug->raise();
+      FFormDebug->activateWindow();
+    }
+    return;
+  }
+  if (Shift == (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier)) {
+    bool match = Key == static_cast<unsigned char>(FCreditsKeys[FCreditsKeyIndex]);
+    ++FCreditsKeyIndex;
+    if (!match)
+      FCreditsKeyIndex = 0;
+    if (FCreditsKeyIndex == static_cast<int>(FCreditsKeys.size())) {
+      FCreditsKeyIndex = 0;
+      FDesktop.MessageBox(this, TBoxKind::Information,
+                          "Glimmerfold 2.0\r\n\r\nWritten by the Glimmerfold developers.\r\n"
+                          "Thanks to everyone who sent us a damaged card.",
+                          TBoxButtons::Ok);
+    }
+  }
+}
+
+bool TFormMain::FormCloseQuery() {
+  return !SBCancel->isEnabled();
+}
+
+void TFormMain::FormClose() {
+  FClosing = true;
+}
+
+void TFormMain::closeEvent(QCloseEvent* Event) {
+  if (!FormCloseQuery()) {
+    Event->ignore();
+    return;
+  }
+  FormClose();
+  FFormDebug->hide();
+  Event->accept();
+}
+
+void TFormMain::LoadAnimation() {
+  FAnimation->Stop();
+  FAnimation->Clear();
+  for (int i : {1, 2, 3, 4, 5, 6, 7, 8, 7, 6, 5})
+    FAnimation->AddFrame(Resource(QString("ANIMATION_%1.jpg").arg(i)));
+  FAnimation->Reset();
+  AnimationBox->update();
+}
+
+void TFormMain::PaintAnimation(QPainter& Canvas) {
+  if (const QImage* frame = FAnimation->CurrentFrame())
+    Canvas.drawImage(0, 0, *frame);
+  else
+    Canvas.fillRect(AnimationBox->rect(), palette().brush(QPalette::Window));
+}
+
+void TFormMain::RefreshDriveList() {
+  QString selected = LBDrives->currentItem() ? LBDrives->currentItem()->text() : QString();
+  QSignalBlocker block(LBDrives);
+  LBDrives->clear();
+  for (int i = 0; i < FController->DriveInfoCount(); ++i) {
+    TDriveInfo* info = FController->GetDriveInfo(i);
+    uint8_t kind = info->GetKind();
+    bool listed = kind == dkFloppy || kind == dkRemovable || kind == dkCDROM ||
+                  kind == dkImageFile || (kind == dkFixedDisk && info->HasMedium());
+    if (listed)
+      LBDrives->addItem(QString::fromStdString(info->Name()));
+  }
+  if (!selected.isEmpty())
+    for (int i = 0; i < LBDrives->count(); ++i)
+      if (LBDrives->item(i)->text() == selected)
+        LBDrives->setCurrentRow(i);
+}
+
+void TFormMain::LBDrivesClick() {
+  QListWidgetItem* item = LBDrives->currentItem();
+  if (!item || !item->isSelected()) {
+    SBStart->setEnabled(false);
+    LabelCapacity->clear();
+    LabelSectorSize->clear();
+    LabelMedia->clear();
+    return;
+  }
+  SBStart->setEnabled(true);
+  TDriveInfo* info = FController->FindDriveInfo(item->text().toStdString());
+  if (!info) {
+    FController->RefreshDrives();
+    return;
+  }
+  switch (info->GetKind()) {
+  case dkFloppy:
+    LabelMedia->setText(QString::fromStdString(LoadStr(sKindFloppy)));
+    break;
+  case dkFixedDisk:
+    LabelMedia->setText(QString::fromStdString(LoadStr(sKindFixedDisk)));
+    break;
+  case dkRemovable:
+    LabelMedia->setText(QString::fromStdString(LoadStr(sKindRemovable)));
+    break;
+  case dkCDROM:
+    LabelMedia->setText(QString::fromStdString(LoadStr(sKindCDROM)));
+    break;
+  default:
+    LabelMedia->clear(); // no label of its own, rather than the previous drive's
+    break;
+  }
+  if (info->HasMedium()) {
+    uint64_t bytes = uint64_t{info->GetSectorSize()} * info->GetSectorCount();
+    LabelCapacity->setText(QString::fromStdString(FormatSize(static_cast<uint32_t>(bytes / 1024))));
+    LabelSectorSize->setText(QString::number(info->GetSectorSize()));
+  } else {
+    SBStart->setEnabled(false);
+    LabelCapacity->setText(QString::fromStdString(LoadStr(sUnknown)));
+    LabelSectorSize->setText(QString::fromStdString(LoadStr(sUnknown)));
+  }
+  LBDrives->viewport()->update();
+}
+
+void TFormMain::ShowOptions() {
+  FDesktop.ShowOptions();
+}
+
+bool TFormMain::CheckDestination() {
+  const std::string dest = FController->DestPath();
+  if (dest.empty()) {
+    FDesktop.MessageBox(this, TBoxKind::Error, LoadStr(sNoTargetDir), TBoxButtons::Ok);
+    ShowOptions();
+    return false;
+  }
+  std::error_code ec;
+  if (std::filesystem::is_directory(dest, ec))
+    return true;
+  if (FDesktop.MessageBox(this, TBoxKind::Confirmation, Format(LoadStr(sTargetMissingCreate), dest),
+                          TBoxButtons::YesNo) != TBoxAnswer::Yes) {
+    ShowOptions();
+    return false;
+  }
+  std::filesystem::create_directories(dest, ec);
+  if (ec || !std::filesystem::is_directory(dest, ec)) {
+    FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sCreateDirFailed), dest),
+                        TBoxButtons::Ok);
+    ShowOptions();
+    return false;
+  }
+  return true;
+}
+
+void TFormMain::SetScanning(bool Value) {
+  SBStart->setEnabled(!Value);
+  SBCancel->setEnabled(Value);
+  SBExit->setEnabled(!Value);
+  SBOptions->setEnabled(!Value);
+  LBDrives->setEnabled(!Value);
+  if (Value) {
+    FProgressPos = FProgressCount = 0;
+    FShownPos = FShownCount = -1;
+    FProgressTimer.start();
+  } else {
+    FProgressTimer.stop();
+    ProgressBar->setValue(0);
+    LabelCurSector->clear();
+  }
+}
+
+void TFormMain::SBStartClick() {
+  // A click that arrives while the last scan's end is still being handled (the
+  // controller counts it as running until then) would start nothing.
+  if (FController->IsScanning())
+    return;
+  QListWidgetItem* item = LBDrives->currentItem();
+  std::string root = item ? item->text().toStdString() : std::string();
+  TDriveInfo* info = item ? FController->FindDriveInfo(root) : nullptr;
+  if (!info || !info->HasMedium()) {
+    SBStart->setEnabled(false);
+    FController->RefreshDrives();
+    return;
+  }
+  if (!CheckDestination())
+    return;
+  if (info->GetKind() == dkFixedDisk &&
+      FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
+                          TBoxButtons::YesNo) != TBoxAnswer::Yes)
+    return;
+  FRecovered = 0;
+  LabelRecovered->clear();
+  SetScanning(true);
+  LoadAnimation();
+  FAnimation->Loop = true;
+  FAnimation->Start();
+  FDesktop.PlaySound("STARTWAV");
+  FStartedSignal = FDoneSignal = false;
+  FController->StartScan(root);
+  if (!FStartedSignal && !FDoneSignal) {
+    // Refused without a word: no scan runs, so the window must not wait for one.
+    FAnimation->Stop();
+    SetScanning(false);
+  }
+}
+
+void TFormMain::ScanStarted() {
+  FStartedSignal = true;
+}
+
+void TFormMain::SBCancelClick() {
+  FDesktop.PlaySound("CANCELWAV");
+  FController->StopScan();
+}
+
+void TFormMain::SBOptionsClick() {
+  ShowOptions();
+}
+
+void TFormMain::SBHelpClick() {
+  std::string dir = QCoreApplication::applicationDirPath().toStdString();
+  FDesktop.Open(dir + "/" + HelpFile, dir);
+}
+
+void TFormMain::SBExitClick() {
+  close();
+}
+
+void TFormMain::STURLMouseMove(int X, int Y) {
+  QPalette pal = STURL->palette();
+  bool inside = X >= 0 && X <= STURL->width() && Y >= 0 && Y <= STURL->height();
+  pal.setColor(QPalette::WindowText, inside ? QColor(255, 0, 0) : FormColor);
+  STURL->setPalette(pal);
+}
+
+void TFormMain::STURLClick() {
+  STURLMouseMove(-1, -1);
+  FDesktop.Open(STURL->text().toStdString(), QCoreApplication::applicationDirPath().toStdString());
+}
+
+void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream) {
+  TSaveResult r = SaveFoundFile(FController->DestPath(), FController->FilePrefix(),
+                                FController->FoundCount(), Name, *Stream);
+  if (!r.Saved) {
+    FController->SetPaused(true);
+    if (FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sSaveErrorContinue), r.Error),
+                            TBoxButtons::YesNo) == TBoxAnswer::No)
+      FController->StopScan();
+    FController->SetPaused(false);
+    return;
+  }
+  ++FRecovered;
+  LabelRecovered->setText(QString::number(FRecovered));
+  // The stream goes to the thumbnail queue once there is one; until then it is freed here.
+}
+
+void TFormMain::ScanProgress(int64_t Position, int64_t SectorCount) {
+  FProgressPos = Position;
+  FProgressCount = SectorCount;
+}
+
+void TFormMain::ShowProgress() {
+  if (FProgressPos == FShownPos && FProgressCount == FShownCount)
+    return;
+  FShownPos = FProgressPos;
+  FShownCount = FProgressCount;
+  // A progress bar counts in int: large media are shown at a coarser scale.
+  int shift = 0;
+  while ((FShownCount >> shift) > INT_MAX)
+    ++shift;
+  int max = static_cast<int>(FShownCount >> shift);
+  int value = static_cast<int>(std::clamp<int64_t>(FShownPos >> shift, 0, max));
+  if (ProgressBar->maximum() != max)
+    ProgressBar->setRange(0, max);
+  ProgressBar->setValue(value);
+  LabelCurSector->setText(QString::fromStdString(Format("%d / %d", FShownPos, FShownCount)));
+  LabelCurSector->adjustSize();
+}
+
+void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::string&) {
+  FDoneSignal = true;
+  SetScanning(false);
+  QCoreApplication::processEvents();
+  FAnimation->Stop();
+  TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FController->DestPath());
+  if (!summary.Sound.empty())
+    FDesktop.PlaySound(summary.Sound);
+  FDesktop.ShowText(summary.Text);
+}
+
+} // namespace gf

@@ -1,0 +1,171 @@
+// The main window: lists the drives with their details, starts and cancels scans,
+// saves the files found, shows progress, the busy animation and the summary, and
+// shows the About page. It owns the recovery controller.
+#pragma once
+
+#include "Animation.h"
+#include "FormDebug.h"
+#include "GFClasses.h"
+
+#include <QtCore/QTimer>
+#include <QtGui/QPixmap>
+#include <QtWidgets/QLabel>
+#include <QtWidgets/QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTabWidget;
+class QListWidget;
+class QProgressBar;
+class QToolButton;
+class QFrame;
+
+namespace gf {
+
+class TDesktop;
+class TDrivePlatform;
+class TRegistry;
+class TFormMain;
+
+// The About page's web link: red while the pointer is over it.
+class TLinkLabel : public QLabel {
+public:
+  explicit TLinkLabel(TFormMain& Form, QWidget* Parent);
+
+protected:
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+
+private:
+  TFormMain& FForm;
+};
+
+class TAnimationBox : public QWidget {
+public:
+  TAnimationBox(TFormMain& Form, QWidget* Parent);
+
+protected:
+  void paintEvent(QPaintEvent* Event) override;
+
+private:
+  TFormMain& FForm;
+};
+
+class TFormMain : public QWidget {
+public:
+  static constexpr const char* Version = "2.0";
+  static constexpr const char* WebAddress = "http://www.tessaloon.example/glimmerfold/";
+  static constexpr const char* HelpFile = "Glimmerfold.html";
+
+  // Args: the command-line arguments after the program name.
+  TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& Desktop,
+            std::vector<std::string> Args);
+  ~TFormMain() override;
+
+  // The capacity text of a size in kB: "61.5 MB".
+  static std::string FormatSize(uint32_t KB);
+
+  TGlimmerfold& Controller() { return *FController; }
+  TFormDebug& FormDebug() { return *FFormDebug; }
+  TAnimation& Animation() { return *FAnimation; }
+  bool Scanning() const;
+
+  // Handlers, as the controls and the controller call them.
+  void FormShow();
+  void FormResize();
+  void FormKeyDown(int Key, Qt::KeyboardModifiers Shift);
+  bool FormCloseQuery();
+  void FormClose();
+  void SBStartClick();
+  void SBCancelClick();
+  void SBOptionsClick();
+  void SBHelpClick();
+  void SBExitClick();
+  void LBDrivesClick();
+  void STURLMouseMove(int X, int Y);
+  void STURLClick();
+  void RefreshDriveList();
+  void ScanStarted();
+  void ScanFinished(bool Completed, bool StoppedByUser, const std::string& Msg);
+  void FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream);
+  void ScanProgress(int64_t Position, int64_t SectorCount);
+  void LoadAnimation();
+  void PaintAnimation(QPainter& Canvas);
+  // Shows the latest progress now (a timer does it every 50 ms during a scan).
+  void ShowProgress();
+  // The number of files saved in the current or last scan.
+  int64_t Recovered() const { return FRecovered; }
+
+  // Key codes of the class library for the keys the window handles.
+  static int KeyCode(int QtKey);
+
+  QTabWidget* PageControl;
+  QWidget* TSRecovery;
+  QWidget* TSAbout;
+  QListWidget* LBDrives;
+  QLabel* LabelDrives;
+  QLabel* LabelImages;
+  QLabel* LabelMediaPrefix;
+  QLabel* LabelSectorSizePrefix;
+  QLabel* LabelCapacityPrefix;
+  QLabel* LabelRecoveredPrefix;
+  QLabel* LabelMedia;
+  QLabel* LabelSectorSize;
+  QLabel* LabelCapacity;
+  QLabel* LabelRecovered;
+  QListWidget* LVThumbnails;
+  QFrame* PanelMainBottom;
+  QLabel* LabelRecoveryProgress;
+  QLabel* LabelCurSector;
+  QProgressBar* ProgressBar;
+  QToolButton* SBStart;
+  QToolButton* SBCancel;
+  QToolButton* SBOptions;
+  QToolButton* SBHelp;
+  QToolButton* SBExit;
+  QLabel* ImageAbout;
+  QFrame* PanelAboutBottom;
+  QLabel* Label1;
+  TLinkLabel* STURL;
+  QFrame* AnimationPanel = nullptr;
+  TAnimationBox* AnimationBox = nullptr;
+  std::vector<QPixmap> ILDriveIcons;
+
+protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+
+private:
+  void CreateRecoveryPage();
+  void CreateAboutPage();
+  void SetScanning(bool Value);
+  // Answers false after telling the user, when no scan can go to the destination.
+  bool CheckDestination();
+  void ShowOptions();
+
+  TDesktop& FDesktop;
+  std::vector<std::string> FArgs;
+  std::unique_ptr<TFormDebug> FFormDebug;
+  std::unique_ptr<TGlimmerfold> FController;
+  std::unique_ptr<TAnimation> FAnimation;
+  bool FClosing = false;
+  bool FShownOnce = false;
+  std::string FCreditsKeys;
+  int FCreditsKeyIndex = 0;
+  int64_t FRecovered = 0;
+  // Progress is kept here as it arrives and shown by FProgressTimer, so that the
+  // scanner's flood of progress messages costs no repaint each.
+  int64_t FProgressPos = 0;
+  int64_t FProgressCount = 0;
+  int64_t FShownPos = -1;
+  int64_t FShownCount = -1;
+  QTimer FProgressTimer;
+  bool FStartedSignal = false; // OnScanStarted arrived during the current Start click
+  bool FDoneSignal = false;    // OnScanDone arrived during the current Start click
+};
+
+} // namespace gf

@@ -24,6 +24,7 @@
 #include <QtWidgets/QVBoxLayout>
 
 #include <climits>
+#include <cmath>
 #include <filesystem>
 
 namespace gf {
@@ -308,6 +309,9 @@ std::string TFormMain::FormatSize(uint32_t KB) {
     x /= 1024;
     ++u;
   }
+  // Halves round away from zero, as the class library's formatter does (x is exact:
+  // a 32-bit count divided by a power of two, so x * 10 is exact as well).
+  x = std::round(x * 10) / 10;
   std::string s = Format("%1.1f", x);
   if (auto comma = s.find(','); comma != std::string::npos)
     s[comma] = '.';

@@ -1,0 +1,654 @@
+// The main window over simulated drives: layout, drive list and details, the start
+// checks, closing, the keyboard, and the road of a scan to its summary.
+#include "Debug.h"
+#include "Format.h"
+#include "Language.h"
+#include "Main.h"
+#include "ScanResults.h"
+#include "Registry.h"
+#include "SimulatedDrives.h"
+#include "TestDesktop.h"
+#include "TestPictures.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
+#include <QtTest/QTest>
+#include <QtWidgets/QListWidget>
+#include <QtWidgets/QProgressBar>
+#include <QtWidgets/QTabWidget>
+#include <QtWidgets/QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <unistd.h>
+
+using namespace gf;
+using namespace gf::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A removable medium holding the given pictures one after another, each starting on
+// a sector boundary, then some empty sectors.
+std::vector<uint8_t> CardWith(const std::vector<std::vector<uint8_t>>& Pictures,
+                              std::size_t Tail = 64 * 512) {
+  std::vector<uint8_t> card(512 * 4, 0);
+  for (auto& p : Pictures) {
+    card.insert(card.end(), p.begin(), p.end());
+    card.resize((card.size() + 511) / 512 * 512, 0);
+  }
+  card.resize(card.size() + Tail, 0);
+  return card;
+}
+
+TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
+  TSimDrive d;
+  d.DriveType = DRIVE_REMOVABLE;
+  d.MediaType = MEDIA_REMOVABLE;
+  d.Image = std::move(Image);
+  d.Label = std::move(Label);
+  return d;
+}
+
+class MainTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    DebugLogEnabled = true;
+    Dest = Dir.Path + "/out/";
+    fs::create_directories(Dest);
+  }
+  void TearDown() override {
+    Form.reset();
+    DebugLogEnabled = false;
+  }
+
+  void Make(std::vector<std::string> Args = {}) {
+    Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
+    Form = std::make_unique<TFormMain>(Platform, *Settings, Desktop, std::move(Args));
+    Form->Controller().SetDestPath(Dest);
+  }
+
+  std::vector<std::string> Listed() const {
+    std::vector<std::string> roots;
+    for (int i = 0; i < Form->LBDrives->count(); ++i)
+      roots.push_back(Form->LBDrives->item(i)->text().toStdString());
+    return roots;
+  }
+
+  void Select(const std::string& Root) {
+    for (int i = 0; i < Form->LBDrives->count(); ++i)
+      if (Form->LBDrives->item(i)->text().toStdString() == Root) {
+        Form->LBDrives->setCurrentRow(i);
+        Form->LBDrivesClick();
+        return;
+      }
+    FAIL() << Root << " is not listed";
+  }
+
+  // Runs the event loop until the summary has been shown (or 20 s have passed).
+  bool WaitForSummary(std::size_t Count = 1) {
+    QElapsedTimer t;
+    t.start();
+    while (Desktop.Texts.size() < Count && t.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return Desktop.Texts.size() >= Count;
+  }
+
+  std::vector<std::string> Saved() const {
+    std::vector<std::string> names;
+    for (auto& e : fs::directory_iterator(Dest))
+      names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TTempDir Dir;
+  std::string Dest;
+  TSimulatedDrives Platform;
+  TTestDesktop Desktop;
+  std::unique_ptr<TRegistry> Settings;
+  std::unique_ptr<TFormMain> Form;
+};
+
+} // namespace
+
+TEST_F(MainTest, LooksAsDesigned) {
+  Make();
+  Form->show();
+  EXPECT_EQ(Form->windowTitle().toStdString(), LoadStr(sProductTitle) + " 2.0");
+  EXPECT_EQ(Form->size(), QSize(795, 551));
+  EXPECT_EQ(Form->minimumSize(), QSize(795, 551));
+  EXPECT_EQ(Form->PageControl->tabText(0), "Recover Images");
+  EXPECT_EQ(Form->PageControl->tabText(1), "About");
+  EXPECT_EQ(Form->PageControl->currentIndex(), 0);
+  EXPECT_EQ(Form->LBDrives->geometry(), QRect(8, 24, 200, 132));
+  struct TButton {
+    QToolButton* B;
+    const char* Text;
+    int Left;
+  };
+  for (TButton b : {TButton{Form->SBStart, "&Start", 8}, TButton{Form->SBCancel, "&Cancel", 104},
+                    TButton{Form->SBOptions, "&Options", 200}, TButton{Form->SBHelp, "&Help", 296},
+                    TButton{Form->SBExit, "&Exit", 392}}) {
+    EXPECT_EQ(b.B->text(), b.Text);
+    EXPECT_EQ(b.B->geometry(), QRect(b.Left, 44, 80, 70));
+    EXPECT_FALSE(b.B->icon().isNull());
+  }
+  EXPECT_EQ(Form->PanelMainBottom->height(), 118);
+  EXPECT_EQ(Form->PanelMainBottom->y() + 118, Form->TSRecovery->height());
+  for (QLabel* l : {Form->LabelMedia, Form->LabelSectorSize, Form->LabelCapacity,
+                    Form->LabelRecovered})
+    EXPECT_EQ(l->geometry().left(), 121);
+  EXPECT_EQ(Form->LabelMediaPrefix->text(), "Media:");
+  EXPECT_EQ(Form->LabelRecoveredPrefix->text(), "Recovered:");
+  EXPECT_EQ(Form->LabelRecoveredPrefix->pos(), QPoint(8, 232));
+  EXPECT_EQ(Form->AnimationBox->size(), QSize(200, 100));
+  EXPECT_EQ(Form->AnimationPanel->x(), 8);
+  EXPECT_EQ(Form->Animation().Count(), 11);
+  EXPECT_EQ(Form->Animation().Interval(), 800);
+  EXPECT_EQ(Form->LVThumbnails->x(), 218);
+  EXPECT_EQ(Form->LVThumbnails->geometry().right() + 1, Form->TSRecovery->width() - 8);
+  EXPECT_EQ(Form->ProgressBar->width(), Form->TSRecovery->width() - 16);
+  EXPECT_FALSE(Form->ImageAbout->pixmap().isNull());
+  EXPECT_EQ(Form->STURL->text(), TFormMain::WebAddress);
+  // Idle without a selection.
+  EXPECT_FALSE(Form->SBStart->isEnabled());
+  EXPECT_FALSE(Form->SBCancel->isEnabled());
+  EXPECT_TRUE(Form->SBExit->isEnabled());
+  EXPECT_TRUE(Form->SBOptions->isEnabled());
+}
+
+TEST_F(MainTest, FormatSize) {
+  struct TCase {
+    uint32_t KB;
+    const char* Text;
+  };
+  for (TCase c : {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
+                  TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
+                  // halves round away from zero, as the class library's formatter does
+                  TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
+                  TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"},
+                  TCase{4294967295u, "4.0 TB"}}) {
+    EXPECT_EQ(TFormMain::FormatSize(c.KB), c.Text) << c.KB;
+  }
+}
+
+TEST_F(MainTest, DebugSwitchOnlyAsFirstArgument) {
+  struct TCase {
+    std::vector<std::string> Args;
+    bool Shown;
+  };
+  const TCase cases[] = {{{}, false},
+                         {{"/DEBUG"}, true},
+                         {{"/debug"}, true},
+                         {{"/Debug", Dir.Path + "/none.img"}, true},
+                         {{Dir.Path + "/none.img", "/DEBUG"}, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Args.size());
+    Make(c.Args);
+    EXPECT_EQ(Form->FormDebug().isVisible(), c.Shown);
+    Form.reset();
+  }
+}
+
+TEST_F(MainTest, DriveListByKindAndMedium) {
+  std::vector<uint8_t> blank(512 * 64, 0);
+  auto add = [&](char letter, uint32_t type, bool medium, uint32_t mediaType) {
+    TSimDrive d = Removable(blank);
+    d.DriveType = type;
+    d.HasMedium = medium;
+    d.MediaType = mediaType;
+    Platform.AddDrive(letter, d);
+  };
+  add('A', DRIVE_REMOVABLE, false, 0);              // floppy drive, empty
+  add('C', DRIVE_FIXED, true, MEDIA_FIXED);         // fixed disk: listed
+  add('D', DRIVE_FIXED, false, MEDIA_FIXED);        // fixed without medium: not listed
+  add('E', DRIVE_REMOVABLE, true, MEDIA_REMOVABLE); // card
+  add('F', DRIVE_REMOVABLE, false, MEDIA_REMOVABLE);
+  add('G', DRIVE_CDROM, false, MEDIA_REMOVABLE);
+  add('R', DRIVE_RAMDISK, true, MEDIA_FIXED);
+  add('N', DRIVE_REMOTE, true, MEDIA_FIXED);
+  std::string image = Dir.Path + "/card.img";
+  WriteFile(image, blank);
+  Make({image});
+  std::vector<std::string> expected = {"A:\\", "C:\\", "E:\\", "F:\\", "G:\\"};
+  std::string imageRoot = Form->Controller().GetDriveInfo(0)->Name();
+  for (int i = 0; i < Form->Controller().DriveInfoCount(); ++i)
+    if (Form->Controller().GetDriveInfo(i)->GetKind() == dkImageFile)
+      imageRoot = Form->Controller().GetDriveInfo(i)->Name();
+  expected.push_back(imageRoot);
+  std::sort(expected.begin(), expected.end());
+  auto listed = Listed();
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, expected);
+  EXPECT_EQ(Form->Controller().FindDriveInfo(imageRoot)->GetKind(), dkImageFile);
+}
+
+TEST_F(MainTest, DriveDetails) {
+  Platform.AddDrive('E', Removable(std::vector<uint8_t>(512 * 2048, 0)));
+  TSimDrive empty = Removable({});
+  empty.HasMedium = false;
+  Platform.AddDrive('F', empty);
+  std::string image = Dir.Path + "/card.img";
+  WriteFile(image, std::vector<uint8_t>(512 * 100, 0));
+  Make({image});
+  Select("E:\\");
+  EXPECT_EQ(Form->LabelMedia->text(), "Removable");
+  EXPECT_EQ(Form->LabelSectorSize->text(), "512");
+  EXPECT_EQ(Form->LabelCapacity->text(), "1.0 MB");
+  EXPECT_TRUE(Form->SBStart->isEnabled());
+  // An image file has no media label of its own: the card's must not stay.
+  std::string imageRoot;
+  for (auto& r : Listed())
+    if (Form->Controller().FindDriveInfo(r)->GetKind() == dkImageFile)
+      imageRoot = r;
+  Select(imageRoot);
+  EXPECT_EQ(Form->LabelMedia->text(), "");
+  EXPECT_EQ(Form->LabelCapacity->text(), "50.0 kB");
+  Select("F:\\");
+  EXPECT_EQ(Form->LabelCapacity->text(), "Unknown");
+  EXPECT_EQ(Form->LabelSectorSize->text(), "Unknown");
+  EXPECT_FALSE(Form->SBStart->isEnabled());
+  // A rebuild of the list keeps the selection.
+  Form->Controller().RefreshDrives();
+  ASSERT_NE(Form->LBDrives->currentItem(), nullptr);
+  EXPECT_EQ(Form->LBDrives->currentItem()->text(), "F:\\");
+}
+
+TEST_F(MainTest, StartChecksTheDestination) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  std::string file = Dir.Path + "/afile";
+  WriteFile(file, {1});
+  struct TCase {
+    const char* What;
+    std::string DestPath;
+    std::vector<TBoxAnswer> Answers;
+    std::vector<TBoxKind> Boxes;
+    std::vector<std::string> Texts;
+    bool Started;
+  };
+  std::string missing = Dir.Path + "/new/deeper/";
+  std::string refused = Dir.Path + "/refused/";
+  std::string failing = file + "/sub/";
+  const TCase cases[] = {
+      {"no destination", "", {}, {TBoxKind::Error}, {"No target directory selected."}, false},
+      {"missing, created",
+       missing,
+       {TBoxAnswer::Yes},
+       {TBoxKind::Confirmation},
+       {"The target directory " + missing + " does not exist.\r\nCreate it?"},
+       true},
+      {"missing, refused",
+       refused,
+       {TBoxAnswer::No},
+       {TBoxKind::Confirmation},
+       {"The target directory " + refused + " does not exist.\r\nCreate it?"},
+       false},
+      {"creation failed",
+       failing,
+       {TBoxAnswer::Yes},
+       {TBoxKind::Confirmation, TBoxKind::Error},
+       {"The target directory " + failing + " does not exist.\r\nCreate it?",
+        "Failed to create directory " + failing},
+       false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Desktop = TTestDesktop();
+    Desktop.Answers.assign(c.Answers.begin(), c.Answers.end());
+    Make();
+    Form->Controller().SetDestPath(c.DestPath);
+    Select("E:\\");
+    Form->SBStartClick();
+    ASSERT_EQ(Desktop.Boxes.size(), c.Boxes.size());
+    for (std::size_t i = 0; i < c.Boxes.size(); ++i) {
+      EXPECT_EQ(Desktop.Boxes[i].Kind, c.Boxes[i]);
+      EXPECT_EQ(Desktop.Boxes[i].Text, c.Texts[i]);
+    }
+    EXPECT_EQ(Desktop.OptionsShown, c.Started ? 0 : 1);
+    if (c.Started) {
+      EXPECT_TRUE(fs::is_directory(missing));
+      ASSERT_TRUE(WaitForSummary());
+      EXPECT_EQ(fs::exists(missing + "Image1.JPG"), true);
+    } else {
+      EXPECT_FALSE(Form->SBCancel->isEnabled());
+      EXPECT_TRUE(Desktop.Sounds.empty());
+      QTest::qWait(20);
+      EXPECT_TRUE(Desktop.Texts.empty());
+    }
+    EXPECT_FALSE(fs::exists(refused));
+    Form.reset();
+  }
+}
+
+TEST_F(MainTest, FixedDiskIsScannedOnlyAfterTheWarning) {
+  TSimDrive fixed = Removable(CardWith({MakeJpeg(2)}));
+  fixed.DriveType = DRIVE_FIXED;
+  fixed.MediaType = MEDIA_FIXED;
+  Platform.AddDrive('C', fixed);
+  for (TBoxAnswer answer : {TBoxAnswer::No, TBoxAnswer::Yes}) {
+    SCOPED_TRACE(answer == TBoxAnswer::Yes);
+    Desktop = TTestDesktop();
+    Desktop.Answers = {answer};
+    Make();
+    Select("C:\\");
+    EXPECT_EQ(Form->LabelMedia->text(), "Fixed Disk");
+    Form->LabelRecovered->setText("7");
+    Form->SBStartClick();
+    ASSERT_EQ(Desktop.Boxes.size(), 1u);
+    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Warning);
+    EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::YesNo);
+    EXPECT_EQ(Desktop.Boxes[0].Text, "This software is not designed to work with hard disks.\r\n"
+                                     "Please ensure drive C:\\ is a digital camera media.\r\n"
+                                     "Continue?");
+    if (answer == TBoxAnswer::No) {
+      EXPECT_TRUE(Form->SBStart->isEnabled());
+      EXPECT_FALSE(Form->SBCancel->isEnabled());
+      EXPECT_EQ(Form->LabelRecovered->text(), "7");
+      EXPECT_TRUE(Desktop.Sounds.empty());
+    } else {
+      ASSERT_TRUE(WaitForSummary());
+      EXPECT_EQ(Form->LabelRecovered->text(), "1");
+    }
+    Form.reset();
+  }
+}
+
+TEST_F(MainTest, StartWithoutAMediumRescansAndStartsNothing) {
+  Platform.AddDrive('E', Removable(CardWith({})));
+  Make();
+  Select("E:\\");
+  Platform.Drive('E')->HasMedium = false; // the card was pulled; the list does not know yet
+  Form->SBStartClick();
+  EXPECT_FALSE(Form->SBStart->isEnabled());
+  EXPECT_FALSE(Form->SBCancel->isEnabled());
+  QTest::qWait(20);
+  EXPECT_TRUE(Desktop.Texts.empty());
+  EXPECT_TRUE(Desktop.Sounds.empty());
+}
+
+TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
+  std::vector<std::vector<uint8_t>> pictures = {MakeJpeg(3), MakeJpeg(4), MakeJpeg(5)};
+  Platform.AddDrive('E', Removable(CardWith(pictures)));
+  WriteFile(Dest + "Image2.JPG", {'o', 'l', 'd'}); // never overwritten
+  Make();
+  Form->show();
+  Select("E:\\");
+  Form->SBStartClick();
+  EXPECT_FALSE(Form->SBStart->isEnabled());
+  EXPECT_TRUE(Form->SBCancel->isEnabled());
+  EXPECT_FALSE(Form->SBExit->isEnabled());
+  EXPECT_FALSE(Form->SBOptions->isEnabled());
+  EXPECT_FALSE(Form->LBDrives->isEnabled());
+  EXPECT_TRUE(Form->Animation().Active());
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_EQ(Saved(), (std::vector<std::string>{"Image1.JPG", "Image2.JPG", "Image3.JPG",
+                                                "Image4.JPG"}));
+  EXPECT_EQ(ReadFile(Dest + "Image2.JPG"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  const char* names[] = {"Image1.JPG", "Image3.JPG", "Image4.JPG"};
+  for (int i = 0; i < 3; ++i) {
+    auto saved = ReadFile(Dest + names[i]);
+    ASSERT_GE(saved.size(), pictures[i].size());
+    EXPECT_TRUE(std::equal(pictures[i].begin(), pictures[i].end(), saved.begin())) << names[i];
+  }
+  EXPECT_EQ(Desktop.Texts[0], "Scan Completed.\r\n\r\n" +
+                                  Format(LoadStr(sCompletedBody), 3, Dest));
+  EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "OKWAV"}));
+  EXPECT_EQ(Form->LabelRecovered->text(), "3");
+  EXPECT_TRUE(Form->SBStart->isEnabled());
+  EXPECT_FALSE(Form->SBCancel->isEnabled());
+  EXPECT_TRUE(Form->SBExit->isEnabled());
+  EXPECT_TRUE(Form->LBDrives->isEnabled());
+  EXPECT_FALSE(Form->Animation().Active());
+  EXPECT_EQ(Form->ProgressBar->value(), 0);
+  EXPECT_EQ(Form->LabelCurSector->text(), "");
+}
+
+TEST_F(MainTest, SummariesAtTheWindow) {
+  auto pictures = CardWith({MakeJpeg(6)});
+  uint32_t afterPicture = static_cast<uint32_t>(pictures.size() / 512) - 8;
+  struct TCase {
+    const char* What;
+    std::vector<uint8_t> Image;
+    std::map<uint32_t, uint32_t> Failing;
+    std::string Title, Sound;
+  };
+  const TCase cases[] = {
+      {"completed, nothing", CardWith({}), {}, "Scan Completed.", "FAILWAV"},
+      {"incomplete, files", pictures, {{afterPicture, 23}}, "Scan Incomplete.", "OKWAV"},
+      {"incomplete, nothing", CardWith({}), {{10, 23}}, "Scan Incomplete.", "FAILWAV"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Platform.RemoveDrive('E');
+    TSimDrive d = Removable(c.Image);
+    d.FailingSectors = c.Failing;
+    Platform.AddDrive('E', d);
+    Desktop = TTestDesktop();
+    Make();
+    Select("E:\\");
+    Form->SBStartClick();
+    ASSERT_TRUE(WaitForSummary());
+    TSummary expected = ScanSummary(c.Title == "Scan Completed.", false,
+                                    c.Sound == "OKWAV" ? 1 : 0, Dest);
+    EXPECT_EQ(Desktop.Texts[0].substr(0, c.Title.size()), c.Title);
+    EXPECT_EQ(Desktop.Texts[0], expected.Text);
+    EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", c.Sound}));
+    Form.reset();
+  }
+}
+
+TEST_F(MainTest, CancelGivesTheCancelledSummaryWithoutASummarySound) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(7)}, 512 * 65536)));
+  Make();
+  Select("E:\\");
+  Form->SBStartClick();
+  Form->Controller().SetPaused(true); // hold the worker so that the scan cannot end first
+  // Closing is refused while the scan runs.
+  Form->show();
+  Form->close();
+  EXPECT_TRUE(Form->isVisible());
+  EXPECT_FALSE(Form->FormCloseQuery());
+  QTimer::singleShot(0, Form.get(), [this] { QTest::mouseClick(Form->SBCancel, Qt::LeftButton); });
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_EQ(Desktop.Texts[0], LoadStr(sCancelledTitle) + "\r\n\r\n" + LoadStr(sCancelledBody));
+  EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "CANCELWAV"}));
+  EXPECT_TRUE(Form->FormCloseQuery());
+  Form->close();
+  EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(MainTest, UnwritableDestinationAsksAndNoStopsTheScan) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(8), MakeJpeg(9), MakeJpeg(10)})));
+  Desktop.Answers = {TBoxAnswer::No};
+  Make();
+  Select("E:\\");
+  // After the first file, the destination goes away.
+  auto original = Form->Controller().OnFileFound;
+  int files = 0;
+  Form->Controller().OnFileFound = [&](TGlimmerfold& s, const std::string& n,
+                                       std::unique_ptr<TMemoryStream> m) {
+    original(s, n, std::move(m));
+    if (++files == 1)
+      fs::rename(Dir.Path + "/out", Dir.Path + "/moved");
+  };
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
+  EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::YesNo);
+  EXPECT_EQ(Desktop.Boxes[0].Text.rfind("Error saving file:Cannot create file", 0), 0u)
+      << Desktop.Boxes[0].Text;
+  EXPECT_EQ(files, 2);
+  EXPECT_EQ(Form->LabelRecovered->text(), "1"); // the failed save is not counted
+  EXPECT_EQ(Desktop.Texts[0], LoadStr(sCancelledTitle) + "\r\n\r\n" + LoadStr(sCancelledBody));
+  EXPECT_TRUE(fs::exists(Dir.Path + "/moved/Image1.JPG"));
+  EXPECT_FALSE(Form->Controller().IsScanning());
+}
+
+TEST_F(MainTest, StartClickedWhileTheEndIsHandledStartsNothingAndLeavesTheWindowIdle) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(11)})));
+  Make();
+  Select("E:\\");
+  auto original = Form->Controller().OnScanDone;
+  Form->Controller().OnScanDone = [&](TGlimmerfold& s, bool c, bool u, const std::string& m) {
+    // A click queued now arrives in the window's own processing of pending messages.
+    QTimer::singleShot(0, Form.get(), [this] { Form->SBStartClick(); });
+    original(s, c, u, m);
+  };
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  QTest::qWait(50);
+  EXPECT_EQ(Desktop.Texts.size(), 1u);
+  EXPECT_FALSE(Form->Controller().IsScanning());
+  EXPECT_FALSE(Form->SBCancel->isEnabled());
+  EXPECT_TRUE(Form->SBStart->isEnabled());
+  EXPECT_TRUE(Form->LBDrives->isEnabled());
+  EXPECT_TRUE(Form->FormCloseQuery());
+}
+
+TEST_F(MainTest, ProgressOnMediaAboveTwoToThe31Sectors) {
+  Make();
+  Form->ScanProgress(3000000000LL, 4000000000LL);
+  Form->ShowProgress();
+  EXPECT_EQ(Form->LabelCurSector->text(), "3000000000 / 4000000000");
+  EXPECT_EQ(Form->ProgressBar->maximum(), 2000000000);
+  EXPECT_EQ(Form->ProgressBar->value(), 1500000000);
+  Form->ScanProgress(22, 100);
+  Form->ShowProgress();
+  EXPECT_EQ(Form->LabelCurSector->text(), "22 / 100");
+  EXPECT_EQ(Form->ProgressBar->maximum(), 100);
+  EXPECT_EQ(Form->ProgressBar->value(), 22);
+}
+
+TEST_F(MainTest, CreditsSequence) {
+  Make();
+  const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+  struct TKey {
+    int Key;
+    Qt::KeyboardModifiers Mods;
+  };
+  struct TCase {
+    const char* What;
+    std::vector<TKey> Keys;
+    std::size_t Boxes;
+  };
+  const TCase cases[] = {
+      {"in order", {{'Q', all}, {'Z', all}, {'W', all}}, 1},
+      {"wrong letter between", {{'Q', all}, {'X', all}, {'Z', all}, {'W', all}}, 0},
+      {"restart after a mismatch", {{'Q', all}, {'Q', all}, {'Z', all}, {'W', all}}, 0},
+      {"modifier key counts as a mismatch", {{'Q', all}, {16, all}, {'Z', all}, {'W', all}}, 0},
+      {"other modifiers leave the count",
+       {{'Q', all}, {'A', Qt::ControlModifier}, {'Z', all}, {'X', Qt::NoModifier}, {'W', all}},
+       1},
+      {"twice", {{'Q', all}, {'Z', all}, {'W', all}, {'Q', all}, {'Z', all}, {'W', all}}, 2},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Desktop.Boxes.clear();
+    Form->FormKeyDown('Z', all); // ends any sequence left from before
+    for (TKey k : c.Keys)
+      Form->FormKeyDown(k.Key, k.Mods);
+    ASSERT_EQ(Desktop.Boxes.size(), c.Boxes);
+    if (c.Boxes) {
+      EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Information);
+    }
+  }
+}
+
+TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Form->SBHelp->setFocus();
+  QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : Form.get();
+  QTest::keyClick(target, Qt::Key_F12, Qt::ShiftModifier | Qt::AltModifier);
+  EXPECT_TRUE(Form->FormDebug().isVisible());
+  const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+  for (auto k : {Qt::Key_Q, Qt::Key_Z, Qt::Key_W})
+    QTest::keyClick(target, k, all);
+  EXPECT_EQ(Desktop.Boxes.size(), 1u);
+}
+
+TEST_F(MainTest, HelpAndTheWebLinkGoToTheDesktopOpener) {
+  Make();
+  Form->SBHelpClick();
+  std::string dir = QCoreApplication::applicationDirPath().toStdString();
+  ASSERT_EQ(Desktop.Opened.size(), 1u);
+  EXPECT_EQ(Desktop.Opened[0].first, dir + "/Glimmerfold.html");
+  EXPECT_EQ(Desktop.Opened[0].second, dir);
+  Form->STURLMouseMove(1, 1);
+  EXPECT_EQ(Form->STURL->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  Form->STURLClick();
+  EXPECT_EQ(Form->STURL->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+  ASSERT_EQ(Desktop.Opened.size(), 2u);
+  EXPECT_EQ(Desktop.Opened[1].first, TFormMain::WebAddress);
+  Form->SBOptionsClick();
+  EXPECT_EQ(Desktop.OptionsShown, 1);
+}
+
+namespace {
+
+std::string FindTool(const char* Name) {
+  for (const char* dir : {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}) {
+    std::string p = std::string(dir) + "/" + Name;
+    if (access(p.c_str(), X_OK) == 0)
+      return p;
+  }
+  return {};
+}
+
+} // namespace
+
+// The whole road: a FAT card image with known pictures, some deleted, named on the
+// command line; every picture comes back under a numbered name.
+TEST_F(MainTest, EndToEndFatCardImageOnTheCommandLine) {
+  std::string mkfs = FindTool("mkfs.vfat"), mcopy = FindTool("mcopy"), mdel = FindTool("mdel");
+  if (mkfs.empty() || mcopy.empty() || mdel.empty())
+    GTEST_SKIP() << "mkfs.vfat or mtools are not installed";
+  std::string card = Dir.Path + "/card.img";
+  std::vector<std::vector<uint8_t>> pictures;
+  std::string files;
+  for (int i = 0; i < 6; ++i) {
+    pictures.push_back(MakeJpeg(20 + i, 480, 360));
+    std::string name = Dir.Path + "/P" + std::to_string(i) + ".JPG";
+    WriteFile(name, pictures.back());
+    files += " " + name;
+  }
+  std::string script = "set -e; truncate -s 8M " + card + "; " + mkfs + " -n TESTCARD " + card +
+                       " >/dev/null; MTOOLS_SKIP_CHECK=1 " + mcopy + " -i " + card + files +
+                       " ::; MTOOLS_SKIP_CHECK=1 " + mdel + " -i " + card + " ::P1.JPG ::P4.JPG";
+  ASSERT_EQ(std::system(("bash -c '" + script + "'").c_str()), 0) << script;
+
+  Make({card});
+  Form->show();
+  std::string root;
+  for (auto& r : Listed())
+    if (Form->Controller().FindDriveInfo(r)->GetKind() == dkImageFile)
+      root = r;
+  ASSERT_FALSE(root.empty());
+  Select(root);
+  QTest::mouseClick(Form->SBStart, Qt::LeftButton);
+  ASSERT_TRUE(WaitForSummary());
+
+  EXPECT_EQ(Saved(), (std::vector<std::string>{"Image1.JPG", "Image2.JPG", "Image3.JPG",
+                                                "Image4.JPG", "Image5.JPG", "Image6.JPG"}));
+  std::vector<int> matched(pictures.size(), 0);
+  for (auto& name : Saved()) {
+    auto saved = ReadFile(Dest + name);
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+      if (saved.size() >= pictures[i].size() &&
+          std::equal(pictures[i].begin(), pictures[i].end(), saved.begin()))
+        ++matched[i];
+  }
+  EXPECT_EQ(matched, std::vector<int>(pictures.size(), 1));
+  EXPECT_EQ(Desktop.Texts[0], "Scan Completed.\r\n\r\n" + Format(LoadStr(sCompletedBody), 6, Dest));
+  EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "OKWAV"}));
+  EXPECT_EQ(Form->LabelRecovered->text(), "6");
+}

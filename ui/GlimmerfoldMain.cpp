@@ -1,0 +1,129 @@
+// The program: starts the modules, shows the splash, creates the forms and runs the
+// event loop until the main window closes.
+//
+// GF_SCREENSHOT=PREFIX (used by scripts/screenshot.sh only) scans the first image-file
+// drive at once and, when the summary appears, saves PREFIX-main.png (the main window)
+// and PREFIX-screen.png (the whole screen), then ends the program.
+#include "Application.h"
+#include "Debug.h"
+#include "Desktop.h"
+#include "LinuxDrives.h"
+#include "Main.h"
+#include "MessageForm.h"
+#include "Recognizer.h"
+#include "Registry.h"
+#include "Splash.h"
+
+#include <QtCore/QTimer>
+#include <QtGui/QScreen>
+#include <QtWidgets/QListWidget>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace gf;
+
+namespace {
+
+bool UnderDebugger() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("TracerPid:", 0) == 0)
+      return std::stoi(line.substr(10)) != 0;
+  return false;
+}
+
+class TScreenshotDesktop : public TQtDesktop {
+public:
+  explicit TScreenshotDesktop(std::string Prefix) : FPrefix(std::move(Prefix)) {}
+  void SetMain(TFormMain* Main) { FMain = Main; }
+  void SetForm(TFormMessage* Form) {
+    FForm = Form;
+    SetMessageForm(Form);
+  }
+
+  void ShowText(const std::string& Text) override {
+    FForm->SetText(Text);
+    FForm->move(FMain->frameGeometry().center() - FForm->rect().center());
+    FForm->show();
+    QTimer::singleShot(800, FMain, [this] {
+      FMain->grab().save(QString::fromStdString(FPrefix + "-main.png"));
+      if (QScreen* screen = QGuiApplication::primaryScreen())
+        screen->grabWindow(0).save(QString::fromStdString(FPrefix + "-screen.png"));
+      FForm->hide();
+      QCoreApplication::exit(0);
+    });
+  }
+
+  // Selects the first image-file drive and presses Start.
+  void StartScan() {
+    for (int i = 0; i < FMain->LBDrives->count(); ++i) {
+      TDriveInfo* info =
+          FMain->Controller().FindDriveInfo(FMain->LBDrives->item(i)->text().toStdString());
+      if (info && info->GetKind() == dkImageFile) {
+        FMain->LBDrives->setCurrentRow(i);
+        FMain->LBDrivesClick();
+        FMain->SBStartClick();
+        return;
+      }
+    }
+    DebugLog("MAIN: No image-file drive to scan for the screenshot");
+    QCoreApplication::exit(1);
+  }
+
+private:
+  std::string FPrefix;
+  TFormMain* FMain = nullptr;
+  TFormMessage* FForm = nullptr;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+  RegisterRecognizers();
+  DebugLogEnabled = true;
+  TApplication app(argc, argv); // Qt needs its application object before any window
+
+  std::unique_ptr<TFormSplash> splash;
+  try {
+    splash = std::make_unique<TFormSplash>();
+    if (!UnderDebugger())
+      splash->show();
+  } catch (const std::exception& e) {
+    DebugLog("MAIN: No splash: %s", e.what());
+  }
+  QCoreApplication::processEvents();
+
+  const char* shot = std::getenv("GF_SCREENSHOT");
+  std::unique_ptr<TQtDesktop> desktop;
+  TScreenshotDesktop* shotDesktop = nullptr;
+  if (shot && *shot) {
+    auto d = std::make_unique<TScreenshotDesktop>(shot);
+    shotDesktop = d.get();
+    desktop = std::move(d);
+  } else {
+    desktop = std::make_unique<TQtDesktop>();
+  }
+  app.SetDesktop(desktop.get());
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  TRegistry settings(TRegistry::DefaultFileName());
+  TLinuxDrives platform;
+  TFormMain main(platform, settings, *desktop, args);
+  TFormMessage message(&main);
+  desktop->SetMessageForm(&message);
+  main.show();
+  if (shotDesktop) {
+    if (splash)
+      splash->hide();
+    shotDesktop->SetMain(&main);
+    shotDesktop->SetForm(&message);
+    QTimer::singleShot(300, &main, [shotDesktop] { shotDesktop->StartScan(); });
+  }
+  int rc = app.exec();
+  app.SetDesktop(nullptr);
+  return rc;
+}

@@ -137,9 +137,6 @@ public:
   THandle VWin32Handle() const { return FVWin32Handle; }
   THandle Int2fHandle() const { return FInt2fHandle; }
 
-  // Installs a medium made by hand (tests, tools); the drive owns it.
-  void SetMedium(std::unique_ptr<TMedium> Medium) { FMedium = std::move(Medium); }
-
 private:
   friend class TMedium9XDrive; // a floppy device type turns the kind into dkFloppy
 

@@ -129,7 +129,8 @@ public:
     if (!Shell("mcopy -i " + FImage.string() + " " + (FDir / Name).string() + " ::/" + Name))
       return FOk = false;
     std::size_t dot = Name.find('.');
-    std::string base = Name.substr(0, dot), ext = dot == std::string::npos ? "" : Name.substr(dot + 1);
+    std::string base = Name.substr(0, dot),
+                ext = dot == std::string::npos ? "" : Name.substr(dot + 1);
     base.resize(8, ' ');
     ext.resize(3, ' ');
     FFiles.push_back({Name, base + ext, std::move(Bytes), 0, false});

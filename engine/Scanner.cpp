@@ -12,8 +12,16 @@ namespace {
 constexpr int64_t FirstCapacity = 2097152;
 }
 
+namespace {
+// The process-wide registry, filled before its first scanner can use it.
+const TRecognizers& BuiltinRecognizers() {
+  RegisterRecognizers();
+  return Recognizers();
+}
+} // namespace
+
 TScanner::TScanner(const TRecognizers* Registry)
-    : FRegistry(Registry ? *Registry : Recognizers()),
+    : FRegistry(Registry ? *Registry : BuiltinRecognizers()),
       FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {}
 
 TScanner::~TScanner() {

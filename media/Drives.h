@@ -1,9 +1,15 @@
-// Media access: the sector medium with its one-block cache, and the drives that own media.
+// Media access: the sector medium with its one-block cache, its readers, the drives
+// that own media and the drive manager. Everything but the readers' ReadBlocks runs on
+// the user-interface thread; ReadBlocks runs on the scan worker.
 #pragma once
+
+#include "DriveApi.h"
+#include "Format.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gf {
 
@@ -97,22 +103,211 @@ private:
   uint32_t FPosition = 0;
 };
 
-// One drive letter (or image file) with its kind and the medium now in it.
+class TDriveManager;
+class TFileStream;
+
+// One drive letter (or image file) with its kind, the device handles its platform
+// path holds, and the medium now in it.
 class TDrive {
 public:
-  explicit TDrive(std::string Root, TDriveKind Kind = dkUnknown)
-      : FRoot(std::move(Root)), FKind(Kind) {}
-  virtual ~TDrive() = default;
+  // A drive of Manager (which gives the platform and the shared 9x devices); it
+  // joins the list only through TDriveManager::AddDrive. Nothing is detected yet.
+  TDrive(TDriveManager& Manager, std::string Root, TDriveKind Kind = dkUnknown,
+         std::string FileName = {});
+  // A drive outside any manager, for a medium made by hand; it never detects.
+  explicit TDrive(std::string Root, TDriveKind Kind = dkUnknown);
+  virtual ~TDrive();
+  TDrive(const TDrive&) = delete;
+  TDrive& operator=(const TDrive&) = delete;
+
+  // Gives up the device handles, determines the kind and attaches the medium now
+  // in the drive, or none. Never throws.
+  void Detect();
+  // Root, a blank, then the label, "<Unformatted>" or "<Not Ready>".
+  std::string GetDisplayName() const;
 
   const std::string& Root() const { return FRoot; }
   TDriveKind Kind() const { return FKind; }
   TMedium* Medium() const { return FMedium.get(); }
-  void SetMedium(std::unique_ptr<TMedium> Medium) { FMedium = std::move(Medium); }
+  const std::string& FileName() const { return FFileName; }
+  TDriveManager* Manager() const { return FManager; }
+  TDrivePlatform* Platform() const;
 
-protected:
+  THandle NTHandle() const { return FNTHandle; }
+  THandle VWin32Handle() const { return FVWin32Handle; }
+  THandle Int2fHandle() const { return FInt2fHandle; }
+
+private:
+  friend class TMedium9XDrive; // a floppy device type turns the kind into dkFloppy
+
+  void ReleaseHandles();
+  void DetectKind();
+  void DetectNT();
+  void Detect9x();
+  void DetectImageFile();
+  void NoMedium() { FMedium.reset(); }
+  void LogDevice();
+  // Keeps a medium of class T (re-initialised) or replaces the medium by a new one.
+  template <typename T> void ReuseOrCreate();
+
+  TDriveManager* FManager; // not owned; null for a drive outside any manager
   std::string FRoot;
   TDriveKind FKind;
+  std::string FFileName; // the image of an image-file drive
   std::unique_ptr<TMedium> FMedium;
+  THandle FNTHandle = 0;
+  THandle FVWin32Handle = 0;
+  THandle FInt2fHandle = 0;
+  std::string FLoggedDevice; // what the log last named behind the root
+  bool FAccessLogged = false;
+};
+
+// A use-counted handle of a 9x virtual device that all drives share.
+class TSharedDevice {
+public:
+  TSharedDevice(std::string Name, TLiteralFormat FailLine)
+      : FName(std::move(Name)), FFailLine(FailLine) {}
+  THandle Acquire(TDrivePlatform& Platform);
+  void Release(TDrivePlatform& Platform);
+  THandle Handle() const { return FHandle; }
+  int Count() const { return FCount; }
+
+private:
+  std::string FName;
+  TLiteralFormat FFailLine;
+  THandle FHandle = 0; // open exactly while FCount > 0
+  int FCount = 0;
+};
+
+// The drives the platform reports, plus image-file drives, sorted by root.
+class TDriveManager {
+public:
+  explicit TDriveManager(TDrivePlatform& Platform);
+  ~TDriveManager();
+  TDriveManager(const TDriveManager&) = delete;
+  TDriveManager& operator=(const TDriveManager&) = delete;
+
+  // Re-detects every drive: new letters get a drive, vanished ones lose theirs
+  // (image-file drives stay).
+  void Refresh() { RescanDrives(); }
+  void RescanDrives();
+
+  int Count() const { return static_cast<int>(FDrives.size()); }
+  TDrive* Drives(int Index) const { return GetDrive(Index); }
+  TDrive* GetDrive(int Index) const;
+  TDrive* FindDrive(const std::string& Root) const;
+  // Adds the drive under its root unless that root is present; false (and the
+  // drive is freed) when refused.
+  bool AddDrive(std::unique_ptr<TDrive> Drive);
+  // Frees the drive when it is in the list.
+  void RemoveDrive(TDrive* Drive);
+
+  // An image-file drive over a disk image or a block device path. Its root is the
+  // file's absolute path, which no drive letter can equal. An existing drive for
+  // the same path is returned as it is.
+  TDrive* AddImageFile(const std::string& Path);
+
+  TDrivePlatform& Platform() const { return FPlatform; }
+  TSharedDevice& VWin32() { return FVWin32; }
+  TSharedDevice& Int2f() { return FInt2f; }
+
+private:
+  TDrivePlatform& FPlatform;
+  // Declared before the drives: the drives give their uses back while they are freed.
+  TSharedDevice FVWin32;
+  TSharedDevice FInt2f;
+  std::vector<std::unique_ptr<TDrive>> FDrives; // sorted by root, bytewise, no duplicates
+};
+
+// Calls the VWIN32 device on the drive's handle with a register block: true when
+// the call succeeded with the carry clear. A set carry gives DosError := EAX; a
+// failed call leaves DosError 0 (the reason is the last error).
+bool VWin32Call(const TDrive& Drive, uint32_t ControlCode, uintptr_t RegEAX, uintptr_t RegEBX,
+                uintptr_t RegECX, uintptr_t RegEDX, uint32_t& DosError);
+
+// Sector readers, one per platform family and device kind.
+
+// A disk image or a block device read as a file of 512-byte sectors.
+class TMediumFile : public TMedium {
+public:
+  explicit TMediumFile(TDrive* Drive);
+  ~TMediumFile() override;
+  const std::string& FileName() const { return FFileName; }
+
+protected:
+  uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
+  void Init() override; // throws when the file cannot be opened or measured
+
+private:
+  std::unique_ptr<TFileStream> FStream;
+  std::string FFileName;
+  uint64_t FFileSize = 0;
+};
+
+class TMedium9XCDROM : public TMedium {
+public:
+  using TMedium::TMedium;
+
+protected:
+  uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
+  void Init() override;
+};
+
+class TMedium9XDrive : public TMedium {
+public:
+  using TMedium::TMedium;
+
+protected:
+  uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
+  void Init() override;
+
+private:
+  uint32_t DriveNumber() const;
+  bool Locks() const;
+  void ApplyDeviceParams(const TDeviceParams& P);
+  void AskDeviceParams(uint8_t Special);
+};
+
+class TMediumNT : public TMedium {
+public:
+  using TMedium::TMedium;
+
+protected:
+  uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
+  void Init() override;
+  virtual bool GetGeometry(DISK_GEOMETRY& Geometry) = 0;
+  bool AskGeometry(uint32_t Code, DISK_GEOMETRY& Geometry);
+};
+
+class TMediumNTCDROM : public TMediumNT {
+public:
+  using TMediumNT::TMediumNT;
+
+protected:
+  bool GetGeometry(DISK_GEOMETRY& Geometry) override;
+};
+
+class TMediumNTHDD : public TMediumNT {
+public:
+  using TMediumNT::TMediumNT;
+
+protected:
+  bool GetGeometry(DISK_GEOMETRY& Geometry) override;
+};
+
+class TMediumNTRemovable : public TMediumNTHDD {
+public:
+  using TMediumNTHDD::TMediumNTHDD;
+};
+
+class TMediumNTRamDisk : public TMediumNTHDD {
+public:
+  using TMediumNTHDD::TMediumNTHDD;
+};
+
+class TMediumNTFloppy : public TMediumNTHDD {
+public:
+  using TMediumNTHDD::TMediumNTHDD;
 };
 
 } // namespace gf

@@ -89,6 +89,10 @@ std::string SysErrorMessage(uint32_t Code) {
     return "Cannot create a file when that file already exists.";
   case ERROR_FILENAME_EXCED_RANGE:
     return "The filename or extension is too long.";
+  case ERROR_UNRECOGNIZED_VOLUME:
+    return "The volume does not contain a recognized file system.";
+  case ERROR_END_OF_MEDIA:
+    return "The physical end of the tape has been reached.";
   case ERROR_NO_MEDIA_IN_DRIVE:
     return "No media in drive.";
   case ERROR_IO_DEVICE:
@@ -141,6 +145,8 @@ uint32_t ErrnoToWinError(int Errno) {
     return ERROR_FILENAME_EXCED_RANGE;
   case EBUSY:
     return ERROR_BUSY;
+  case ENOTTY:
+    return ERROR_INVALID_FUNCTION;
   case ENOTSUP:
     return ERROR_NOT_SUPPORTED;
   default:

@@ -1,0 +1,287 @@
+// The Linux backend over a small fake sysfs and /dev tree: directories and files in
+// a temporary folder, regular files standing in for the devices.
+#include "LinuxDrives.h"
+#include "Debug.h"
+#include "Drives.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <typeinfo>
+#include <unistd.h>
+
+using namespace gf;
+namespace fs = std::filesystem;
+
+namespace {
+
+class TFakeTree {
+public:
+  TFakeTree() {
+    char tmpl[] = "/tmp/gf-sysfs-XXXXXX";
+    Root = mkdtemp(tmpl);
+    fs::permissions(Root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+    fs::create_directories(Root / "sys" / "block");
+    fs::create_directories(Root / "dev");
+  }
+  ~TFakeTree() {
+    std::error_code ec;
+    fs::remove_all(Root, ec);
+  }
+
+  TLinuxDrives::TRoots Roots() const {
+    return {(Root / "sys").string(), (Root / "dev").string(), (Root / "mountinfo").string()};
+  }
+  std::string Dev(const std::string& Name) const { return (Root / "dev" / Name).string(); }
+
+  static void Put(const fs::path& P, const std::string& Text) {
+    fs::create_directories(P.parent_path());
+    std::ofstream(P) << Text << "\n";
+  }
+
+  // A disk under /sys/block; with Under, a real directory elsewhere linked from there.
+  fs::path Disk(const std::string& Name, uint64_t Sectors512, bool Removable,
+                const std::string& Under = {}) {
+    fs::path dir = Under.empty() ? Root / "sys" / "block" / Name
+                                 : Root / "sys" / "devices" / Under / "block" / Name;
+    fs::create_directories(dir);
+    if (!Under.empty())
+      fs::create_directory_symlink(dir, Root / "sys" / "block" / Name);
+    Put(dir / "size", std::to_string(Sectors512));
+    Put(dir / "removable", Removable ? "1" : "0");
+    Put(dir / "dev", "8:" + std::to_string(Minor++));
+    return dir;
+  }
+  void Partition(const fs::path& Disk, const std::string& Name, uint64_t Sectors512) {
+    Put(Disk / Name / "partition", "1");
+    Put(Disk / Name / "size", std::to_string(Sectors512));
+    Put(Disk / Name / "dev", "8:" + std::to_string(Minor++));
+  }
+  void Device(const std::string& Name, const std::vector<uint8_t>& Bytes) const {
+    std::ofstream(Root / "dev" / Name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(Bytes.data()),
+               static_cast<std::streamsize>(Bytes.size()));
+  }
+
+  fs::path Root;
+  int Minor = 0;
+};
+
+std::vector<uint8_t> Pattern(std::size_t Bytes) {
+  std::vector<uint8_t> b(Bytes);
+  for (std::size_t i = 0; i < Bytes; ++i)
+    b[i] = static_cast<uint8_t>((i / 512) * 31 + i);
+  return b;
+}
+
+bool HaveTool(const char* Name) {
+  std::string cmd = std::string("command -v ") + Name + " >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// A FAT file system labelled Label in a file of Sectors sectors, or an empty vector
+// when mkfs.vfat is missing.
+std::vector<uint8_t> FatImage(const fs::path& Dir, const std::string& Label, uint32_t Sectors) {
+  if (!HaveTool("mkfs.vfat"))
+    return {};
+  fs::path p = Dir / "fat.tmp";
+  std::string cmd = "mkfs.vfat -C -n " + Label + " " + p.string() + " " +
+                    std::to_string(Sectors / 2) + " >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0)
+    return {};
+  std::ifstream in(p, std::ios::binary);
+  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  fs::remove(p);
+  return b;
+}
+
+// The tree of a machine with a floppy, an attached loop device and an unattached
+// one, a USB card reader with a partitioned card, an empty card slot, a CD drive
+// without a disc, a virtual disk and an unconfigured zram device.
+struct TMachine {
+  TFakeTree Tree;
+  std::vector<uint8_t> Card, Fixed, Floppy, Loop;
+  bool CardFormatted = false;
+
+  TMachine() {
+    Floppy = Pattern(1474560);
+    Tree.Disk("fd0", 2880, true);
+    Tree.Device("fd0", Floppy);
+
+    fs::path loop0 = Tree.Disk("loop0", 64, false);
+    TFakeTree::Put(loop0 / "loop" / "backing_file", "/srv/cards/dc.img");
+    Loop = Pattern(64 * 512);
+    Tree.Device("loop0", Loop);
+    Tree.Disk("loop1", 0, false);
+
+    fs::path sdb = Tree.Disk("sdb", 4096 + 2048, false, "pci0000:00/0000:00:14.0/usb1/1-1");
+    TFakeTree::Put(sdb / "queue" / "logical_block_size", "512");
+    Tree.Partition(sdb, "sdb1", 4096);
+    Card = FatImage(Tree.Root, "CARDLABEL", 4096);
+    CardFormatted = !Card.empty();
+    if (!CardFormatted)
+      Card = Pattern(4096 * 512);
+    Tree.Device("sdb1", Card);
+
+    Tree.Disk("sdc", 0, true); // a slot without a card
+    Tree.Device("sdc", {});
+    Tree.Disk("sr0", 0, true);
+
+    Fixed = Pattern(2048 * 512);
+    Tree.Disk("vda", 2048, false);
+    Tree.Device("vda", Fixed);
+    Tree.Disk("zram0", 0, false);
+  }
+};
+
+} // namespace
+
+TEST(LinuxDrives, LettersKindsAndLabelsOverAFakeTree) {
+  TMachine machine;
+  DebugLogEnabled = true;
+  TDebugLines::Instance().Clear();
+  TLinuxDrives platform(machine.Tree.Roots());
+  TDriveManager m(platform);
+  m.Refresh();
+  DebugLogEnabled = false;
+
+  struct {
+    const char* root;
+    const char* device;
+    TDriveKind kind;
+    const std::type_info* medium; // null: no medium
+  } want[] = {
+      {"A:\\", "fd0", dkFloppy, &typeid(TMediumNTFloppy)},
+      {"C:\\", "loop0", dkRemovable, &typeid(TMediumNTRemovable)},
+      {"D:\\", "sdb1", dkRemovable, &typeid(TMediumNTRemovable)},
+      {"E:\\", "sdc", dkRemovable, nullptr},
+      {"F:\\", "sr0", dkCDROM, nullptr},
+      {"G:\\", "vda", dkFixedDisk, &typeid(TMediumNTHDD)},
+  };
+  ASSERT_EQ(m.Count(), 6);
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    TDrive* d = m.Drives(static_cast<int>(i));
+    EXPECT_EQ(d->Root(), want[i].root);
+    EXPECT_EQ(platform.DevicePath(want[i].root[0]), machine.Tree.Dev(want[i].device));
+    EXPECT_EQ(d->Kind(), want[i].kind) << want[i].root;
+    if (want[i].medium) {
+      ASSERT_NE(d->Medium(), nullptr) << want[i].root;
+      TMedium& medium = *d->Medium();
+      EXPECT_TRUE(typeid(medium) == *want[i].medium) << want[i].root;
+    } else {
+      EXPECT_EQ(d->Medium(), nullptr) << want[i].root;
+      EXPECT_EQ(d->GetDisplayName(), std::string(want[i].root) + " <Not Ready>");
+    }
+  }
+  EXPECT_EQ(m.FindDrive("G:\\")->GetDisplayName(), "G:\\ <Unformatted>");
+  EXPECT_EQ(m.FindDrive("G:\\")->Medium()->SectorCount(), 2048u);
+  EXPECT_EQ(m.FindDrive("A:\\")->Medium()->SectorCount(), 2880u);
+  if (machine.CardFormatted) {
+    EXPECT_EQ(m.FindDrive("D:\\")->GetDisplayName(), "D:\\ CARDLABEL");
+  }
+
+  auto lines = TDebugLines::Instance().Snapshot();
+  auto has = [&](const std::string& l) {
+    return std::find(lines.begin(), lines.end(), l) != lines.end();
+  };
+  EXPECT_TRUE(has("DRIVES: Drive D:\\ is " + machine.Tree.Dev("sdb1") + " (removable, USB)"));
+  EXPECT_TRUE(has("DRIVES: Drive C:\\ is " + machine.Tree.Dev("loop0") +
+                  " (removable, image /srv/cards/dc.img)"));
+  EXPECT_TRUE(has("DRIVES: Drive F:\\ is " + machine.Tree.Dev("sr0") + " (CD-ROM)"));
+  EXPECT_EQ(platform.GetDriveType("Q:\\"), DRIVE_NO_ROOT_DIR);
+  EXPECT_EQ(platform.GetDriveType("/srv/cards/dc.img"), DRIVE_NO_ROOT_DIR);
+}
+
+TEST(LinuxDrives, TheStandInDeviceReadsThroughTheNTReader) {
+  TMachine machine;
+  TLinuxDrives platform(machine.Tree.Roots());
+  TDriveManager m(platform);
+  m.Refresh();
+  TMedium* medium = m.FindDrive("D:\\")->Medium();
+  ASSERT_NE(medium, nullptr);
+  EXPECT_EQ(medium->SectorSize(), 512u);
+  EXPECT_EQ(medium->SectorCount(), 4096u);
+  EXPECT_EQ(medium->Formatted(), machine.CardFormatted);
+  for (uint32_t s : {0u, 1u, 63u, 64u, 2000u, 4095u}) {
+    medium->SetPosition(s);
+    const uint8_t* d = medium->GetData();
+    ASSERT_NE(d, nullptr) << s;
+    EXPECT_TRUE(std::equal(d, d + 512, machine.Card.begin() + s * 512)) << s;
+  }
+  medium->SetPosition(4096);
+  EXPECT_EQ(medium->GetData(), nullptr);
+}
+
+TEST(LinuxDrives, LettersStayWithTheirDevices) {
+  TMachine machine;
+  TLinuxDrives platform(machine.Tree.Roots());
+  TDriveManager m(platform);
+  m.Refresh();
+  TDrive* vda = m.FindDrive("G:\\");
+  // The card leaves; the slot's disk now stands alone, and a new stick arrives.
+  fs::path sdb = machine.Tree.Root / "sys" / "devices" / "pci0000:00" / "0000:00:14.0" / "usb1" /
+                 "1-1" / "block" / "sdb";
+  fs::remove_all(sdb / "sdb1");
+  fs::remove_all(machine.Tree.Root / "sys" / "block" / "sdc");
+  machine.Tree.Disk("sdd", 128, true);
+  machine.Tree.Device("sdd", Pattern(128 * 512));
+  m.Refresh();
+  EXPECT_EQ(platform.DevicePath('A'), machine.Tree.Dev("fd0"));
+  EXPECT_EQ(platform.DevicePath('C'), machine.Tree.Dev("loop0"));
+  EXPECT_EQ(platform.DevicePath('D'), machine.Tree.Dev("sdb")); // new: the lowest free letters
+  EXPECT_EQ(platform.DevicePath('E'), machine.Tree.Dev("sdd"));
+  EXPECT_EQ(platform.DevicePath('F'), machine.Tree.Dev("sr0"));
+  EXPECT_EQ(platform.DevicePath('G'), machine.Tree.Dev("vda"));
+  EXPECT_EQ(m.FindDrive("G:\\"), vda);
+  EXPECT_NE(m.FindDrive("E:\\")->Medium(), nullptr);
+}
+
+TEST(LinuxDrives, RefusedAccessShowsNotReadyAndSaysWhy) {
+  TMachine machine;
+  fs::permissions(machine.Tree.Dev("vda"), fs::perms::none);
+  // Root reads any file: the check runs as an unprivileged user in a child process.
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(2);
+    DebugLogEnabled = true;
+    TDebugLines::Instance().Clear();
+    TLinuxDrives platform(machine.Tree.Roots());
+    TDriveManager m(platform);
+    m.Refresh();
+    TDrive* d = m.FindDrive("G:\\");
+    if (!d || d->Medium() || d->GetDisplayName() != "G:\\ <Not Ready>")
+      _exit(3);
+    std::string want = "NTHDD: Cannot open drive G:\\ (" + machine.Tree.Dev("vda") +
+                       " (fixed disk)): Access is denied. - reading raw devices needs root or "
+                       "membership in the disk group";
+    auto lines = TDebugLines::Instance().Snapshot();
+    _exit(std::find(lines.begin(), lines.end(), want) != lines.end() ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: cannot drop privileges, 3: wrong drive state, 4: no "
+                                       "log line";
+}
+
+// The machine's own devices: whatever they are, each gets a letter root and
+// detection copes with it.
+TEST(LinuxDrives, TheRealMachine) {
+  TLinuxDrives platform;
+  TDriveManager m(platform);
+  m.Refresh();
+  for (int i = 0; i < m.Count(); ++i) {
+    TDrive* d = m.Drives(i);
+    ASSERT_EQ(d->Root().size(), 3u);
+    EXPECT_EQ(d->Root().substr(1), ":\\");
+    EXPECT_FALSE(platform.DevicePath(d->Root()[0]).empty());
+    EXPECT_FALSE(d->GetDisplayName().empty());
+  }
+}

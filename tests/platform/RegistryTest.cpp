@@ -1,0 +1,178 @@
+#include "Registry.h"
+#include "UserDirs.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace gf;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const Key = "SOFTWARE\\Tessaloon\\Glimmerfold\\2.0";
+
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    char tmpl[] = "/tmp/gf_registry_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~TempDir() { fs::remove_all(path); }
+};
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Fails after writing half of the new contents, as a crash or a full disk would.
+class TFailingRegistry : public TRegistry {
+public:
+  using TRegistry::TRegistry;
+
+protected:
+  void WriteData(int Fd, const std::string& Text) override {
+    TRegistry::WriteData(Fd, Text.substr(0, Text.size() / 2));
+    throw ERegistryException("No space left on device");
+  }
+};
+
+} // namespace
+
+TEST(Registry, TypedValuesSurviveAReload) {
+  TempDir dir;
+  std::string file = (dir.path / "sub" / "settings.reg").string();
+  {
+    TRegistry r(file);
+    EXPECT_FALSE(r.ValueExists(Key, "DestPath"));
+    r.WriteString(Key, "DestPath", "/home/u/Pictures/Recovered/");
+    r.WriteString(Key, "FilePrefix", "line\\with\nbreak");
+    r.WriteString(Key, "Empty", "");
+    r.WriteBool(Key, "ClearThumbs", true);
+    r.WriteInteger(Key, "Big", -1234567890123);
+  }
+  TRegistry r(file);
+  EXPECT_EQ(r.ReadString(Key, "DestPath"), "/home/u/Pictures/Recovered/");
+  EXPECT_EQ(r.ReadString(Key, "FilePrefix"), "line\\with\nbreak");
+  EXPECT_EQ(r.ReadString(Key, "Empty"), "");
+  EXPECT_TRUE(r.ReadBool(Key, "ClearThumbs"));
+  EXPECT_EQ(r.ReadInteger(Key, "Big"), -1234567890123);
+  EXPECT_THROW(r.ReadInteger(Key, "DestPath"), ERegistryException);
+  EXPECT_THROW(r.ReadString(Key, "ClearThumbs"), ERegistryException);
+  EXPECT_THROW(r.ReadString(Key, "Missing"), ERegistryException);
+  EXPECT_NE(ReadAll(file).find("DestPath=sz:/home/u/Pictures/Recovered/"), std::string::npos)
+      << "the file is readable by a person";
+}
+
+TEST(Registry, DamagedLinesAreKeptNotFatal) {
+  TempDir dir;
+  std::string file = (dir.path / "settings.reg").string();
+  std::ofstream(file) << "[HKEY_CURRENT_USER\\" << Key << "]\n"
+                      << "ClearThumbs=int:zero\nFilePrefix=sz:Holiday\ngarbage line\n";
+  TRegistry r(file);
+  EXPECT_FALSE(r.ValueExists(Key, "ClearThumbs"));
+  EXPECT_EQ(r.ReadString(Key, "FilePrefix"), "Holiday");
+  EXPECT_EQ(r.DamagedLines().size(), 2u);
+  r.WriteBool(Key, "ClearThumbs", false);
+  EXPECT_NE(ReadAll(file).find("garbage line"), std::string::npos);
+}
+
+TEST(Registry, FailedWriteLeavesThePreviousFileWhole) {
+  TempDir dir;
+  std::string file = (dir.path / "settings.reg").string();
+  { TRegistry(file).WriteString(Key, "DestPath", "/old/"); }
+  std::string before = ReadAll(file);
+  TFailingRegistry r(file);
+  EXPECT_THROW(r.WriteString(Key, "DestPath", std::string(10000, 'x')), ERegistryException);
+  EXPECT_EQ(ReadAll(file), before);
+  EXPECT_EQ(r.ReadString(Key, "DestPath"), "/old/") << "memory follows the file";
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(dir.path)) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1) << "no temporary file is left behind";
+}
+
+TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
+  TempDir dir;
+  std::string file = (dir.path / "settings.reg").string();
+  { TRegistry(file).WriteString(Key, "DestPath", "/old/"); }
+  std::string before = ReadAll(file);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    class TStalling : public TRegistry {
+    public:
+      using TRegistry::TRegistry;
+      int Signal;
+
+    protected:
+      void WriteData(int Fd, const std::string& Text) override {
+        TRegistry::WriteData(Fd, Text.substr(0, 10));
+        char c = 1;
+        (void)!write(Signal, &c, 1);
+        pause(); // killed here, midway through the write
+      }
+    } r(file);
+    r.Signal = ready[1];
+    r.WriteString(Key, "DestPath", "/new/");
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(ReadAll(file), before);
+  EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/old/");
+}
+
+TEST(Registry, DefaultFileFollowsXdgConfigHome) {
+  const char* old = std::getenv("XDG_CONFIG_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_CONFIG_HOME", "/tmp/cfg", 1);
+  EXPECT_EQ(TRegistry::DefaultFileName(), "/tmp/cfg/Glimmerfold/settings.reg");
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(TRegistry::DefaultFileName(), HomeFolder() + "/.config/Glimmerfold/settings.reg");
+  if (old)
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST(UserDirs, ReadsTheDesktopsFile) {
+  TempDir dir;
+  const char* oldHome = std::getenv("HOME");
+  std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", dir.path.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir.path / "cfg").c_str(), 1);
+  fs::create_directories(dir.path / "cfg");
+  struct {
+    const char* file;
+    const char* name;
+    std::string want;
+  } cases[] = {
+      {"XDG_PICTURES_DIR=\"$HOME/Bilder\"\n", "PICTURES", dir.path.string() + "/Bilder"},
+      {"# c\nXDG_DOCUMENTS_DIR=\"/data/docs/\"\n", "DOCUMENTS", "/data/docs"},
+      {"XDG_PICTURES_DIR=\"$HOME/\"\n", "PICTURES", ""}, // disabled
+      {"XDG_PICTURES_DIR=relative\n", "PICTURES", ""},
+      {"XDG_MUSIC_DIR=\"$HOME/Music\"\n", "PICTURES", ""},
+      {nullptr, "PICTURES", ""},
+  };
+  for (auto& c : cases) {
+    fs::remove(dir.path / "cfg" / "user-dirs.dirs");
+    if (c.file)
+      std::ofstream(dir.path / "cfg" / "user-dirs.dirs") << c.file;
+    EXPECT_EQ(UserDir(c.name), c.want) << (c.file ? c.file : "no file");
+  }
+  unsetenv("XDG_CONFIG_HOME");
+  setenv("HOME", savedHome.c_str(), 1);
+}

@@ -53,7 +53,8 @@ inline std::vector<uint8_t> ReadFile(const std::string& Name) {
 
 inline void WriteFile(const std::string& Name, const std::vector<uint8_t>& Bytes) {
   std::ofstream(Name, std::ios::binary)
-      .write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+      .write(reinterpret_cast<const char*>(Bytes.data()),
+             static_cast<std::streamsize>(Bytes.size()));
 }
 
 } // namespace gf::test

@@ -24,10 +24,20 @@ TApplication::~TApplication() {
 }
 
 void TApplication::PumpMessages() {
-  FPumpQueued = false;
   try {
-    ProcessMessages();
+    // The flag stays set while messages keep coming, so that a busy scanner does not
+    // pay for a wakeup per batch; a message that arrives after the last look wakes us.
+    for (;;) {
+      ProcessMessages();
+      FPumpQueued = false;
+      if (!MessagesPending() || FPumpQueued.exchange(true))
+        break;
+    }
   } catch (const std::exception& e) {
+    FPumpQueued = false;
+    if (MessagesPending() && !FPumpQueued.exchange(true))
+      QMetaObject::invokeMethod(
+          this, [this] { PumpMessages(); }, Qt::QueuedConnection);
     ShowError(e.what());
   }
 }

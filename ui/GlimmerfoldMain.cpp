@@ -45,6 +45,12 @@ public:
     SetMessageForm(Form);
   }
 
+  // Nobody is there to answer: the questions (such as creating the destination) get Yes.
+  TBoxAnswer MessageBox(QWidget*, TBoxKind, const std::string& Text, TBoxButtons Buttons) override {
+    DebugLog("MAIN: Answered for the screenshot: %s", Text);
+    return Buttons == TBoxButtons::YesNo ? TBoxAnswer::Yes : TBoxAnswer::Ok;
+  }
+
   void ShowText(const std::string& Text) override {
     FForm->SetText(Text);
     FForm->move(FMain->frameGeometry().center() - FForm->rect().center());

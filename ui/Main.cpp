@@ -74,8 +74,10 @@ public:
     Painter->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
     QFontMetrics fm(Painter->font());
     int y = r.top() + (r.height() - fm.height() + 1) / 2;
-    Painter->drawText(r.left() + 5, y + fm.ascent(),
-                      QString::fromStdString(info->GetDisplayName()));
+    // An image file's name is a long path: keep its start and its end (the file name).
+    QString name = fm.elidedText(QString::fromStdString(info->GetDisplayName()), Qt::ElideMiddle,
+                                 r.width() - 5);
+    Painter->drawText(r.left() + 5, y + fm.ascent(), name);
     Painter->restore();
   }
 
@@ -451,8 +453,11 @@ void TFormMain::RefreshDriveList() {
     uint8_t kind = info->GetKind();
     bool listed = kind == dkFloppy || kind == dkRemovable || kind == dkCDROM ||
                   kind == dkImageFile || (kind == dkFixedDisk && info->HasMedium());
-    if (listed)
+    if (listed) {
       LBDrives->addItem(QString::fromStdString(info->Name()));
+      LBDrives->item(LBDrives->count() - 1)
+          ->setToolTip(QString::fromStdString(info->GetDisplayName()));
+    }
   }
   if (!selected.isEmpty())
     for (int i = 0; i < LBDrives->count(); ++i)

@@ -1,0 +1,173 @@
+// How well the main window keeps up with the scanner at full speed: scans one large
+// image file (sparse, a few pictures at its start) once through the controller alone
+// and once through the main window in Qt's offscreen platform, and prints the times,
+// the progress messages handled, how late the window's event loop ran, how long the
+// summary took after the scan's end, and the memory the window run added.
+//   ui_scan_bench [MiB]   (default 4096)
+#include "Application.h"
+#include "GFClasses.h"
+#include "Main.h"
+#include "Recognizer.h"
+#include "Registry.h"
+#include "SimulatedDrives.h"
+#include "TestDesktop.h"
+#include "TestPictures.h"
+
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
+#include <QtWidgets/QListWidget>
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace gf;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::time_point A, Clock::time_point B) {
+  return std::chrono::duration<double>(B - A).count();
+}
+
+long PeakRssKb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+std::string MakeImage(const std::string& Dir, uint64_t MiB) {
+  std::string name = Dir + "/large.img";
+  std::ofstream f(name, std::ios::binary);
+  for (int i = 0; i < 4; ++i) {
+    auto jpeg = test::MakeJpeg(i);
+    jpeg.resize((jpeg.size() + 511) / 512 * 512, 0);
+    f.write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+  }
+  f.close();
+  std::filesystem::resize_file(name, MiB << 20);
+  return name;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4096;
+  test::TTempDir dir;
+  setenv("HOME", dir.Path.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
+  RegisterRecognizers();
+  TApplication app(argc, argv);
+  std::string image = MakeImage(dir.Path, mib);
+  std::string dest = dir.Path + "/out/";
+  std::filesystem::create_directories(dest);
+  TSimulatedDrives platform;
+  TRegistry settings(dir.Path + "/settings.reg");
+
+  // A plain read first, so that both runs find the file in the page cache.
+  double plain = 0;
+  {
+    auto t0 = Clock::now();
+    std::ifstream f(image, std::ios::binary);
+    std::vector<char> buf(1 << 20);
+    while (f.read(buf.data(), static_cast<std::streamsize>(buf.size())) || f.gcount() > 0) {
+    }
+    plain = Seconds(t0, Clock::now());
+  }
+
+  // The controller alone; an idle pump sleeps briefly rather than fight the worker for
+  // the message queue.
+  double headless = 0;
+  int64_t headlessProgress = 0;
+  {
+    TGlimmerfold c(platform, settings);
+    std::string root = c.AddImageFile(image);
+    bool done = false;
+    c.OnProgress = [&](TGlimmerfold&, int64_t, int64_t) { ++headlessProgress; };
+    c.OnScanDone = [&](TGlimmerfold&, bool, bool, const std::string&) { done = true; };
+    auto t0 = Clock::now();
+    c.StartScan(root);
+    while (!done)
+      if (ProcessMessages() == 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    headless = Seconds(t0, Clock::now());
+  }
+
+  // The main window.
+  long rssBefore = PeakRssKb();
+  test::TTestDesktop desktop;
+  TFormMain form(platform, settings, desktop, {image});
+  form.Controller().SetDestPath(dest);
+  form.show();
+  for (int i = 0; i < form.LBDrives->count(); ++i)
+    if (form.LBDrives->item(i)->text().toStdString() != "")
+      form.LBDrives->setCurrentRow(i);
+  form.LBDrivesClick();
+
+  int64_t progress = 0;
+  auto originalProgress = form.Controller().OnProgress;
+  form.Controller().OnProgress = [&](TGlimmerfold& s, int64_t p, int64_t n) {
+    ++progress;
+    originalProgress(s, p, n);
+  };
+  Clock::time_point doneAt{};
+  auto originalDone = form.Controller().OnScanDone;
+  form.Controller().OnScanDone = [&](TGlimmerfold& s, bool c, bool u, const std::string& m) {
+    doneAt = Clock::now();
+    originalDone(s, c, u, m);
+  };
+  Clock::time_point summaryAt{};
+  desktop.OnShowText = [&] { summaryAt = Clock::now(); };
+  // A 10 ms tick that notes how late the event loop lets it run.
+  double worstLate = 0;
+  auto lastTick = Clock::now();
+  QTimer tick;
+  tick.setInterval(10);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    auto now = Clock::now();
+    worstLate = std::max(worstLate, Seconds(lastTick, now) - 0.010);
+    lastTick = now;
+  });
+  tick.start();
+  int repaints = 0;
+  QTimer sample; // the progress label changes at most this often
+  QString lastLabel;
+  sample.setInterval(1);
+  QObject::connect(&sample, &QTimer::timeout, [&] {
+    if (form.LabelCurSector->text() != lastLabel) {
+      lastLabel = form.LabelCurSector->text();
+      ++repaints;
+    }
+  });
+  sample.start();
+
+  auto t0 = Clock::now();
+  form.SBStartClick();
+  while (desktop.Texts.empty())
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  double window = Seconds(t0, summaryAt);
+  tick.stop();
+  sample.stop();
+
+  double gb = double(mib) / 1024.0;
+  std::printf("image: %.2f GiB (%llu sectors)\n", gb, (unsigned long long)((mib << 20) / 512));
+  std::printf("plain read:       %.2f s, %.0f MB/s\n", plain, double(mib) * 1.048576 / plain);
+  std::printf("controller alone: %.2f s, %.0f MB/s, %lld progress messages (%.0f per s)\n",
+              headless, double(mib) * 1.048576 / headless, (long long)headlessProgress,
+              headlessProgress / headless);
+  std::printf("main window:      %.2f s, %.0f MB/s, %lld progress messages (%.0f per s)\n", window,
+              double(mib) * 1.048576 / window, (long long)progress, progress / window);
+  std::printf("summary after the done message: %.3f s; summary after the start: %.2f s "
+              "(controller alone %.2f s)\n",
+              Seconds(doneAt, summaryAt), window, headless);
+  std::printf("worst lateness of a 10 ms timer during the scan: %.3f s\n", worstLate);
+  std::printf("progress label changes seen: %d (%.0f per s)\n", repaints, repaints / window);
+  std::printf("peak memory added by the window run: %ld kB\n", PeakRssKb() - rssBefore);
+  std::printf("summary: %s\n", desktop.Texts[0].substr(0, desktop.Texts[0].find('\r')).c_str());
+  return 0;
+}

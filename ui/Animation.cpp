@@ -11,6 +11,9 @@ TAnimation::TAnimation() : FTimer(std::make_unique<QTimer>()) {
 }
 
 TAnimation::~TAnimation() {
+  // The owner may be half gone already: the frames go without telling it.
+  OnChange = nullptr;
+  OnStop = nullptr;
   Clear();
 }
 

@@ -53,6 +53,13 @@ bool TApplication::notify(QObject* Receiver, QEvent* Event) {
   return false;
 }
 
+void ShowHandlerError(const std::string& Message) {
+  if (auto* app = dynamic_cast<TApplication*>(QCoreApplication::instance()))
+    app->ShowError(Message);
+  else
+    DebugLog("MAIN: Error in a handler: %s", Message);
+}
+
 void TApplication::ShowError(const std::string& Message) {
   DebugLog("MAIN: Error in a handler: %s", Message);
   if (FDesktop)

@@ -5,6 +5,7 @@
 #include <QtWidgets/QApplication>
 
 #include <atomic>
+#include <exception>
 #include <string>
 
 namespace gf {
@@ -27,5 +28,20 @@ private:
   TDesktop* FDesktop = nullptr;
   std::atomic<bool> FPumpQueued{false};
 };
+
+// Shows an error that a handler raised, through the running TApplication.
+void ShowHandlerError(const std::string& Message);
+
+// A handler for a signal: an error it raises is shown and goes no further, so that it
+// never unwinds through the toolkit's own frames.
+template <typename F> auto Guarded(F Handler) {
+  return [Handler]() mutable {
+    try {
+      Handler();
+    } catch (const std::exception& e) {
+      ShowHandlerError(e.what());
+    }
+  };
+}
 
 } // namespace gf

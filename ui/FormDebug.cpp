@@ -1,4 +1,5 @@
 #include "FormDebug.h"
+#include "Application.h"
 
 #include "Debug.h"
 #include "Desktop.h"
@@ -72,8 +73,8 @@ TFormDebug::TFormDebug(TDesktop& Desktop)
   Panel1->setFrameShape(QFrame::NoFrame);
   Button1->setGeometry(8, 7, 75, 25);
   Button2->setGeometry(91, 7, 75, 25);
-  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-  connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(); }));
+  connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(); }));
   FPoll.setInterval(100);
   connect(&FPoll, &QTimer::timeout, this, [this] {
     // Follow new lines only while the user has not scrolled up.

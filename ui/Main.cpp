@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "Application.h"
 
 #include "Debug.h"
 #include "Desktop.h"
@@ -222,7 +223,7 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
   FCreditsKeyIndex = 0;
 
   FProgressTimer.setInterval(50);
-  connect(&FProgressTimer, &QTimer::timeout, this, [this] { ShowProgress(); });
+  connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
   qApp->installEventFilter(this);
 }
 
@@ -245,8 +246,8 @@ void TFormMain::CreateRecoveryPage() {
   LBDrives->setGeometry(8, 24, 200, 132);
   LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
   LBDrives->setUniformItemSizes(true);
-  connect(LBDrives, &QListWidget::currentRowChanged, this, [this] { LBDrivesClick(); });
-  connect(LBDrives, &QListWidget::itemClicked, this, [this] { LBDrivesClick(); });
+  connect(LBDrives, &QListWidget::currentRowChanged, this, Guarded([this] { LBDrivesClick(); }));
+  connect(LBDrives, &QListWidget::itemClicked, this, Guarded([this] { LBDrivesClick(); }));
   LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
   LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
   LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
@@ -278,11 +279,11 @@ void TFormMain::CreateRecoveryPage() {
   SBOptions = MakeButton(PanelMainBottom, "&Options", "BTN_OPTIONS", 200);
   SBHelp = MakeButton(PanelMainBottom, "&Help", "BTN_HELP", 296);
   SBExit = MakeButton(PanelMainBottom, "&Exit", "BTN_EXIT", 392);
-  connect(SBStart, &QToolButton::clicked, this, [this] { SBStartClick(); });
-  connect(SBCancel, &QToolButton::clicked, this, [this] { SBCancelClick(); });
-  connect(SBOptions, &QToolButton::clicked, this, [this] { SBOptionsClick(); });
-  connect(SBHelp, &QToolButton::clicked, this, [this] { SBHelpClick(); });
-  connect(SBExit, &QToolButton::clicked, this, [this] { SBExitClick(); });
+  connect(SBStart, &QToolButton::clicked, this, Guarded([this] { SBStartClick(); }));
+  connect(SBCancel, &QToolButton::clicked, this, Guarded([this] { SBCancelClick(); }));
+  connect(SBOptions, &QToolButton::clicked, this, Guarded([this] { SBOptionsClick(); }));
+  connect(SBHelp, &QToolButton::clicked, this, Guarded([this] { SBHelpClick(); }));
+  connect(SBExit, &QToolButton::clicked, this, Guarded([this] { SBExitClick(); }));
   TSRecovery->installEventFilter(this); // its resizes lay the page out
 }
 
@@ -344,7 +345,11 @@ bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
     QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
     if (w == target && w->window() == this) {
       auto* key = static_cast<QKeyEvent*>(Event);
-      FormKeyDown(KeyCode(key->key()), key->modifiers() & ~Qt::KeypadModifier);
+      try {
+        FormKeyDown(KeyCode(key->key()), key->modifiers() & ~Qt::KeypadModifier);
+      } catch (const std::exception& e) {
+        ShowHandlerError(e.what());
+      }
     }
   }
   return QWidget::eventFilter(Watched, Event);

@@ -1,4 +1,5 @@
 #include "MessageForm.h"
+#include "Application.h"
 
 #include "Fonts.h"
 
@@ -31,7 +32,7 @@ TFormMessage::TFormMessage(QWidget* Owner)
   SpeedButton1->setIconSize(QSize(20, 20));
   SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   SpeedButton1->setGeometry((585 - 88) / 2, 4, 88, 30);
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
+  connect(SpeedButton1, &QToolButton::clicked, this, Guarded([this] { SpeedButton1Click(); }));
 }
 
 void TFormMessage::SetText(const std::string& Text) {

@@ -10,6 +10,7 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPlainTextEdit>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
 #include <QtWidgets/QToolButton>
 
@@ -68,9 +69,13 @@ TEST(MessageForm, ShowsTheTextModallyReadOnlyWithScrollBar) {
 }
 
 namespace {
-class TThrowingWidget : public QWidget {
+class TThrowingObject : public QObject {
 protected:
-  void mousePressEvent(QMouseEvent*) override { throw std::runtime_error("Handler failed"); }
+  bool event(QEvent* Event) override {
+    if (Event->type() == QEvent::User)
+      throw std::runtime_error("Event failed");
+    return QObject::event(Event);
+  }
 };
 } // namespace
 
@@ -78,14 +83,21 @@ TEST(Application, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn) {
   test::TTestDesktop desktop;
   auto* app = static_cast<TApplication*>(QCoreApplication::instance());
   app->SetDesktop(&desktop);
-  TThrowingWidget w;
-  w.resize(50, 50);
-  w.show();
-  QTest::mouseClick(&w, Qt::LeftButton);
-  QTest::mouseClick(&w, Qt::LeftButton);
+  QPushButton button;
+  QObject::connect(&button, &QPushButton::clicked, &button,
+                   Guarded([] { throw std::runtime_error("Handler failed"); }));
+  button.resize(50, 20);
+  button.show();
+  QTest::mouseClick(&button, Qt::LeftButton);
+  QTest::mouseClick(&button, Qt::LeftButton);
+  // The last resort: an error that leaves an event handler reaches the application.
+  TThrowingObject object;
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&object, &event);
   app->SetDesktop(nullptr);
-  ASSERT_EQ(desktop.Boxes.size(), 2u);
+  ASSERT_EQ(desktop.Boxes.size(), 3u);
   EXPECT_EQ(desktop.Boxes[0].Kind, TBoxKind::Error);
   EXPECT_EQ(desktop.Boxes[0].Title, "Error");
   EXPECT_EQ(desktop.Boxes[0].Text, "Handler failed");
+  EXPECT_EQ(desktop.Boxes[2].Text, "Event failed");
 }

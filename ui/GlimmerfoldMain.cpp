@@ -7,6 +7,7 @@
 #include "Application.h"
 #include "Debug.h"
 #include "Desktop.h"
+#include "DeviceWatcher.h"
 #include "LinuxDrives.h"
 #include "Main.h"
 #include "MessageForm.h"
@@ -119,6 +120,11 @@ int main(int argc, char** argv) {
   TRegistry settings(TRegistry::DefaultFileName());
   TLinuxDrives platform;
   TFormMain main(platform, settings, *desktop, args);
+  // Cards and sticks that come and go refresh the drive list by themselves.
+  TDeviceWatcher watcher(main.Controller().Window());
+  if (!watcher.Active())
+    DebugLog("MAIN: Not watching for device changes (%s); click the drive list to refresh",
+             watcher.ErrorText());
   TFormMessage message(&main);
   desktop->SetMessageForm(&message);
   main.show();

@@ -2,6 +2,7 @@
 
 #include "Debug.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -53,6 +54,11 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
     Medium.SetPosition(start);
     return false;
   }
+  // The whole length at once: a stream that grows piece by piece copies itself
+  // again at every step.
+  const int64_t oldSize = Stream.GetSize();
+  if (const int64_t end = Stream.GetPosition() + Count; end > oldSize)
+    Stream.SetSize(end);
   while (Count > 0) {
     uint32_t piece = size < Count ? size : Count;
     Stream.WriteBuffer(data, piece);
@@ -64,6 +70,7 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
         DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
                  Medium.GetPosition());
         Medium.SetPosition(start);
+        Stream.SetSize(std::max(oldSize, Stream.GetPosition()));
         return false;
       }
     }

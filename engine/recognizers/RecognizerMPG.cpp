@@ -232,18 +232,21 @@ bool TMPEGRecognizer::ScanForStartCode() {
 }
 
 bool TMPEGRecognizer::Start(TMedium& M) {
+  static constexpr uint8_t pack[4] = {0x00, 0x00, 0x01, 0xBA};
+  const uint8_t* data = M.GetData();
+  if (!data)
+    return false;
+  // Nearly every sector fails here, before anything else is set up.
+  if (M.SectorSize() >= 4 && std::memcmp(data, pack, 4) != 0)
+    return false;
   Medium = &M;
   StartSector = M.GetPosition();
   ByteOffset = 0;
   BitCount = 0;
   LastCode = 0;
   FReader.emplace(M, StartSector);
-  static constexpr uint8_t pack[4] = {0x00, 0x00, 0x01, 0xBA};
-  const uint8_t* data = M.GetData();
-  if (!data)
-    return false;
   if (M.SectorSize() >= 4)
-    return std::memcmp(data, pack, 4) == 0;
+    return true;
   uint8_t head[4];
   return FReader->Read(0, 4, head) && std::memcmp(head, pack, 4) == 0;
 }

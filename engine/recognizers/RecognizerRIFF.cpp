@@ -23,31 +23,38 @@ TRIFFRecognizer::TRIFFRecognizer() {
   MaxSize = 134217728;
 }
 
+namespace {
+
+bool IsRiff(const uint8_t* H) {
+  return std::memcmp(H, "RIFF", 4) == 0 || std::memcmp(H, "RIFX", 4) == 0;
+}
+
+} // namespace
+
 bool TRIFFRecognizer::Check(TMedium& M) {
   uint8_t buf[4];
   const uint8_t* h = Head(M, 4, buf);
-  return h && (std::memcmp(h, "RIFF", 4) == 0 || std::memcmp(h, "RIFX", 4) == 0);
+  return h && IsRiff(h);
 }
 
 bool TRIFFRecognizer::HasForm(TMedium& M, const char (&Form)[5]) {
+  const uint8_t* data = M.GetData();
+  if (data && M.SectorSize() >= 12) // the usual case: one look at the cached sector
+    return IsRiff(data) && std::memcmp(data + 8, Form, 4) == 0;
+  const uint32_t at = M.GetPosition();
   uint8_t buf[12];
+  if (const uint8_t* id = Head(M, 4, buf); !id || !IsRiff(id))
+    return false;
+  M.SetPosition(at);
   const uint8_t* h = Head(M, 12, buf);
   return h && std::memcmp(h + 8, Form, 4) == 0;
 }
 
 bool TAVIRecognizer::Check(TMedium& M) {
-  const uint32_t at = M.GetPosition();
-  if (!TRIFFRecognizer::Check(M))
-    return false;
-  M.SetPosition(at);
   return HasForm(M, "AVI ");
 }
 
 bool TWAVRecognizer::Check(TMedium& M) {
-  const uint32_t at = M.GetPosition();
-  if (!TRIFFRecognizer::Check(M))
-    return false;
-  M.SetPosition(at);
   return HasForm(M, "WAVE");
 }
 

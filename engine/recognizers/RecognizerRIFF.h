@@ -16,7 +16,7 @@ public:
   bool Extract(TMedium& Medium, TStream& Stream) override;
 
 protected:
-  // Bytes 8-11 of the current sector are Form.
+  // The RIFF test, and bytes 8-11 of the current sector are Form.
   static bool HasForm(TMedium& Medium, const char (&Form)[5]);
 };
 

@@ -63,24 +63,25 @@ TEST(RIFF, FormsAndKeys) {
       {RiffHeader("riff", 1000, "WAVE"), 0, nullptr, 0},
       {RiffHeader("RIFF", 1000, "WAVE"), 1, nullptr, 0},
   };
-  for (auto& c : cases) {
-    TBytes img(8 * 512, 0xEE);
-    std::copy(c.head.begin(), c.head.end(), img.begin() + c.at);
-    TMemoryMedium m(img);
-    TContainers k;
-    m.SetPosition(0);
-    TRecognizer* r = k.reg.FindRecognizer(m);
-    if (!c.key) {
-      EXPECT_EQ(r, nullptr) << c.at;
-      continue;
+  for (uint32_t sector : {512u, 4u, 7u}) // also headers longer than a sector
+    for (auto& c : cases) {
+      TBytes img(8 * 512, 0xEE);
+      std::copy(c.head.begin(), c.head.end(), img.begin() + c.at);
+      TMemoryMedium m(img, sector);
+      TContainers k;
+      m.SetPosition(0);
+      TRecognizer* r = k.reg.FindRecognizer(m);
+      if (!c.key) {
+        EXPECT_EQ(r, nullptr) << c.at;
+        continue;
+      }
+      ASSERT_NE(r, nullptr) << c.key << " " << sector;
+      EXPECT_EQ(r->GetName(), c.key) << sector;
+      TMemoryStream s;
+      EXPECT_TRUE(r->Extract(m, s)) << c.key;
+      EXPECT_EQ(static_cast<std::size_t>(s.GetPosition()), c.length) << c.key;
+      EXPECT_TRUE(std::equal(img.begin(), img.begin() + static_cast<long>(c.length), s.Memory()));
     }
-    ASSERT_NE(r, nullptr) << c.key;
-    EXPECT_EQ(r->GetName(), c.key);
-    TMemoryStream s;
-    EXPECT_TRUE(r->Extract(m, s)) << c.key;
-    EXPECT_EQ(static_cast<std::size_t>(s.GetPosition()), c.length) << c.key;
-    EXPECT_TRUE(std::equal(img.begin(), img.begin() + static_cast<long>(c.length), s.Memory()));
-  }
 }
 
 TEST(RIFF, SizesPastMaxSizeAndPast32Bits) {

@@ -54,10 +54,13 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
     Medium.SetPosition(start);
     return false;
   }
-  // The whole length at once: a stream that grows piece by piece copies itself
-  // again at every step.
+  // The whole length at once, as far as the medium can supply it: a stream that
+  // grows piece by piece copies itself again at every step.
   const int64_t oldSize = Stream.GetSize();
-  if (const int64_t end = Stream.GetPosition() + Count; end > oldSize)
+  const uint64_t left = uint64_t{Medium.SectorCount() - start} * size;
+  if (const int64_t end =
+          Stream.GetPosition() + static_cast<int64_t>(std::min<uint64_t>(Count, left));
+      end > oldSize)
     Stream.SetSize(end);
   while (Count > 0) {
     uint32_t piece = size < Count ? size : Count;

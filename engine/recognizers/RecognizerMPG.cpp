@@ -2,6 +2,8 @@
 
 #include "Debug.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace gf {
@@ -11,9 +13,6 @@ namespace {
 constexpr uint32_t CodeEnd = 0xB9;
 constexpr uint64_t PrefixTries = 256;
 constexpr uint64_t Unlimited = UINT64_MAX;
-// Bound of the remembered failed walks: 2^21 slots of 8 bytes (16 MiB), half of them
-// used at most. A stream of 2 KiB packs needs about one entry per KiB.
-constexpr std::size_t MaxFailedSlots = std::size_t{1} << 21;
 
 std::size_t Slot(uint64_t Key, std::size_t Mask) {
   Key ^= Key >> 33;
@@ -153,7 +152,7 @@ bool TMPEGRecognizer::NextStartCode() {
       FMerged = true;
       return false;
     }
-    if (FVisited.size() < MaxFailedSlots / 2)
+    if (FVisited.size() < WalkMemoSlots / 2)
       FVisited.push_back(abs);
   }
 
@@ -309,14 +308,16 @@ bool TMPEGRecognizer::Failed(uint64_t Position) const {
 }
 
 void TMPEGRecognizer::RememberFailed(const std::vector<uint64_t>& Positions, uint64_t Below) {
+  const std::size_t bound = std::max<std::size_t>(8, std::bit_floor(WalkMemoSlots));
   for (uint64_t pos : Positions) {
     if ((FFailedCount + 1) * 2 > FFailed.size()) {
       std::vector<uint64_t> old;
       old.swap(FFailed);
-      std::size_t slots = old.empty() ? 1024 : old.size();
-      if (!old.empty() && old.size() < MaxFailedSlots)
-        slots = old.size() * 2;
-      FFailed.assign(slots, 0);
+      const bool grow = old.size() < bound;
+      FFailed.assign(old.empty() ? std::min<std::size_t>(1024, bound)
+                     : grow      ? old.size() * 2
+                                 : old.size(),
+                     0);
       FFailedCount = 0;
       // Later walks start further on: positions before this one's start are of no use.
       for (uint64_t key : old)
@@ -324,8 +325,12 @@ void TMPEGRecognizer::RememberFailed(const std::vector<uint64_t>& Positions, uin
           Insert(FFailed, key);
           ++FFailedCount;
         }
-      if ((FFailedCount + 1) * 2 > FFailed.size())
-        return; // full of positions still ahead: forget no more, remember no more
+      // At its bound, a set that stays more than a quarter full is dropped whole, so
+      // that every rebuild is paid for by as many insertions as it moves.
+      if (!grow && FFailedCount * 4 > FFailed.size()) {
+        std::fill(FFailed.begin(), FFailed.end(), 0);
+        FFailedCount = 0;
+      }
     }
     if (!Failed(pos)) {
       Insert(FFailed, pos + 1);

@@ -37,6 +37,11 @@ public:
   uint8_t CurrentByte = 0;
   uint32_t LastCode = 0;
 
+  // Bound of the remembered walks below: slots of 8 bytes, a power of two, at most
+  // half of them used; 2^21 slots are 16 MiB. A stream of 2 KiB packs needs about
+  // one entry per KiB.
+  std::size_t WalkMemoSlots = std::size_t{1} << 21;
+
 private:
   enum class TSearch { Found, Missing, Unreadable };
 

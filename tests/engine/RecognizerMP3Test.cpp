@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace gf;
@@ -25,7 +26,8 @@ const TBytes Long = {0xFF, 0xE3, 0xE8, 0x00};
 
 TBytes Frame(const TBytes& head, std::size_t length, uint8_t fill = 0x55) {
   TBytes f(length, fill);
-  std::copy(head.begin(), head.end(), f.begin());
+  std::copy(head.begin(), head.begin() + static_cast<long>(std::min(length, head.size())),
+            f.begin()); // a frame may be cut short inside its header
   return f;
 }
 TBytes Frames(int n, const TBytes& head = L3, std::size_t length = 417) {

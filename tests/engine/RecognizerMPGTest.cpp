@@ -236,6 +236,26 @@ TEST_F(MPG, StreamWithoutEndCodeIsWalkedOnce) {
   EXPECT_LT(m.ReadCalls, 8 * blocks);
 }
 
+TEST_F(MPG, RememberedWalksAtTheirBoundKeepTheResults) {
+  // A memory of 64 slots is dropped again and again along the stream: slower, but
+  // every file comes out as with the full memory.
+  TBytes img = OnMedium(PacksWithoutEnd(300), 300 * 4 + 64);
+  auto scan = [&](std::size_t slots) {
+    TMemoryMedium m(img);
+    TRecognizers reg;
+    auto r = std::make_unique<TMPEGRecognizer>();
+    r->WalkMemoSlots = slots;
+    reg.Register(std::move(r));
+    return Scan(m, reg).Files;
+  };
+  auto full = scan(std::size_t{1} << 21);
+  auto small = scan(64);
+  ASSERT_EQ(full.size(), 298u);
+  ASSERT_EQ(small.size(), full.size());
+  for (std::size_t i = 0; i < full.size(); ++i)
+    EXPECT_EQ(small[i].Bytes, full[i].Bytes) << i;
+}
+
 TEST_F(MPG, RememberedWalksDoNotOutliveTheirScan) {
   // The same medium scanned twice with the same recognizer: first without an end
   // code (carved in pieces), then with one (one measured file).

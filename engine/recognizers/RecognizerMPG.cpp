@@ -42,6 +42,8 @@ TMPEGRecognizer::TMPEGRecognizer() {
 void TMPEGRecognizer::BeginScan() {
   FFailed.clear();
   FFailed.shrink_to_fit();
+  FVisited.clear();
+  FVisited.shrink_to_fit();
   FFailedCount = 0;
   FMemoMedium = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "Debug.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <stdexcept>
@@ -53,6 +54,14 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
     Medium.SetPosition(start);
     return false;
   }
+  // The whole length at once, as far as the medium can supply it: a stream that
+  // grows piece by piece copies itself again at every step.
+  const int64_t oldSize = Stream.GetSize();
+  const uint64_t left = uint64_t{Medium.SectorCount() - start} * size;
+  if (const int64_t end =
+          Stream.GetPosition() + static_cast<int64_t>(std::min<uint64_t>(Count, left));
+      end > oldSize)
+    Stream.SetSize(end);
   while (Count > 0) {
     uint32_t piece = size < Count ? size : Count;
     Stream.WriteBuffer(data, piece);
@@ -64,9 +73,62 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
         DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
                  Medium.GetPosition());
         Medium.SetPosition(start);
+        Stream.SetSize(std::max(oldSize, Stream.GetPosition()));
         return false;
       }
     }
+  }
+  return true;
+}
+
+const uint8_t* TMediumReader::Peek(uint64_t Offset, uint32_t& Avail) {
+  const uint8_t* data = nullptr;
+  uint32_t within = 0;
+  if (FSectorSize > 0) {
+    if (FSector == UINT64_MAX || Offset < FSectorStart || Offset - FSectorStart >= FSectorSize) {
+      FSector = uint64_t{FBase} + Offset / FSectorSize;
+      FSectorStart = Offset - Offset % FSectorSize;
+    }
+    within = static_cast<uint32_t>(Offset - FSectorStart);
+    // A sector number past 32 bits lies past the end of any medium.
+    FMedium.SetPosition(FSector > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(FSector));
+    data = FMedium.GetData();
+  }
+  if (!data) {
+    DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", FMedium.RootName(),
+             FMedium.GetPosition());
+    return nullptr;
+  }
+  Avail = FSectorSize - within;
+  return data + within;
+}
+
+bool TMediumReader::Read(uint64_t Offset, uint32_t Count, void* Buffer) {
+  auto* out = static_cast<uint8_t*>(Buffer);
+  while (Count > 0) {
+    uint32_t avail;
+    const uint8_t* p = Peek(Offset, avail);
+    if (!p)
+      return false;
+    uint32_t piece = avail < Count ? avail : Count;
+    std::memcpy(out, p, piece);
+    out += piece;
+    Offset += piece;
+    Count -= piece;
+  }
+  return true;
+}
+
+bool TMediumReader::CopyTo(TStream& Stream, uint64_t Offset, uint64_t Count) {
+  while (Count > 0) {
+    uint32_t avail;
+    const uint8_t* p = Peek(Offset, avail);
+    if (!p)
+      return false;
+    uint32_t piece = avail < Count ? avail : static_cast<uint32_t>(Count);
+    Stream.WriteBuffer(p, piece);
+    Offset += piece;
+    Count -= piece;
   }
   return true;
 }

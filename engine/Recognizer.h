@@ -31,6 +31,10 @@ public:
   virtual std::string GetName() const = 0;
   virtual bool Check(TMedium& Medium) = 0;
   virtual bool Extract(TMedium& Medium, TStream& Stream);
+  // Called by the scanner before the first sector of every scan. A recognizer that
+  // remembers what it learnt about a medium from one sector to the next forgets it
+  // here, so nothing passes from one scan (or one medium) to the next.
+  virtual void BeginScan() {}
 
   // The size limit of this recognizer's files, in bytes.
   uint32_t MaxSize = 102400;
@@ -44,6 +48,45 @@ public:
   // True with the medium one sector past the last one copied; False, with a log
   // line and the medium back at its start sector, when a sector has no data.
   bool CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count) const;
+};
+
+// Reads a medium relative to a base sector, as ReadBytes does, but lends pointers
+// into the medium's cached sector instead of copying: the fast way for a Check that
+// runs at every sector. Offsets are 64-bit, so no sum of sizes wraps around. A lent
+// pointer is valid until the medium moves to another block (any call on this
+// reader, ReadBytes or CopyToStream may do that).
+class TMediumReader {
+public:
+  TMediumReader(TMedium& Medium, uint32_t BaseSector)
+      : FMedium(Medium), FBase(BaseSector), FSectorSize(Medium.SectorSize()) {}
+
+  // The bytes from Offset to the end of their sector, with their count in Avail
+  // (at least 1). Null, after ReadBytes' log line, when that sector has no data.
+  const uint8_t* Peek(uint64_t Offset, uint32_t& Avail);
+  // Count bytes at Offset, across sectors, into Buffer; false, after the log line,
+  // when a sector on the way has no data.
+  bool Read(uint64_t Offset, uint32_t Count, void* Buffer);
+  bool Byte(uint64_t Offset, uint8_t& B) {
+    uint32_t avail;
+    const uint8_t* p = Peek(Offset, avail);
+    if (p)
+      B = *p;
+    return p != nullptr;
+  }
+  // Writes Count bytes at Offset to Stream straight from the cached sectors. False,
+  // after the log line, when a sector has no data; what came before it is written.
+  bool CopyTo(TStream& Stream, uint64_t Offset, uint64_t Count);
+
+  TMedium& Medium() const { return FMedium; }
+  uint32_t BaseSector() const { return FBase; }
+
+private:
+  TMedium& FMedium;
+  uint32_t FBase;
+  uint32_t FSectorSize;
+  // The sector last looked up, so that a run of reads inside it needs no division.
+  uint64_t FSector = UINT64_MAX;
+  uint64_t FSectorStart = 0; // its offset from the base
 };
 
 class TRecognizers {

@@ -90,6 +90,8 @@ void TScanner::ExecuteLoop() {
     pendingRec = nullptr;
   };
 
+  for (int i = 0; i < FRegistry.Count(); ++i)
+    FRegistry.GetItem(i)->BeginScan();
   m.SetPosition(0);
   const uint32_t size = m.SectorSize();
   const uint8_t* data = nullptr;
@@ -128,10 +130,10 @@ void TScanner::ExecuteLoop() {
       stream->SetPosition(0); // every carve starts at byte 0
       pendingRec = rec;
       pending = std::move(stream);
-      data = m.GetData();
     }
-
-    if (pending && data)
+    // Taken again: a Check that read beyond the cached block has replaced it, and
+    // the pointer from the top of the step is then stale.
+    if (pending && (data = m.GetData()) != nullptr)
       pending->WriteBuffer(data, size);
     m.Next();
   }

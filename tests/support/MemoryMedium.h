@@ -34,9 +34,10 @@ protected:
         return ERROR_CRC;
     std::size_t from = static_cast<std::size_t>(Start) * FSectorSize;
     std::size_t n = static_cast<std::size_t>(Count) * FSectorSize;
-    std::memset(Buffer, 0, n);
-    if (from < FBytes.size())
-      std::memcpy(Buffer, FBytes.data() + from, std::min(n, FBytes.size() - from));
+    std::size_t have = from < FBytes.size() ? std::min(n, FBytes.size() - from) : 0;
+    if (have > 0)
+      std::memcpy(Buffer, FBytes.data() + from, have);
+    std::memset(Buffer + have, 0, n - have); // the last sector may be partly beyond the bytes
     return 0;
   }
   void Init() override {

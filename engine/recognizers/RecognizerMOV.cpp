@@ -1,0 +1,72 @@
+#include "RecognizerMOV.h"
+
+#include <cstring>
+
+namespace gf {
+
+const std::array<const char*, 2> MovAtomTypes = {"moov", "pnot"};
+
+namespace {
+
+bool IsLetter(uint8_t C) {
+  return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z');
+}
+
+} // namespace
+
+TMOVRecognizer::TMOVRecognizer() {
+  MaxSize = 134217728;
+}
+
+bool TMOVRecognizer::Check(TMedium& M) {
+  const uint8_t* data = M.GetData();
+  if (!data)
+    return false;
+  uint8_t buf[8];
+  const uint8_t* h = data;
+  if (M.SectorSize() < 8) {
+    if (!ReadBytes(M, M.GetPosition(), 0, 8, buf))
+      return false;
+    h = buf;
+  }
+  for (const char* type : MovAtomTypes)
+    if (std::memcmp(h + 4, type, 4) == 0)
+      return true;
+  return false;
+}
+
+bool TMOVRecognizer::Extract(TMedium& M, TStream& Stream) {
+  const uint32_t at = M.GetPosition();
+  if (!Check(M))
+    return false;
+  StartSector = at;
+  TMediumReader reader(M, StartSector);
+  uint32_t atoms = 0;
+  uint64_t offset = 0;
+  for (;;) {
+    // Once the run holds 3 atoms and MaxSize bytes, more atoms cannot change what is
+    // copied: the walk need not go on through the rest of a long medium.
+    if (atoms >= 3 && offset >= MaxSize)
+      break;
+    uint8_t h[8];
+    if (!reader.Read(offset, 8, h))
+      break;
+    const uint32_t size =
+        (uint32_t{h[0]} << 24) | (uint32_t{h[1]} << 16) | (uint32_t{h[2]} << 8) | h[3];
+    if (!IsLetter(h[4]) || !IsLetter(h[5]) || !IsLetter(h[6]) || !IsLetter(h[7]))
+      break;
+    // An atom that does not cover its own header (size 0: to the end of the file;
+    // 1: a 64-bit size follows) cannot be measured here, nor a run past 32 bits of
+    // length: the walk ends before such an atom, which is not counted.
+    if (size < 8 || offset + size > UINT32_MAX)
+      break;
+    ++atoms;
+    offset += size;
+  }
+  if (atoms < 3 || offset < 8192)
+    return false;
+  M.SetPosition(StartSector);
+  return CopyToStream(M, Stream, static_cast<uint32_t>(offset));
+}
+
+} // namespace gf

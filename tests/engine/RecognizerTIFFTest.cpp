@@ -223,23 +223,30 @@ TEST(TIFF, LongChains) {
 }
 
 TEST(TIFF, DamagedTablesStayBounded) {
+  // The bounds follow MaxSize; a limit of 1 MiB keeps the tables small here.
+  const uint32_t max = 1048576;
   {
     // More strips than a file under MaxSize can describe.
-    TTiffWriter w(true, 12 << 20);
-    w.Ifd(8, {{StripOffsets, Short, 6000000, 64}}, 0);
-    EXPECT_EQ(Measure(w.Bytes()), 0u);
+    TTiffWriter w(true, 768 << 10);
+    w.Ifd(8, {{StripOffsets, Short, 300000, 64}}, 0);
+    EXPECT_EQ(Measure(w.Bytes(), max), 0u);
+    w.Ifd(8, {{StripOffsets, Short, 200000, 64}}, 0);
+    EXPECT_EQ(Measure(w.Bytes(), max), 64u + 400000) << "as many as fit are walked";
   }
   {
     // Strip values read again and again from the same table.
-    TTiffWriter w(true, 9 << 20);
-    w.Ifd(8, std::vector<TEntrySpec>(3, TEntrySpec{StripOffsets, Short, 4000000, 64}), 0);
-    EXPECT_EQ(Measure(w.Bytes()), 0u);
+    TTiffWriter w(true, 512 << 10);
+    w.Ifd(8, std::vector<TEntrySpec>(3, TEntrySpec{StripOffsets, Short, 200000, 64}), 0);
+    EXPECT_EQ(Measure(w.Bytes(), max), 0u);
+    w.Ifd(8, std::vector<TEntrySpec>(2, TEntrySpec{StripOffsets, Short, 200000, 64}), 0);
+    EXPECT_EQ(Measure(w.Bytes(), max), 64u + 400000);
   }
   {
-    // A value count whose byte size wraps to 0 must not read four billion values.
-    TTiffWriter w(true, 1 << 20);
+    // A value count whose byte size wraps to 0 must not read four billion values:
+    // the values' own extent passes MaxSize first.
+    TTiffWriter w(true, 2 << 20);
     w.Ifd(8, {{StripOffsets, Long, 0x40000000, 64}}, 0);
-    EXPECT_EQ(Measure(w.Bytes()), 0u);
+    EXPECT_EQ(Measure(w.Bytes(), max), 0u);
   }
   {
     // Two directories that overlap, 60 entries each: within the extent, but more

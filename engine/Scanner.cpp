@@ -84,8 +84,7 @@ void TScanner::ExecuteLoop() {
 
   m.SetPosition(0);
   const uint32_t size = m.SectorSize();
-  const uint8_t* data = nullptr;
-  while (!FCancel && (data = m.GetData()) != nullptr) {
+  while (!FCancel && m.GetData() != nullptr) {
     while (Paused && !FCancel)
       Sleep(0);
 
@@ -120,10 +119,11 @@ void TScanner::ExecuteLoop() {
       stream->SetPosition(0); // every carve starts at byte 0
       pendingRec = rec;
       pending = std::move(stream);
-      data = m.GetData();
     }
 
-    if (pending && data)
+    // Taken afresh: the checks and extracts may have loaded other blocks, which frees
+    // the one the step began with.
+    if (const uint8_t* data = pending ? m.GetData() : nullptr)
       pending->WriteBuffer(data, size);
     m.Next();
   }

@@ -63,8 +63,8 @@ bool TPNGRecognizer::Walk(TMedium& M, TStream& Stream, uint32_t Start) {
       }
     const uint32_t length = SwapBytes32(uint32_t{head[0]} | uint32_t{head[1]} << 8 |
                                         uint32_t{head[2]} << 16 | uint32_t{head[3]} << 24);
-    // Refuse before allocating: a length the format does not allow, a chunk that
-    // would run past the medium or past the walk's limit.
+    // Refused before any of it is copied: a length the format does not allow, a
+    // chunk that would run past the medium or past the walk's limit.
     const uint64_t end = uint64_t{offset} + length + 12;
     if (length > MaxChunkLength || end > available || end > WalkLimit)
       return false;

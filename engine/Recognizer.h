@@ -48,6 +48,11 @@ public:
   // True with the medium one sector past the last one copied; False, with a log
   // line and the medium back at its start sector, when a sector has no data.
   bool CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count) const;
+  // The first Count bytes of the current sector, for header tests: a pointer into
+  // the medium's cache when the sector holds them, else a copy in Scratch (Count
+  // bytes) read across the following sectors. Null, silently, when the current
+  // sector has no data. The medium stays at its sector.
+  static const uint8_t* HeaderBytes(TMedium& Medium, uint32_t Count, uint8_t* Scratch);
 };
 
 // Reads a medium relative to a base sector, as ReadBytes does, but lends pointers

@@ -94,8 +94,7 @@ void TScanner::ExecuteLoop() {
     FRegistry.GetItem(i)->BeginScan();
   m.SetPosition(0);
   const uint32_t size = m.SectorSize();
-  const uint8_t* data = nullptr;
-  while (!FCancel && (data = m.GetData()) != nullptr) {
+  while (!FCancel && m.GetData() != nullptr) {
     while (Paused && !FCancel)
       Sleep(0);
 
@@ -131,9 +130,10 @@ void TScanner::ExecuteLoop() {
       pendingRec = rec;
       pending = std::move(stream);
     }
-    // Taken again: a Check that read beyond the cached block has replaced it, and
-    // the pointer from the top of the step is then stale.
-    if (pending && (data = m.GetData()) != nullptr)
+
+    // Taken afresh: the checks and extracts may have loaded other blocks, which frees
+    // the one the step began with.
+    if (const uint8_t* data = pending ? m.GetData() : nullptr)
       pending->WriteBuffer(data, size);
     m.Next();
   }

@@ -268,3 +268,30 @@ TEST(Scanner, DestroyWhileRunningStops) {
   }
   SUCCEED();
 }
+
+namespace {
+// Its check reads a byte a whole block ahead, as a check may, and never matches.
+class TPeekingRecognizer : public TRecognizer {
+public:
+  std::string GetName() const override { return "PEEK"; }
+  bool Check(TMedium& m) override {
+    uint8_t b;
+    ReadBytes(m, m.GetPosition(), 64 * 512, 1, &b);
+    return false;
+  }
+};
+} // namespace
+
+TEST(Scanner, CarveTakesItsSectorsAfterChecksThatReadElsewhere) {
+  TRecognizers reg;
+  reg.Register(std::make_unique<TJPGRecognizer>());
+  reg.Register(std::make_unique<TPeekingRecognizer>());
+  auto img = Image(300);
+  for (std::size_t i = 0; i < img.size(); ++i)
+    img[i] = static_cast<uint8_t>(i / 512);
+  Put(img, 0, Jfif);
+  TMemoryMedium m(img);
+  auto res = Scan(m, reg);
+  ASSERT_EQ(res.Files.size(), 1u);
+  EXPECT_EQ(res.Files[0].Bytes, img) << "every carved sector holds its own bytes";
+}

@@ -1,0 +1,138 @@
+// Writes a small seed corpus for scan_fuzz into the folder given (made when missing): one file per
+// format, each a sector-size byte and a tiny well-formed file, some behind a sector
+// of other bytes.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Le(Bytes& b, std::size_t at, uint32_t v, int n) {
+  if (b.size() < at + static_cast<std::size_t>(n))
+    b.resize(at + static_cast<std::size_t>(n), 0);
+  for (int i = 0; i < n; ++i)
+    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+void Text(Bytes& b, std::size_t at, const std::string& s) {
+  if (b.size() < at + s.size())
+    b.resize(at + s.size(), 0);
+  std::copy(s.begin(), s.end(), b.begin() + static_cast<long>(at));
+}
+
+Bytes Bmp() {
+  Bytes b(600, 0x40);
+  Text(b, 0, "BM");
+  Le(b, 2, 600, 4);
+  Le(b, 14, 40, 4);
+  Le(b, 26, 1, 2);
+  Le(b, 30, 0, 4);
+  return b;
+}
+
+Bytes Gif() {
+  Bytes b;
+  Text(b, 0, "GIF89a");
+  const Bytes rest{1,    0,    1, 0, 0x80, 0, 0, 0,    0,    0, 0xFF, 0xFF, 0xFF,
+                   0x21, 0xF9, 4, 0, 0,    0, 0, 0,    0x2C, 0, 0,    0,    0,
+                   1,    0,    1, 0, 0,    2, 2, 0x4C, 0x01, 0, 0x3B};
+  b.insert(b.end(), rest.begin(), rest.end());
+  return b;
+}
+
+Bytes Png() {
+  Bytes b{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  auto chunk = [&](const std::string& type, uint32_t length) {
+    b.push_back(static_cast<uint8_t>(length >> 24));
+    b.push_back(static_cast<uint8_t>(length >> 16));
+    b.push_back(static_cast<uint8_t>(length >> 8));
+    b.push_back(static_cast<uint8_t>(length));
+    b.insert(b.end(), type.begin(), type.end());
+    b.resize(b.size() + length + 4, 0x33);
+  };
+  chunk("IHDR", 13);
+  chunk("IDAT", 40);
+  chunk("IEND", 0);
+  return b;
+}
+
+Bytes Tiff(bool little) {
+  Bytes b(400, 0x11);
+  auto u16 = [&](std::size_t at, uint32_t v) {
+    b[at + (little ? 0 : 1)] = static_cast<uint8_t>(v);
+    b[at + (little ? 1 : 0)] = static_cast<uint8_t>(v >> 8);
+  };
+  auto u32 = [&](std::size_t at, uint32_t v) {
+    u16(at + (little ? 0 : 2), v & 0xFFFF);
+    u16(at + (little ? 2 : 0), v >> 16);
+  };
+  b[0] = b[1] = little ? 'I' : 'M';
+  u16(2, 42);
+  u32(4, 8);
+  u16(8, 3);
+  const uint32_t entries[3][4] = {{256, 3, 1, 8}, {273, 4, 2, 100}, {279, 3, 2, 0}};
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t e = 10 + 12 * static_cast<std::size_t>(i);
+    u16(e, entries[i][0]);
+    u16(e + 2, entries[i][1]);
+    u32(e + 4, entries[i][2]);
+    u32(e + 8, entries[i][3]);
+  }
+  u16(34 + 8, 20); // two inline byte counts
+  u16(34 + 10, 30);
+  u32(46, 0);
+  u32(100, 200);
+  u32(104, 300);
+  return b;
+}
+
+Bytes Crw() {
+  Bytes b(1400, 0x77);
+  Text(b, 0, std::string("II\x1A\0\0\0HEAPCCD", 13));
+  Text(b, 600, std::string("Canon\0Model 123\0", 16));
+  Le(b, 1386, 30, 4);
+  Le(b, 1390, 46, 4);
+  Le(b, 1396, 10, 4);
+  Le(b, 1400, 76, 4);
+  Le(b, 1404, 86, 4);
+  return b;
+}
+
+Bytes Jpeg() {
+  Bytes b{0xFF, 0xD8, 0xFF, 0xE0, 0, 16};
+  b.resize(700, 0x20);
+  return b;
+}
+
+void Write(const std::string& dir, const std::string& name, uint8_t sectorByte, const Bytes& file,
+           bool behind) {
+  Bytes out{sectorByte};
+  if (behind)
+    out.resize(1 + (sectorByte % 3 == 1 ? 2048 : sectorByte % 3 == 2 ? 32 : 512), 0xA5);
+  out.insert(out.end(), file.begin(), file.end());
+  std::ofstream(dir + "/" + name, std::ios::binary)
+      .write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_scan_seeds FOLDER\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  std::filesystem::create_directories(dir);
+  const std::pair<const char*, Bytes> files[] = {
+      {"bmp", Bmp()},          {"gif", Gif()}, {"png", Png()}, {"tif-ii", Tiff(true)},
+      {"tif-mm", Tiff(false)}, {"crw", Crw()}, {"jpg", Jpeg()}};
+  for (auto& [name, file] : files)
+    for (uint8_t sector = 0; sector < 3; ++sector)
+      Write(dir, std::string(name) + "-" + std::to_string(sector), sector, file, sector == 1);
+  return 0;
+}

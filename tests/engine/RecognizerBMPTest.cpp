@@ -2,6 +2,8 @@
 #include "Debug.h"
 #include "MemoryMedium.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 using namespace gf;
@@ -40,14 +42,7 @@ std::vector<uint8_t> Noise(std::size_t n) {
   return b;
 }
 
-class BMP : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class BMP : public gf::test::TLoggedTest {};
 
 } // namespace
 

@@ -2,6 +2,8 @@
 #include "Debug.h"
 #include "MemoryMedium.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 using namespace gf;
@@ -50,14 +52,7 @@ Bytes Place(const Bytes& file, std::size_t mediumSize, uint32_t atSector = 0) {
   return img;
 }
 
-class GIF : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class GIF : public gf::test::TLoggedTest {};
 
 } // namespace
 

@@ -4,6 +4,8 @@
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,14 +59,7 @@ bool HasLine(const std::string& text) {
   return false;
 }
 
-class MPG : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class MPG : public gf::test::TLoggedTest {};
 
 struct TOutcome {
   bool Check;

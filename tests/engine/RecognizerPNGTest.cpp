@@ -2,6 +2,8 @@
 #include "Debug.h"
 #include "MemoryMedium.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 using namespace gf;
@@ -36,14 +38,7 @@ Bytes Place(const Bytes& file, std::size_t medium, std::size_t at = 0) {
   return img;
 }
 
-class PNG : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class PNG : public gf::test::TLoggedTest {};
 
 } // namespace
 

@@ -2,6 +2,8 @@
 #include "FakeRecognizer.h"
 #include "MemoryMedium.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 using namespace gf;
@@ -15,14 +17,7 @@ std::vector<uint8_t> Ramp(std::size_t n) {
   return b;
 }
 
-class RecognizerTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class RecognizerTest : public gf::test::TLoggedTest {};
 } // namespace
 
 TEST_F(RecognizerTest, ReadBytesAcrossSectorsAndAtTheEnd) {

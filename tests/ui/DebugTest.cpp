@@ -1,19 +1,14 @@
 #include "Debug.h"
 
+#include "LoggedTest.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 using namespace gf;
 
-class DebugLogTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
-};
+class DebugLogTest : public gf::test::TLoggedTest {};
 
 TEST_F(DebugLogTest, FormatsOneLineEach) {
   DebugLog("MEDIUM: LoadBlocks failed for %s with error %d (%s)", "E:\\", 23, "Data error");

@@ -1,6 +1,7 @@
 // Real pictures that no one here wrote, taken from Debian packages, copied onto a
 // FAT card image, partly deleted, the card reformatted, then scanned end to end:
 // every picture must come back byte for byte.
+#include "FatCard.h"
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
 
@@ -26,24 +27,11 @@ struct TSample {
   Bytes Data;
 };
 
-Bytes ReadFile(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
 std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s)
     q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
-}
-
-bool Shell(const std::string& command) {
-  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-bool Have(const char* tool) {
-  return Shell(std::string("command -v ") + tool);
 }
 
 // The type key each extension's pictures are saved under.
@@ -64,7 +52,7 @@ std::vector<TSample> Samples(const fs::path& root) {
   std::vector<TSample> samples;
   for (auto& e : fs::recursive_directory_iterator(root))
     if (e.is_regular_file() && !TypeOf(e.path()).empty())
-      samples.push_back({e.path().string(), TypeOf(e.path()), ReadFile(e.path())});
+      samples.push_back({e.path().string(), TypeOf(e.path()), ReadAll(e.path())});
   std::sort(samples.begin(), samples.end(), [](auto& a, auto& b) { return a.Path < b.Path; });
   return samples;
 }
@@ -76,12 +64,12 @@ class StillPicturesE2E : public ::testing::TestWithParam<uint32_t> {};
 TEST_P(StillPicturesE2E, FatCardImage) {
   const fs::path dir = GF_SAMPLES_DIR;
   if (!fs::exists(dir / "root")) {
-    const Bytes why = ReadFile(dir / "UNAVAILABLE");
+    const Bytes why = ReadAll(dir / "UNAVAILABLE");
     GTEST_SKIP() << "sample pictures from Debian packages are not available: "
                  << (why.empty() ? "not fetched" : std::string(why.begin(), why.end()));
   }
-  if (!Have("mkfs.vfat") || !Have("mcopy") || !Have("mdel"))
-    GTEST_SKIP() << "mkfs.vfat, mcopy or mdel missing (packages dosfstools, mtools)";
+  if (std::string missing = MissingCardTools(); !missing.empty())
+    GTEST_SKIP() << missing;
   const auto samples = Samples(dir / "root");
   ASSERT_FALSE(samples.empty()) << "no PNG, TIFF, BMP or GIF files in the sample packages";
 
@@ -109,7 +97,7 @@ TEST_P(StillPicturesE2E, FatCardImage) {
     ASSERT_TRUE(Shell(mtools + "mdel -i " + Quote(image) + " " + Quote(name(i)))) << name(i);
   ASSERT_TRUE(Shell("mkfs.vfat" + options)) << "reformat"; // the data area stays as it was
 
-  TMemoryMedium m(ReadFile(image), sectorSize);
+  TMemoryMedium m(ReadAll(image), sectorSize);
   ASSERT_GT(m.SectorCount(), 0u);
   TRecognizers reg;
   RegisterBuiltinRecognizers(reg);

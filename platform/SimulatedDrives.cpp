@@ -397,17 +397,26 @@ bool TSimulatedDrives::ReadFile(THandle Handle, void* Buffer, uint32_t Count, ui
   return true;
 }
 
+TSimDrive* TSimulatedDrives::FileSystemOf(const std::string& Root) {
+  TSimDrive* d = DriveOfRoot(Root);
+  uint32_t e = !d              ? ERROR_PATH_NOT_FOUND
+               : !d->HasMedium ? ERROR_NOT_READY
+               : !d->Formatted ? ERROR_UNRECOGNIZED_VOLUME
+                               : ERROR_SUCCESS;
+  if (e != ERROR_SUCCESS) {
+    Fail(e);
+    return nullptr;
+  }
+  return d;
+}
+
 bool TSimulatedDrives::GetDiskFreeSpace(const std::string& Root, uint32_t* SectorsPerCluster,
                                         uint32_t* BytesPerSector, uint32_t* FreeClusters,
                                         uint32_t* TotalClusters) {
   std::lock_guard lock(FMutex);
-  TSimDrive* d = DriveOfRoot(Root);
+  TSimDrive* d = FileSystemOf(Root);
   if (!d)
-    return Fail(ERROR_PATH_NOT_FOUND);
-  if (!d->HasMedium)
-    return Fail(ERROR_NOT_READY);
-  if (!d->Formatted)
-    return Fail(ERROR_UNRECOGNIZED_VOLUME);
+    return false;
   uint32_t spc = d->SectorsPerCluster ? d->SectorsPerCluster : 1;
   uint64_t clusters = d->TotalClusters ? d->TotalClusters : SectorsOf(*d) / spc;
   if (SectorsPerCluster)
@@ -423,13 +432,9 @@ bool TSimulatedDrives::GetDiskFreeSpace(const std::string& Root, uint32_t* Secto
 
 bool TSimulatedDrives::GetVolumeInformation(const std::string& Root, std::string* VolumeLabel) {
   std::lock_guard lock(FMutex);
-  TSimDrive* d = DriveOfRoot(Root);
+  TSimDrive* d = FileSystemOf(Root);
   if (!d)
-    return Fail(ERROR_PATH_NOT_FOUND);
-  if (!d->HasMedium)
-    return Fail(ERROR_NOT_READY);
-  if (!d->Formatted)
-    return Fail(ERROR_UNRECOGNIZED_VOLUME);
+    return false;
   if (VolumeLabel)
     *VolumeLabel = d->Label;
   return true;

@@ -110,6 +110,8 @@ private:
   };
 
   TSimDrive* DriveOfRoot(const std::string& Root);
+  // The drive of Root when a file system answers there; else null, with the last error set.
+  TSimDrive* FileSystemOf(const std::string& Root);
   TSimDrive* DriveOfLetterLocked(char Letter);
   bool VWin32Control(uint32_t Code, DIOC_REGISTERS& R);
   bool DosRead(DIOC_REGISTERS& R);

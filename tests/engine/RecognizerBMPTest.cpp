@@ -1,4 +1,5 @@
 #include "RecognizerBMP.h"
+#include "ByteFixture.h"
 #include "Debug.h"
 #include "MemoryMedium.h"
 
@@ -10,15 +11,6 @@ using namespace gf;
 using namespace gf::test;
 
 namespace {
-
-void Put16(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
 
 // A BMP header at byte At: "BM", the file size, and the fields the test looks at.
 void Header(std::vector<uint8_t>& b, std::size_t at, uint32_t fileSize, uint32_t headerSize,

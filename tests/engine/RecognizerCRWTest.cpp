@@ -1,4 +1,5 @@
 #include "RecognizerCRW.h"
+#include "ByteFixture.h"
 #include "MemoryMedium.h"
 
 #include <gtest/gtest.h>
@@ -11,15 +12,6 @@ using namespace gf::test;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void Put32(Bytes& b, std::size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    b.at(at + static_cast<std::size_t>(i)) = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void PutText(Bytes& b, std::size_t at, const std::string& s) {
-  std::memcpy(b.data() + at, s.data(), s.size());
-}
 
 // A CIFF header, and a medium of 0x77 bytes (no NUL, nothing an anchor search stops at).
 Bytes Crw(std::size_t size) {

@@ -1,4 +1,5 @@
 #include "RecognizerRIFF.h"
+#include "ByteFixture.h"
 #include "GeneratedMedium.h"
 #include "MemoryMedium.h"
 #include "RecognizerMOV.h"
@@ -16,19 +17,10 @@ namespace {
 
 using TBytes = std::vector<uint8_t>;
 
-void Le32(TBytes& b, std::size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Be32(TBytes& b, std::size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
 TBytes RiffHeader(const char* id, uint32_t size, const char* form, bool bigEndian = false) {
   TBytes b(12);
   std::memcpy(b.data(), id, 4);
-  bigEndian ? Be32(b, 4, size) : Le32(b, 4, size);
+  bigEndian ? PutBe32(b, 4, size) : Put32(b, 4, size);
   std::memcpy(b.data() + 8, form, 4);
   return b;
 }
@@ -132,7 +124,7 @@ TBytes Atoms(std::initializer_list<TAtom> atoms, std::size_t extra = 1024) {
   TBytes b(total, 0x07);
   std::size_t at = 0;
   for (auto& a : atoms) {
-    Be32(b, at, a.size);
+    PutBe32(b, at, a.size);
     std::memcpy(b.data() + at + 4, a.type, 4);
     at += a.size < 8 ? 8 : a.size;
   }
@@ -212,7 +204,7 @@ TEST(MOV, SizesNearFourGiB) {
     for (auto& [pos, a] : atoms)
       if (pos >= off && pos + 8 <= off + n) {
         TBytes h(8);
-        Be32(h, 0, a.size);
+        PutBe32(h, 0, a.size);
         std::memcpy(h.data() + 4, a.type, 4);
         std::memcpy(b + (pos - off), h.data(), 8);
       }

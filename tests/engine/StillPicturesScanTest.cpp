@@ -1,4 +1,5 @@
 // The still-picture recognizers in the full registry, through the scanner.
+#include "ByteFixture.h"
 #include "MemoryMedium.h"
 #include "Recognizer.h"
 #include "ScanHarness.h"
@@ -15,13 +16,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, std::size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    b.at(at + static_cast<std::size_t>(i)) = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutText(Bytes& b, std::size_t at, std::string_view s) {
-  std::memcpy(b.data() + at, s.data(), s.size());
-}
 Bytes Noise(std::size_t n, uint8_t seed) {
   Bytes b(n);
   uint32_t x = seed * 2654435761u + 1;

@@ -3,11 +3,11 @@
 // at several sector sizes. Every Check and Extract must end, stay within the medium
 // and leave the scan able to go on; the sanitizer build catches what goes wrong.
 #include "MemoryMedium.h"
-#include "RecognizerMOV.h"
-#include "RecognizerMP3.h"
-#include "RecognizerMPG.h"
-#include "RecognizerRIFF.h"
 #include "ScanHarness.h"
+#include "recognizers/RecognizerMOV.h"
+#include "recognizers/RecognizerMP3.h"
+#include "recognizers/RecognizerMPG.h"
+#include "recognizers/RecognizerRIFF.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RecognizerBMP.h"
+#include "recognizers/RecognizerBMP.h"
 #include "ByteFixture.h"
 #include "Debug.h"
 #include "MemoryMedium.h"

@@ -1,4 +1,4 @@
-#include "RecognizerCRW.h"
+#include "recognizers/RecognizerCRW.h"
 #include "ByteFixture.h"
 #include "MemoryMedium.h"
 

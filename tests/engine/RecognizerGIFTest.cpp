@@ -1,4 +1,4 @@
-#include "RecognizerGIF.h"
+#include "recognizers/RecognizerGIF.h"
 #include "Debug.h"
 #include "MemoryMedium.h"
 

@@ -1,4 +1,4 @@
-#include "RecognizerJPG.h"
+#include "recognizers/RecognizerJPG.h"
 #include "FakeRecognizer.h"
 #include "MemoryMedium.h"
 

@@ -1,7 +1,7 @@
-#include "RecognizerMP3.h"
+#include "recognizers/RecognizerMP3.h"
 #include "MemoryMedium.h"
-#include "RecognizerJPG.h"
 #include "ScanHarness.h"
+#include "recognizers/RecognizerJPG.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "RecognizerMPG.h"
+#include "recognizers/RecognizerMPG.h"
 #include "Debug.h"
 #include "GeneratedMedium.h"
 #include "MemoryMedium.h"

@@ -1,4 +1,4 @@
-#include "RecognizerPNG.h"
+#include "recognizers/RecognizerPNG.h"
 #include "Debug.h"
 #include "MemoryMedium.h"
 

@@ -1,9 +1,9 @@
-#include "RecognizerRIFF.h"
+#include "recognizers/RecognizerRIFF.h"
 #include "ByteFixture.h"
 #include "GeneratedMedium.h"
 #include "MemoryMedium.h"
-#include "RecognizerMOV.h"
 #include "ScanHarness.h"
+#include "recognizers/RecognizerMOV.h"
 
 #include <gtest/gtest.h>
 

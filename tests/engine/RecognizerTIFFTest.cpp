@@ -1,4 +1,4 @@
-#include "RecognizerTIFF.h"
+#include "recognizers/RecognizerTIFF.h"
 #include "MemoryMedium.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "Debug.h"
 #include "FakeRecognizer.h"
 #include "MemoryMedium.h"
-#include "RecognizerJPG.h"
 #include "ScanHarness.h"
+#include "recognizers/RecognizerJPG.h"
 
 #include <gtest/gtest.h>
 

@@ -446,6 +446,15 @@ TEST(TiffGraphic, HostileTags) {
     EXPECT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }),
               "ETiffError Scan line longer than the image row");
   }
+  // Sample sizes whose product overflows 32 bits (found by the fuzzer).
+  {
+    auto tags = GreyTags;
+    tags[0].Value = 65535; // bits per sample
+    tags[3].Value = 65535; // samples per pixel
+    auto in = StreamOf(HandTiff(1, 1, tags, 16));
+    TTiffGraphic g;
+    EXPECT_THROW(g.LoadFromStream(*in), ETiffError);
+  }
   // Width 0.
   {
     auto in = StreamOf(HandTiff(0, 2, GreyTags, 4));

@@ -129,7 +129,7 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
   if (!handle)
     RaiseTiffError("TIFFOpen");
   const int count = TiffCountDirectories(handle->Tif());
-  FMessages = handle->Messages();
+  FMessages = handle->TakeMessages();
   handle->Rethrow();
   return count;
 }
@@ -167,7 +167,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   struct TKeep {
     std::vector<std::string>& To;
     TTiffHandle& From;
-    ~TKeep() { To = From.Messages(); }
+    ~TKeep() { To = From.TakeMessages(); }
   } keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
@@ -382,7 +382,7 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
   struct TKeep {
     std::vector<std::string>& To;
     TTiffHandle& From;
-    ~TKeep() { To = From.Messages(); }
+    ~TKeep() { To = From.TakeMessages(); }
   } keep{FMessages, *handle};
   TIFF* tif = handle->Tif();
   const TImageFormat format = ImageFormat();

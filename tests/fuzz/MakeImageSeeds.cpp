@@ -1,5 +1,7 @@
 // Writes a few small pictures of every format and compression through the image
-// classes, as seeds for the PNG and TIFF fuzz targets: make_image_seeds PNGDIR TIFFDIR
+// classes, as seeds for the PNG, TIFF and icon fuzz targets:
+// make_image_seeds PNGDIR TIFFDIR ICONDIR
+#include "QvIcoGr.h"
 #include "QvPngGr.h"
 #include "QvTifGr.h"
 
@@ -9,10 +11,10 @@
 using namespace gf;
 
 int main(int argc, char** argv) {
-  if (argc != 3)
+  if (argc != 4)
     return 2;
-  std::filesystem::create_directories(argv[1]);
-  std::filesystem::create_directories(argv[2]);
+  for (int i = 1; i < 4; ++i)
+    std::filesystem::create_directories(argv[i]);
   int n = 0;
   for (int f = ifBlackWhite; f <= ifTrueColor; ++f) {
     const auto format = static_cast<TImageFormat>(f);
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
     png.Interlaced = f % 2 == 0;
     png.SaveTransparency = f >= ifColor16;
     png.SaveToFile(std::string(argv[1]) + "/seed" + std::to_string(f) + ".png");
+    TIconGraphic icon;
+    icon.Assign(&png);
+    icon.SaveToFile(std::string(argv[3]) + "/seed" + std::to_string(f) + ".ico");
     for (TTiffCompression c :
          {tcNone, tcPackbits, tcGroup3_1D, tcGroup3_2D, tcGroup4, tcZLib, tcJpeg}) {
       TTiffGraphic tiff;

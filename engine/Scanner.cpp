@@ -104,9 +104,15 @@ void TScanner::ExecuteLoop() {
       lastReported = pos;
     }
 
-    TRecognizer* rec = FRegistry.FindRecognizer(m);
+    const bool full =
+        pending && static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize;
+    TRecognizer* rec = nullptr;
+    if (pending && !full && pendingRec->ContinuesCarve(m))
+      m.SetPosition(pos); // a known part of the file in hand: no new file starts here
+    else
+      rec = FRegistry.FindRecognizer(m);
 
-    if (pending && (rec || static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize))
+    if (pending && (rec || full))
       endCarve();
 
     if (rec) {

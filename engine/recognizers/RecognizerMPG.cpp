@@ -170,17 +170,14 @@ bool TMPEGRecognizer::NextStartCode() {
   ByteOffset = at + 3;
   BitCount = 0;
   CurrentByte = 0x01;
-  bool recorded = false;
   if (FWalking) {
     const uint64_t abs = uint64_t{StartSector} * Medium->SectorSize() + at;
     if (Failed(abs)) {
       FMerged = true;
       return false;
     }
-    if (FVisited.size() < WalkMemoSlots / 2) {
+    if (FVisited.size() < WalkMemoSlots / 2)
       FVisited.push_back(abs);
-      recorded = true;
-    }
   }
 
   uint32_t code;
@@ -196,10 +193,12 @@ bool TMPEGRecognizer::NextStartCode() {
   } else if (code == CodeEnd) {
   } else if (code == 0xBA) {
     if (StartsAnotherStream()) {
-      if (recorded)
-        FVisited.pop_back(); // not passed over: the next stream starts a file here
+      // This pack, and what the walk passed since the last pack it accepted, failed by
+      // that pack's clock: a walk that begins among them starts afresh and may go on.
+      FVisited.resize(std::min(FVisited.size(), FPackVisited));
       return false;
     }
+    FPackVisited = FVisited.size();
     ok = Skip(8, 0);
   } else if (code >= 0xBB) { // system header and packets, passed over by their length
     ok = ReadBits(16, v);
@@ -305,6 +304,7 @@ bool TMPEGRecognizer::Start(TMedium& M) {
   LastCode = 0;
   FPackKind = 0;
   FLastScr = 0;
+  FPackVisited = 0;
   FReader.emplace(M, StartSector);
   if (M.SectorSize() >= 4)
     return true;

@@ -68,8 +68,9 @@ private:
   bool Failed(uint64_t Position) const;
   void RememberFailed(const std::vector<uint64_t>& Positions, uint64_t Below);
 
-  uint32_t FPackKind = 0; // of the walk's last pack header: 1 MPEG-1, 2 MPEG-2, 0 none yet
-  uint64_t FLastScr = 0;  // its system clock reference
+  uint32_t FPackKind = 0;       // of the walk's last pack header: 1 MPEG-1, 2 MPEG-2, 0 none yet
+  uint64_t FLastScr = 0;        // its system clock reference
+  std::size_t FPackVisited = 0; // FVisited's size when the walk accepted that pack
   std::optional<TMediumReader> FReader;
   bool FWalking = false;          // Extract's walk, which records and consults
   bool FMerged = false;           // the walk met a failed one

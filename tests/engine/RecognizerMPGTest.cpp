@@ -330,19 +330,29 @@ TEST_F(MPG, StreamsStoredOneAfterAnotherComeOutApart) {
   // Two recordings without end codes, the second stored right after the first: one
   // walk passes from the first into the second. A clock that restarts, or packs of the
   // other version, mark the second stream's start, which begins a file of its own.
+  // Between them, a sound file whose header holds 00 00 01 00: the walk takes it for a
+  // picture start code and searches on, through the sound, into the second stream.
+  TBytes sound = Cat({{'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',
+                       'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0},
+                      Fill(4 * 512 - 24, 0x11)});
   struct {
     const char* name;
-    TBytes first, second;
+    TBytes first, between, second;
     std::size_t files;
   } cases[] = {
-      {"MPEG-2, clock restarts", ClockedPacks(40, true, 90000), ClockedPacks(40, true, 0), 2},
-      {"MPEG-1, clock restarts", ClockedPacks(40, false, 90000), ClockedPacks(40, false, 0), 2},
-      {"MPEG-1 then MPEG-2", ClockedPacks(40, false, 0), ClockedPacks(40, true, 900000), 2},
-      {"one clock running on: one stream", ClockedPacks(40, true, 0),
-       ClockedPacks(40, true, 3600 * 40), 1},
+      {"MPEG-2, clock restarts", ClockedPacks(40, true, 90000), {}, ClockedPacks(40, true, 0), 2},
+      {"MPEG-1, clock restarts", ClockedPacks(40, false, 90000), {}, ClockedPacks(40, false, 0), 2},
+      {"MPEG-1 then MPEG-2", ClockedPacks(40, false, 0), {}, ClockedPacks(40, true, 900000), 2},
+      {"a walk that searched into the second stream", ClockedPacks(40, true, 90000), sound,
+       ClockedPacks(40, true, 0), 2},
+      {"one clock running on: one stream",
+       ClockedPacks(40, true, 0),
+       {},
+       ClockedPacks(40, true, 3600 * 40),
+       1},
   };
   for (auto& c : cases) {
-    const TBytes both = Cat({c.first, c.second});
+    const TBytes both = Cat({c.first, c.between, c.second});
     TMemoryMedium m(OnMedium(Cat({both, JpegHead()}), 200));
     TRecognizers reg;
     reg.Register(std::make_unique<TJPGRecognizer>());
@@ -350,7 +360,7 @@ TEST_F(MPG, StreamsStoredOneAfterAnotherComeOutApart) {
     auto res = Scan(m, reg);
     ASSERT_EQ(res.Files.size(), c.files + 1) << c.name;
     if (c.files == 2) {
-      EXPECT_TRUE(res.Files[0].Bytes == c.first) << c.name;
+      EXPECT_TRUE(res.Files[0].Bytes == Cat({c.first, c.between})) << c.name;
       EXPECT_TRUE(res.Files[1].Bytes == c.second) << c.name;
     } else {
       EXPECT_TRUE(res.Files[0].Bytes == both) << c.name;

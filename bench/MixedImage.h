@@ -186,9 +186,15 @@ struct TImageWriter {
     // (the first with a system header), then the end code where the muxer writes one.
     std::size_t at = 0;
     bool first = true;
+    uint64_t scr = 0; // the system clock, restarting with every stream
     while (at + 2048 + 4 <= N) {
-      static const uint8_t pack[12] = {0,    0,    1,    0xBA, 0x21, 0x00,
-                                       0x01, 0x00, 0x01, 0x80, 0x1B, 0x91};
+      uint8_t pack[12] = {0, 0, 1, 0xBA, 0, 0, 0, 0, 0, 0x80, 0x1B, 0x91};
+      pack[4] = static_cast<uint8_t>(0x21 | (scr >> 29 & 0x0E)); // '0010', SCR 32..30
+      pack[5] = static_cast<uint8_t>(scr >> 22);
+      pack[6] = static_cast<uint8_t>((scr >> 14) | 1);
+      pack[7] = static_cast<uint8_t>(scr >> 7);
+      pack[8] = static_cast<uint8_t>((scr << 1) | 1);
+      scr += 3600;
       std::memcpy(Out + at, pack, 12);
       std::size_t p = at + 12;
       if (first) {

@@ -49,6 +49,14 @@ public:
   // The size limit of this recognizer's files, in bytes.
   uint32_t MaxSize = 102400;
 
+  // Three ways to read the medium:
+  //   HeaderBytes    the first bytes of the current sector, for the header test that
+  //                  runs at every sector: no copy when the sector holds them.
+  //   ReadBytes      a copy of bytes at a 32-bit offset from a base sector: the walks
+  //                  whose offsets the format itself keeps in 32 bits (TIFF, PNG,
+  //                  JPEG, CRW), where a sum that wraps is part of the measurement.
+  //   TMediumReader  bytes at 64-bit offsets, lent from the cache: long walks whose
+  //                  sums must never wrap (MPEG, RIFF, MOV, MP3).
   // Copies Count bytes starting ByteOffset bytes after the start of BaseSector
   // (the offset may exceed a sector) into Buffer. False, with a log line, when a
   // sector on the way has no data; what was copied before stays in Buffer.
@@ -132,5 +140,26 @@ void RegisterRecognizers();
 void RegisterBuiltinRecognizers(TRecognizers& Registry);
 
 uint32_t SwapBytes32(uint32_t V);
+
+// Fixed-width fields of the formats, from bytes in the order the format gives.
+inline uint16_t Le16(const uint8_t* B) {
+  return static_cast<uint16_t>(B[0] | B[1] << 8);
+}
+inline uint32_t Le32(const uint8_t* B) {
+  return uint32_t{B[0]} | uint32_t{B[1]} << 8 | uint32_t{B[2]} << 16 | uint32_t{B[3]} << 24;
+}
+inline uint16_t Be16(const uint8_t* B) {
+  return static_cast<uint16_t>(B[0] << 8 | B[1]);
+}
+inline uint32_t Be32(const uint8_t* B) {
+  return uint32_t{B[0]} << 24 | uint32_t{B[1]} << 16 | uint32_t{B[2]} << 8 | B[3];
+}
+// In the byte order a file names for itself (TIFF's "II"/"MM", RIFF's "RIFF"/"RIFX").
+inline uint16_t Get16(const uint8_t* B, bool BigEndian) {
+  return BigEndian ? Be16(B) : Le16(B);
+}
+inline uint32_t Get32(const uint8_t* B, bool BigEndian) {
+  return BigEndian ? Be32(B) : Le32(B);
+}
 
 } // namespace gf

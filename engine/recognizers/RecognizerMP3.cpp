@@ -33,10 +33,6 @@ constexpr int LayerIndex(uint32_t Layer) {
   return 3 - static_cast<int>(Layer);
 }
 
-uint32_t Be32(const uint8_t* B) {
-  return (uint32_t{B[0]} << 24) | (uint32_t{B[1]} << 16) | (uint32_t{B[2]} << 8) | B[3];
-}
-
 // IsValidHeader on the raw value, for the search that runs at every sector.
 bool ValidRaw(uint32_t H) {
   return (H >> 21) == 0x7FF && ((H >> 19) & 3) != 1 && ((H >> 17) & 3) != 0 &&

@@ -291,11 +291,9 @@ bool TMPEGRecognizer::ScanForStartCode() {
 
 bool TMPEGRecognizer::Start(TMedium& M) {
   static constexpr uint8_t pack[4] = {0x00, 0x00, 0x01, 0xBA};
-  const uint8_t* data = M.GetData();
-  if (!data)
-    return false;
+  uint8_t scratch[4];
   // Nearly every sector fails here, before anything else is set up.
-  if (M.SectorSize() >= 4 && std::memcmp(data, pack, 4) != 0)
+  if (const uint8_t* h = HeaderBytes(M, 4, scratch); !h || std::memcmp(h, pack, 4) != 0)
     return false;
   Medium = &M;
   StartSector = M.GetPosition();
@@ -306,10 +304,7 @@ bool TMPEGRecognizer::Start(TMedium& M) {
   FLastScr = 0;
   FPackVisited = 0;
   FReader.emplace(M, StartSector);
-  if (M.SectorSize() >= 4)
-    return true;
-  uint8_t head[4];
-  return FReader->Read(0, 4, head) && std::memcmp(head, pack, 4) == 0;
+  return true;
 }
 
 bool TMPEGRecognizer::Check(TMedium& M) {

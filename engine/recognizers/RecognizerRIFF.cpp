@@ -6,21 +6,6 @@
 
 namespace gf {
 
-namespace {
-
-// The first Count bytes from the start of the current sector: a pointer into the
-// cached sector when it is long enough, else a copy in Buffer. Null when unreadable.
-const uint8_t* Head(TMedium& M, uint32_t Count, uint8_t* Buffer) {
-  const uint8_t* data = M.GetData();
-  if (!data)
-    return nullptr;
-  if (M.SectorSize() >= Count)
-    return data;
-  return TRecognizer::ReadBytes(M, M.GetPosition(), 0, Count, Buffer) ? Buffer : nullptr;
-}
-
-} // namespace
-
 TRIFFRecognizer::TRIFFRecognizer() {
   MaxSize = 134217728;
 }
@@ -35,7 +20,7 @@ bool IsRiff(const uint8_t* H) {
 
 bool TRIFFRecognizer::Check(TMedium& M) {
   uint8_t buf[4];
-  const uint8_t* h = Head(M, 4, buf);
+  const uint8_t* h = HeaderBytes(M, 4, buf);
   return h && IsRiff(h);
 }
 
@@ -45,10 +30,10 @@ bool TRIFFRecognizer::HasForm(TMedium& M, const char (&Form)[5]) {
     return IsRiff(data) && std::memcmp(data + 8, Form, 4) == 0;
   const uint32_t at = M.GetPosition();
   uint8_t buf[12];
-  if (const uint8_t* id = Head(M, 4, buf); !id || !IsRiff(id))
+  if (const uint8_t* id = HeaderBytes(M, 4, buf); !id || !IsRiff(id))
     return false;
   M.SetPosition(at);
-  const uint8_t* h = Head(M, 12, buf);
+  const uint8_t* h = HeaderBytes(M, 12, buf);
   return h && std::memcmp(h + 8, Form, 4) == 0;
 }
 
@@ -67,12 +52,6 @@ bool Printable(const uint8_t* Id) {
     if (Id[i] < 0x20 || Id[i] > 0x7E)
       return false;
   return true;
-}
-
-uint32_t Size32(const uint8_t* B, bool BigEndian) {
-  const uint32_t le =
-      (uint32_t{B[3]} << 24) | (uint32_t{B[2]} << 16) | (uint32_t{B[1]} << 8) | B[0];
-  return BigEndian ? SwapBytes32(le) : le;
 }
 
 // LISTs nest a few levels in practice (AVI: hdrl, strl); deeper ones are passed over
@@ -104,7 +83,7 @@ TRIFFRecognizer::TChain TRIFFRecognizer::WalkChunks(TMediumReader& R, bool BigEn
     uint8_t h[12];
     if (!R.Read(at, 8, h))
       return TChain::Unreadable;
-    const uint64_t size = Size32(h + 4, BigEndian);
+    const uint64_t size = Get32(h + 4, BigEndian);
     if (!Printable(h) || size > end - at - 8)
       return TChain::Broken;
     // An odd size is followed by a pad byte, which the last chunk of a parent may lack.
@@ -137,7 +116,7 @@ bool TRIFFRecognizer::Extract(TMedium& M, TStream& Stream) {
   const bool bigEndian = h[3] == 'X';
   // Counted in 64 bits: for the top sizes the sum with the header passes 32 bits,
   // and a wrapped count would write nothing and hold the scan at this sector.
-  const uint64_t count = uint64_t{Size32(h + 4, bigEndian)} + 8;
+  const uint64_t count = uint64_t{Get32(h + 4, bigEndian)} + 8;
   const uint64_t saved = std::min<uint64_t>(count, MaxSize);
   // A header that survived while newer files were written over the rest still
   // declares the old size; measured by it, the scan would pass over those files. Its

@@ -1,5 +1,5 @@
-#include "Debug.h"
 #include "FakeRecognizer.h"
+#include "LogCapture.h"
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
 #include "recognizers/RecognizerJPG.h"
@@ -245,18 +245,16 @@ public:
 } // namespace
 
 TEST(Scanner, ErrorInWorkerStillPostsDone) {
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  TLogCapture log;
   TRecognizers reg;
   reg.Register(std::make_unique<TThrowingRecognizer>());
   TMemoryMedium m(Image(20));
   auto res = Scan(m, reg);
   EXPECT_EQ(res.DoneCount, 1);
   EXPECT_FALSE(res.Completed);
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = log.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back().rfind("SCANNER: Scan ended by an error: ", 0), 0u) << lines.back();
-  DebugLogEnabled = false;
 }
 
 TEST(Scanner, DestroyWhileRunningStops) {

@@ -1,8 +1,8 @@
 // The Linux backend over a small fake sysfs and /dev tree: directories and files in
 // a temporary folder, regular files standing in for the devices.
 #include "LinuxDrives.h"
-#include "Debug.h"
 #include "Drives.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -143,12 +143,10 @@ struct TMachine {
 
 TEST(LinuxDrives, LettersKindsAndLabelsOverAFakeTree) {
   TMachine machine;
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  test::TLogCapture log;
   TLinuxDrives platform(machine.Tree.Roots());
   TDriveManager m(platform);
   m.Refresh();
-  DebugLogEnabled = false;
 
   struct {
     const char* root;
@@ -185,7 +183,7 @@ TEST(LinuxDrives, LettersKindsAndLabelsOverAFakeTree) {
     EXPECT_EQ(m.FindDrive("D:\\")->GetDisplayName(), "D:\\ CARDLABEL");
   }
 
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = log.Lines();
   auto has = [&](const std::string& l) {
     return std::find(lines.begin(), lines.end(), l) != lines.end();
   };
@@ -250,8 +248,7 @@ TEST(LinuxDrives, RefusedAccessShowsNotReadyAndSaysWhy) {
   if (pid == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
       _exit(2);
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
+    test::TLogCapture log;
     TLinuxDrives platform(machine.Tree.Roots());
     TDriveManager m(platform);
     m.Refresh();
@@ -261,7 +258,7 @@ TEST(LinuxDrives, RefusedAccessShowsNotReadyAndSaysWhy) {
     std::string want = "NTHDD: Cannot open drive G:\\ (" + machine.Tree.Dev("vda") +
                        " (fixed disk)): Access is denied. - reading raw devices needs root or "
                        "membership in the disk group";
-    auto lines = TDebugLines::Instance().Snapshot();
+    auto lines = log.Lines();
     _exit(std::find(lines.begin(), lines.end(), want) != lines.end() ? 0 : 4);
   }
   int status = 0;

@@ -383,12 +383,18 @@ private:
 struct TDoomed {
   std::unique_ptr<TMemoryMedium> Medium;
   std::unique_ptr<TScanner> Scanner;
+  bool Destroying = false;
   bool Gone = false;
 };
 
 // Frees the medium right after the scanner: a worker still reading it would be
-// caught by the sanitizers. Touches nothing of the handler that called it.
+// caught by the sanitizers. Touches nothing of the handler that called it. A
+// destructor that waits for the scan's end raises the events that arrive
+// meanwhile, this handler's too: only the first call destroys.
 void DestroyBoth(TDoomed* D) {
+  if (D->Destroying)
+    return;
+  D->Destroying = true;
   D->Scanner.reset();
   D->Medium.reset();
   D->Gone = true;

@@ -9,6 +9,7 @@
 //            a fresh stream at position 0. True: the whole file is in the stream
 //            and the stream's position is its length. False: the end is unknown and
 //            the scanner carves.
+//   ContinuesCarve  while its carve is pending: does the sector at hand belong to it?
 #pragma once
 
 #include "Drives.h"
@@ -35,6 +36,15 @@ public:
   // remembers what it learnt about a medium from one sector to the next forgets it
   // here, so nothing passes from one scan (or one medium) to the next.
   virtual void BeginScan() {}
+  // Asked by the scanner at each sector while this recognizer's carve is pending and
+  // below MaxSize, before any recognizer is tried there: true when this recognizer
+  // already knows the sector to be part of the file being carved, which then goes on
+  // through it instead of a new file starting there. Must leave the medium at its
+  // sector.
+  virtual bool ContinuesCarve(TMedium& Medium) {
+    (void)Medium;
+    return false;
+  }
 
   // The size limit of this recognizer's files, in bytes.
   uint32_t MaxSize = 102400;

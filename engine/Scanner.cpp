@@ -124,9 +124,16 @@ void TScanner::ExecuteLoop(TPlace& Place) {
       lastReported = pos;
     }
 
-    TRecognizer* rec = FRegistry.FindRecognizer(m, Place.AtWork);
+    const bool full =
+        pending && static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize;
+    TRecognizer* rec = nullptr;
+    Place.AtWork = pendingRec; // asked first whether its file goes on here
+    if (pending && !full && pendingRec->ContinuesCarve(m))
+      m.SetPosition(pos); // a known part of the file in hand: no new file starts here
+    else
+      rec = FRegistry.FindRecognizer(m, Place.AtWork);
 
-    if (pending && (rec || static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize))
+    if (pending && (rec || full))
       endCarve();
 
     if (rec) {

@@ -158,6 +158,45 @@ TEST_F(ControllerTest, SaveThenLoadInAFreshController) {
   EXPECT_FALSE(c.ClearThumbs());
 }
 
+// Stale lines before the first key, or a file with CRLF line endings: what
+// SaveSettings wrote is what the next LoadSettings reads.
+TEST_F(ControllerTest, SavedSettingsAreWhatTheNextLoadReads) {
+  const std::string header = std::string("[HKEY_CURRENT_USER\\") + Key + "]";
+  const std::string stale = "DestPath=sz:/stale/\nFilePrefix=sz:Stale\nThumbnailExisting=int:0\n"
+                            "ClearThumbs=int:1\n";
+  struct {
+    const char* what;
+    std::string file;
+  } cases[] = {
+      {"stale lines before the first key", stale + header + "\nFilePrefix=sz:Old\n"},
+      {"CRLF", header + "\r\nDestPath=sz:/old/\r\nFilePrefix=sz:Old\r\nClearThumbs=int:1\r\n"},
+  };
+  for (auto& cs : cases) {
+    SCOPED_TRACE(cs.what);
+    Controller.reset();
+    std::ofstream(Settings->FileName(), std::ios::binary) << cs.file;
+    Settings = std::make_unique<TRegistry>(Settings->FileName());
+    {
+      TGlimmerfold& c = Make();
+      c.LoadSettings();
+      EXPECT_EQ(c.FilePrefix(), "Old");
+      c.SetDestPath("/media/saved");
+      c.SetFilePrefix("Saved");
+      c.SetThumbnailExisting(true);
+      c.SetClearThumbs(false);
+      c.SaveSettings();
+    }
+    Controller.reset();
+    Settings = std::make_unique<TRegistry>(Settings->FileName());
+    TGlimmerfold& c = Make();
+    c.LoadSettings();
+    EXPECT_EQ(c.DestPath(), "/media/saved/");
+    EXPECT_EQ(c.FilePrefix(), "Saved");
+    EXPECT_TRUE(c.ThumbnailExisting());
+    EXPECT_FALSE(c.ClearThumbs());
+  }
+}
+
 TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
   Settings->WriteInteger(Key, "DestPath", 7);
   Settings->WriteString(Key, "ClearThumbs", "yes");

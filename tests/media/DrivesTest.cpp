@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <typeinfo>
+#include <unistd.h>
 
 using namespace gf;
 
@@ -850,10 +852,79 @@ TEST(ReaderFile, RedetectionAndAMissingFile) {
   EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + path + ": "));
   EXPECT_EQ(m.Count(), 1);
 
-  TDrive* missing = m.AddImageFile(dir.Path.string() + "/none.img");
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(missing->Medium(), nullptr);
-  EXPECT_EQ(m.Count(), 2);
+  EXPECT_EQ(m.AddImageFile(dir.Path.string() + "/none.img"), nullptr);
+  EXPECT_EQ(m.Count(), 1) << "a path that cannot be used is not listed";
+}
+
+namespace {
+// Ends the test program instead of letting it hang when an open blocks.
+class THangGuard {
+public:
+  explicit THangGuard(unsigned Seconds) { alarm(Seconds); }
+  ~THangGuard() { alarm(0); }
+};
+} // namespace
+
+// Only regular files and block devices become image-file drives. Nothing else is
+// opened in a way that waits: a FIFO with no writer would block the program for good.
+TEST(ReaderFile, OnlyFilesAndBlockDevicesBecomeDrives) {
+  TTempDir dir;
+  std::string file = dir.Write("card.img", Numbered(4));
+  std::string fifo = (dir.Path / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.Path / "folder");
+  std::filesystem::create_symlink(file, dir.Path / "link.img");
+  std::filesystem::create_symlink(fifo, dir.Path / "link-to-fifo");
+  struct {
+    std::string path;
+    bool listed;
+    const char* why; // the start of the log line's reason
+  } cases[] = {
+      {file, true, ""},
+      {(dir.Path / "link.img").string(), true, ""},
+      {(dir.Path / "none.img").string(), false, "Cannot open file"},
+      {(dir.Path / "folder").string(), false, "Cannot open file"},
+      {fifo, false, "Cannot open file"},
+      {(dir.Path / "link-to-fifo").string(), false, "Cannot open file"},
+      {"/dev/null", false, "Cannot open file"}, // a character device
+  };
+  THangGuard guard(20);
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    TLogCapture log;
+    TSimulatedDrives sim;
+    TDriveManager m(sim);
+    TDrive* d = m.AddImageFile(c.path);
+    EXPECT_EQ(d != nullptr, c.listed);
+    EXPECT_EQ(m.Count(), c.listed ? 1 : 0);
+    if (d) {
+      ASSERT_NE(d->Medium(), nullptr);
+      EXPECT_EQ(d->Medium()->SectorCount(), 4u);
+    } else {
+      EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + c.path + ": " + c.why));
+    }
+  }
+}
+
+// The drive list measures image files again at every refresh: a FIFO that took the
+// image's place must not hang it.
+TEST(ReaderFile, AFifoInTheImagesPlaceAtRedetection) {
+  TTempDir dir;
+  std::string path = dir.Write("a.img", Numbered(4));
+  TSimulatedDrives sim;
+  TDriveManager m(sim);
+  TDrive* d = m.AddImageFile(path);
+  ASSERT_NE(d, nullptr);
+  std::filesystem::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  THangGuard guard(20);
+  d->Detect();
+  EXPECT_EQ(d->Medium(), nullptr);
+  EXPECT_EQ(d->GetDisplayName(), path + " <Not Ready>");
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  d->Detect();
+  EXPECT_EQ(d->Medium(), nullptr) << "a folder is no image either";
 }
 
 TEST(ReaderFile, RelativePathsBecomeAbsoluteRoots) {

@@ -126,6 +126,9 @@ public:
   // The first recognizer in registration order whose Check succeeds at the current
   // sector, or null. The medium stands at the same sector before every Check and after.
   TRecognizer* FindRecognizer(TMedium& Medium) const;
+  // The same; AtWork names each recognizer while its Check runs, so that a caller
+  // that catches an error from a Check knows whose it was. Null once it returns.
+  TRecognizer* FindRecognizer(TMedium& Medium, TRecognizer*& AtWork) const;
 
 private:
   std::vector<std::unique_ptr<TRecognizer>> FItems;

@@ -79,10 +79,15 @@ void TMemoryStream::SetSize(int64_t NewSize) {
   if (NewSize < 0)
     NewSize = 0;
   std::size_t n = static_cast<std::size_t>(NewSize);
-  if (n > FData.size())
-    FData.resize(n);
-  else if (n > FSize)
-    std::memset(FData.data() + FSize, 0, n - FSize);
+  if (n > FSize) {
+    // Growing reads as zeros, also where an earlier, larger size left bytes behind
+    // in the capacity kept.
+    std::size_t kept = std::min(n, FData.size());
+    if (kept > FSize)
+      std::memset(FData.data() + FSize, 0, kept - FSize);
+    if (n > FData.size())
+      FData.resize(n);
+  }
   FSize = n;
   if (FPosition > FSize)
     FPosition = FSize;

@@ -1,6 +1,6 @@
 #include "GFClasses.h"
-#include "Debug.h"
 #include "Drives.h"
+#include "LogCapture.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 
@@ -29,15 +29,12 @@ protected:
     SaveEnv("XDG_CONFIG_HOME", (Home / "cfg").string());
     fs::create_directories(Home / "cfg");
     Settings = std::make_unique<TRegistry>((Home / "cfg" / "settings.reg").string());
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
   }
   void TearDown() override {
     Controller.reset();
     for (auto& [name, value] : Saved)
       value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     fs::remove_all(Home);
-    DebugLogEnabled = false;
   }
   void SaveEnv(const std::string& Name, const std::string& Value) {
     const char* old = std::getenv(Name.c_str());
@@ -71,6 +68,7 @@ protected:
     bool Completed, ByUser;
     std::string Msg;
   };
+  test::TLogCapture Log;
   fs::path Home;
   std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
   TSimulatedDrives Sim;
@@ -209,7 +207,7 @@ TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
   EXPECT_EQ(c.DestPath(), Home.string() + "/Recovered/");
   EXPECT_TRUE(c.ClearThumbs());
   EXPECT_EQ(c.FilePrefix(), "Card");
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = Log.Lines();
   auto has = [&](const std::string& s) {
     return std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.find(s) == 0; });
   };

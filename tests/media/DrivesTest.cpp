@@ -1,7 +1,7 @@
 // Drive list, medium detection and the sector readers over simulated drives.
 #include "Drives.h"
-#include "Debug.h"
 #include "Errors.h"
+#include "LogCapture.h"
 #include "SimulatedDrives.h"
 
 #include <gtest/gtest.h>
@@ -34,27 +34,7 @@ bool AllZero(const uint8_t* d, std::size_t n) {
   return std::all_of(d, d + n, [](uint8_t b) { return b == 0; });
 }
 
-// Logging on and empty for the test's lifetime.
-class TLog {
-public:
-  TLog() {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  ~TLog() { DebugLogEnabled = false; }
-  std::vector<std::string> Lines() const { return TDebugLines::Instance().Snapshot(); }
-  bool Has(const std::string& Line) const {
-    auto l = Lines();
-    return std::find(l.begin(), l.end(), Line) != l.end();
-  }
-  bool HasPrefix(const std::string& Prefix) const {
-    for (auto& l : Lines())
-      if (l.rfind(Prefix, 0) == 0)
-        return true;
-    return false;
-  }
-  void Clear() { TDebugLines::Instance().Clear(); }
-};
+using test::TLogCapture;
 
 TSimDrive Disk(uint32_t DriveType, uint32_t Sectors, uint32_t SectorSize = 512) {
   TSimDrive d;
@@ -255,7 +235,7 @@ TEST(DriveManager, DisplayNames) {
 }
 
 TEST(DriveManager, LogNamesTheDeviceOnceAndExplainsRefusedAccess) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim;
   sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 10)).OpenError = ERROR_ACCESS_DENIED;
   TDriveManager m(sim);
@@ -286,7 +266,7 @@ TEST(DriveManager, GeometryFailureLeavesNoMediumAndTheVolumeOpen) {
 // ---- 9x detection and the shared devices
 
 TEST(DriveManager9x, SharedVWin32HandleIsCounted) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   sim.AddDrive('C', Disk(DRIVE_FIXED, 100));
   TDriveManager m(sim);
@@ -309,11 +289,11 @@ TEST(DriveManager9x, SharedVWin32HandleIsCounted) {
   EXPECT_EQ(m.VWin32().Handle(), 0);
   EXPECT_EQ(sim.Calls.VWin32Closes, closes + 1); // E's release left it open for C
   EXPECT_EQ(sim.OpenHandles(), 0);
-  EXPECT_FALSE(log.HasPrefix("Couldn't open"));
+  EXPECT_FALSE(log.Logged("Couldn't open"));
 }
 
 TEST(DriveManager9x, DevicesThatDoNotOpen) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   sim.VWin32OpenError = ERROR_FILE_NOT_FOUND;
   sim.Int2fOpenError = ERROR_FILE_NOT_FOUND;
@@ -333,7 +313,7 @@ TEST(DriveManager9x, DevicesThatDoNotOpen) {
 }
 
 TEST(DriveManager9x, CDROMNeeds2048BytesPerSectorAndIsRecreatedEachTime) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   TSimDrive& d = sim.AddDrive('D', Disk(DRIVE_CDROM, 100, 2048));
   d.Label = "PHOTOS";
@@ -409,7 +389,7 @@ TEST(Reader9xCD, AFailingSectorFailsTheBlock) {
       {0, "MEDIUM: LoadBlocks failed for D:\\ with error 1 (Incorrect function.)"},
   };
   for (auto& c : cases) {
-    TLog log;
+    TLogCapture log;
     TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
     sim.AddDrive('D', Disk(DRIVE_CDROM, 100, 2048)).FailingSectors[20] = c.error;
     TDriveManager m(sim);
@@ -446,7 +426,7 @@ struct T9xDisk {
 TEST(Reader9xDisk, WholeBlockFailsPartialSectorsSucceed) {
   T9xDisk disk(200);
   ASSERT_TRUE(Is<TMedium9XDrive>(disk.Drive->Medium()));
-  TLog log;
+  TLogCapture log;
   disk.Sim.Drive('E')->FailingSectors[40] = 0x17;
   disk.Sim.Calls = {};
   disk.Medium().SetPosition(0);
@@ -486,7 +466,7 @@ TEST(Reader9xDisk, FirstSectorFailureAndTheLast128KiB) {
   };
   for (auto& c : cases) {
     T9xDisk disk(c.sectors);
-    TLog log;
+    TLogCapture log;
     disk.Sim.Drive('E')->FailingSectors[c.blockAt] = 0x17;
     disk.Medium().SetPosition(c.blockAt);
     const uint8_t* d = disk.Medium().GetData();
@@ -523,7 +503,7 @@ TEST(Reader9xDisk, ErrorCodeOfAFirstSectorFailure) {
     TSimDrive& e = *disk.Sim.Drive('E');
     e.FailingSectors[0] = c.dosError;
     e.DosReadCallError = c.callError;
-    TLog log;
+    TLogCapture log;
     disk.Medium().SetPosition(0);
     EXPECT_EQ(disk.Medium().GetData(), nullptr);
     EXPECT_EQ(log.Lines().back(), c.medium);
@@ -535,7 +515,7 @@ TEST(Reader9xDisk, LockAndUnlockFailuresAreOnlyLogged) {
   T9xDisk disk(100);
   disk.Sim.Drive('E')->LockDosError = 0x05;
   disk.Sim.Drive('E')->UnlockDosError = 0x06;
-  TLog log;
+  TLogCapture log;
   disk.Medium().SetPosition(0);
   EXPECT_NE(disk.Medium().GetData(), nullptr);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"9XHDD: Drive lock failed for E:\\: 5",
@@ -640,7 +620,7 @@ TEST(Reader9xDisk, InitFromTheDeviceParameters) {
     e.Formatted = false;
     e.MediumParams = c.medium;
     e.DriveParams = c.drive;
-    TLog log;
+    TLogCapture log;
     TDriveManager m(sim);
     m.Refresh();
     TDrive* d = m.FindDrive("E:\\");
@@ -660,7 +640,7 @@ TEST(Reader9xDisk, FormattedMediumTakesTheLabelButNotTheSizes) {
   e.Label = "CARD";
   e.SectorsPerCluster = 4;
   e.TotalClusters = 10;
-  TLog log;
+  TLogCapture log;
   TDriveManager m(sim);
   m.Refresh();
   TDrive* d = m.FindDrive("E:\\");
@@ -743,7 +723,7 @@ TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
       {4096, 1, 1, true, 0x10000, 0x10001},             // clusters x sectors per cluster
   };
   for (auto& c : cases) {
-    TLog log;
+    TLogCapture log;
     TSimulatedDrives sim;
     TSimDrive& e = sim.AddDrive('E', Disk(DRIVE_FIXED, 128));
     e.Cylinders = c.cylinders;
@@ -757,7 +737,7 @@ TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
     TMedium* medium = m.FindDrive("E:\\")->Medium();
     ASSERT_NE(medium, nullptr);
     EXPECT_EQ(medium->SectorCount(), UINT32_MAX) << c.cylinders;
-    EXPECT_TRUE(log.HasPrefix("MEDIUM: E:\\ holds ")) << c.cylinders;
+    EXPECT_TRUE(log.Logged("MEDIUM: E:\\ holds ")) << c.cylinders;
     medium->SetPosition(7);
     const uint8_t* d = medium->GetData();
     ASSERT_NE(d, nullptr);
@@ -802,7 +782,7 @@ TEST(ReaderNT, ReadFailures) {
     TDriveManager m(sim);
     m.Refresh();
     sim.Drive('E')->SeekError = c.seekError;
-    TLog log;
+    TLogCapture log;
     TMedium* medium = m.FindDrive("E:\\")->Medium();
     medium->SetPosition(0);
     EXPECT_EQ(medium->GetData(), nullptr) << c.what;
@@ -864,12 +844,12 @@ TEST(ReaderFile, RedetectionAndAMissingFile) {
   EXPECT_EQ(d->Medium(), medium);
   EXPECT_EQ(medium->SectorCount(), 30u);
 
-  TLog log;
+  TLogCapture log;
   std::filesystem::remove(path);
   d->Detect();
   EXPECT_EQ(d->Medium(), nullptr);
   EXPECT_EQ(d->GetDisplayName(), path + " <Not Ready>");
-  EXPECT_TRUE(log.HasPrefix("MEDIUM: Cannot open image file " + path + ": "));
+  EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + path + ": "));
   EXPECT_EQ(m.Count(), 1);
 
   EXPECT_EQ(m.AddImageFile(dir.Path.string() + "/none.img"), nullptr);
@@ -911,7 +891,7 @@ TEST(ReaderFile, OnlyFilesAndBlockDevicesBecomeDrives) {
   THangGuard guard(20);
   for (auto& c : cases) {
     SCOPED_TRACE(c.path);
-    TLog log;
+    TLogCapture log;
     TSimulatedDrives sim;
     TDriveManager m(sim);
     TDrive* d = m.AddImageFile(c.path);
@@ -921,7 +901,7 @@ TEST(ReaderFile, OnlyFilesAndBlockDevicesBecomeDrives) {
       ASSERT_NE(d->Medium(), nullptr);
       EXPECT_EQ(d->Medium()->SectorCount(), 4u);
     } else {
-      EXPECT_TRUE(log.HasPrefix("MEDIUM: Cannot open image file " + c.path + ": " + c.why));
+      EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + c.path + ": " + c.why));
     }
   }
 }

@@ -1,8 +1,8 @@
 // The Linux backend over a small fake sysfs and /dev tree: directories and files in
 // a temporary folder, regular files standing in for the devices.
 #include "LinuxDrives.h"
-#include "Debug.h"
 #include "Drives.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -143,12 +143,10 @@ struct TMachine {
 
 TEST(LinuxDrives, LettersKindsAndLabelsOverAFakeTree) {
   TMachine machine;
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  test::TLogCapture log;
   TLinuxDrives platform(machine.Tree.Roots());
   TDriveManager m(platform);
   m.Refresh();
-  DebugLogEnabled = false;
 
   struct {
     const char* root;
@@ -185,7 +183,7 @@ TEST(LinuxDrives, LettersKindsAndLabelsOverAFakeTree) {
     EXPECT_EQ(m.FindDrive("C:\\")->GetDisplayName(), "C:\\ CARDLABEL");
   }
 
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = log.Lines();
   auto has = [&](const std::string& l) {
     return std::find(lines.begin(), lines.end(), l) != lines.end();
   };
@@ -274,8 +272,7 @@ TEST(LinuxDrives, RefusedAccessShowsNotReadyAndSaysWhy) {
     if (pid == 0) {
       if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         _exit(2);
-      DebugLogEnabled = true;
-      TDebugLines::Instance().Clear();
+      test::TLogCapture log;
       TLinuxDrivesAs platform(machine.Tree.Roots(), c.root);
       TDriveManager m(platform);
       m.Refresh();
@@ -284,7 +281,7 @@ TEST(LinuxDrives, RefusedAccessShowsNotReadyAndSaysWhy) {
         _exit(3);
       std::string want = "NTHDD: Cannot open drive F:\\ (" + machine.Tree.Dev("vda") +
                          " (fixed disk)): Access is denied. - " + c.hint;
-      auto lines = TDebugLines::Instance().Snapshot();
+      auto lines = log.Lines();
       _exit(std::find(lines.begin(), lines.end(), want) != lines.end() ? 0 : 4);
     }
     int status = 0;
@@ -404,12 +401,10 @@ TEST(LinuxDrives, ACardTakesALetterFromALoopDevice) {
 // detection copes with it. Where the machine refuses a device even to root, the
 // log does not send the user off to become root.
 TEST(LinuxDrives, TheRealMachine) {
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  test::TLogCapture log;
   TLinuxDrives platform;
   TDriveManager m(platform);
   m.Refresh();
-  DebugLogEnabled = false;
   for (int i = 0; i < m.Count(); ++i) {
     TDrive* d = m.Drives(i);
     ASSERT_EQ(d->Root().size(), 3u);
@@ -418,7 +413,7 @@ TEST(LinuxDrives, TheRealMachine) {
     EXPECT_FALSE(d->GetDisplayName().empty());
   }
   if (geteuid() == 0) {
-    for (auto& line : TDebugLines::Instance().Snapshot())
+    for (auto& line : log.Lines())
       EXPECT_EQ(line.find("disk group"), std::string::npos) << line;
   }
 }

@@ -1,10 +1,10 @@
 // The main window over simulated drives: layout, drive list and details, the start
 // checks, closing, the keyboard, and the road of a scan to its summary.
 #include "Main.h"
-#include "Debug.h"
 #include "FatCard.h"
 #include "Format.h"
 #include "Language.h"
+#include "LogCapture.h"
 #include "Registry.h"
 #include "ScanResults.h"
 #include "SimulatedDrives.h"
@@ -60,14 +60,10 @@ TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
 class MainTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    DebugLogEnabled = true;
     Dest = Dir.Path + "/out/";
     fs::create_directories(Dest);
   }
-  void TearDown() override {
-    Form.reset();
-    DebugLogEnabled = false;
-  }
+  void TearDown() override { Form.reset(); }
 
   void Make(std::vector<std::string> Args = {}) {
     Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
@@ -109,6 +105,7 @@ protected:
     return names;
   }
 
+  TLogCapture Log;
   TTempDir Dir;
   std::string Dest;
   TSimulatedDrives Platform;

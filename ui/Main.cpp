@@ -80,6 +80,16 @@ public:
                                  r.width() - 5);
     Painter->drawText(r.left() + 5, y + fm.ascent(), name);
     Painter->restore();
+    if (Option.state & QStyle::State_HasFocus) {
+      // The keyboard's place in the list, also where nothing is selected yet: a dotted
+      // frame, drawn whatever the style (some draw focus only after a Tab).
+      Painter->save();
+      Painter->setPen(
+          QPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine));
+      Painter->setBrush(Qt::NoBrush);
+      Painter->drawRect(Option.rect.adjusted(0, 0, -1, -1));
+      Painter->restore();
+    }
   }
 
 private:
@@ -181,6 +191,7 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
     if (FController->AddImageFile(FArgs[i]).empty())
       DebugLog("MAIN: Cannot open %s as a disk image", FArgs[i]);
   FController->LoadSettings();
+  FShowDebugAtStart = debugSwitch;
   if (debugSwitch)
     FFormDebug->show();
 
@@ -246,8 +257,11 @@ void TFormMain::CreateRecoveryPage() {
   LBDrives->setGeometry(8, 24, 200, 132);
   LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
   LBDrives->setUniformItemSizes(true);
-  connect(LBDrives, &QListWidget::currentRowChanged, this, Guarded([this] { LBDrivesClick(); }));
+  // The selection, not the current row, names the drive: a click on the empty part of
+  // the list clears the selection but leaves the current row.
+  connect(LBDrives, &QListWidget::itemSelectionChanged, this, Guarded([this] { LBDrivesClick(); }));
   connect(LBDrives, &QListWidget::itemClicked, this, Guarded([this] { LBDrivesClick(); }));
+  LBDrives->installEventFilter(this);
   LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
   LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
   LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
@@ -312,8 +326,8 @@ std::string TFormMain::FormatSize(uint32_t KB) {
     x /= 1024;
     ++u;
   }
-  // Halves round away from zero, as the class library's formatter does (x is exact:
-  // a 32-bit count divided by a power of two, so x * 10 is exact as well).
+  // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
+  // %f would (x is exact: a 32-bit count divided by a power of two, so x * 10 is too).
   x = std::round(x * 10) / 10;
   std::string s = Format("%1.1f", x);
   if (auto comma = s.find(','); comma != std::string::npos)
@@ -332,12 +346,44 @@ void TFormMain::FormShow() {
     return;
   // Existing files get thumbnails once the thumbnail view exists.
   FShownOnce = true;
+  if (FShowDebugAtStart)
+    // The debug window was shown before this one; once this one is on the screen, the
+    // debug window goes on top of it again.
+    QTimer::singleShot(0, this, [this] { RaiseDebugAtStart(); });
+}
+
+void TFormMain::RaiseDebugAtStart() {
+  if (!FShowDebugAtStart || !FFormDebug->isVisible())
+    return;
+  FFormDebug->raise();
+}
+
+bool TFormMain::event(QEvent* Event) {
+  // A window manager raises the main window when it first activates it, which may be
+  // after the raise above.
+  if (Event->type() == QEvent::WindowActivate && FShowDebugAtStart) {
+    RaiseDebugAtStart();
+    FShowDebugAtStart = false;
+  }
+  return QWidget::event(Event);
 }
 
 bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
   if (Event->type() == QEvent::Resize && (Watched == TSRecovery || Watched == TSAbout)) {
     FormResize();
     return false;
+  }
+  if (Event->type() == QEvent::KeyPress && Watched == LBDrives && !SelectedDrive()) {
+    // With nothing selected, the first Up or Down selects the entry that has the focus
+    // mark (the list gives the first entry the mark when it gets the focus) instead of
+    // moving past it.
+    auto* key = static_cast<QKeyEvent*>(Event);
+    QListWidgetItem* current = LBDrives->currentItem();
+    if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_Up) &&
+        key->modifiers() == Qt::NoModifier && current) {
+      current->setSelected(true);
+      return true;
+    }
   }
   if (Event->type() == QEvent::KeyPress && Watched->isWidgetType()) {
     // Key preview: the form sees a key once, at the widget it is first delivered to.
@@ -449,8 +495,14 @@ void TFormMain::PaintAnimation(QPainter& Canvas) {
     Canvas.fillRect(AnimationBox->rect(), palette().brush(QPalette::Window));
 }
 
+QListWidgetItem* TFormMain::SelectedDrive() const {
+  QList<QListWidgetItem*> items = LBDrives->selectedItems();
+  return items.isEmpty() ? nullptr : items.first();
+}
+
 void TFormMain::RefreshDriveList() {
-  QString selected = LBDrives->currentItem() ? LBDrives->currentItem()->text() : QString();
+  QListWidgetItem* selectedItem = SelectedDrive();
+  QString selected = selectedItem ? selectedItem->text() : QString();
   QSignalBlocker block(LBDrives);
   LBDrives->clear();
   for (int i = 0; i < FController->DriveInfoCount(); ++i) {
@@ -464,15 +516,21 @@ void TFormMain::RefreshDriveList() {
           ->setToolTip(QString::fromStdString(info->GetDisplayName()));
     }
   }
-  if (!selected.isEmpty())
-    for (int i = 0; i < LBDrives->count(); ++i)
-      if (LBDrives->item(i)->text() == selected)
-        LBDrives->setCurrentRow(i);
+  if (selected.isEmpty())
+    return;
+  for (int i = 0; i < LBDrives->count(); ++i)
+    if (LBDrives->item(i)->text() == selected) {
+      LBDrives->setCurrentRow(i);
+      return;
+    }
+  // The selected drive went away: nothing is selected now, so no details and no Start.
+  block.unblock();
+  LBDrivesClick();
 }
 
 void TFormMain::LBDrivesClick() {
-  QListWidgetItem* item = LBDrives->currentItem();
-  if (!item || !item->isSelected()) {
+  QListWidgetItem* item = SelectedDrive();
+  if (!item) {
     SBStart->setEnabled(false);
     LabelCapacity->clear();
     LabelSectorSize->clear();
@@ -565,7 +623,7 @@ void TFormMain::SBStartClick() {
   // controller counts it as running until then) would start nothing.
   if (FController->IsScanning())
     return;
-  QListWidgetItem* item = LBDrives->currentItem();
+  QListWidgetItem* item = SelectedDrive();
   std::string root = item ? item->text().toStdString() : std::string();
   TDriveInfo* info = item ? FController->FindDriveInfo(root) : nullptr;
   if (!info || !info->HasMedium()) {
@@ -610,7 +668,7 @@ void TFormMain::SBOptionsClick() {
 
 void TFormMain::SBHelpClick() {
   std::string dir = QCoreApplication::applicationDirPath().toStdString();
-  FDesktop.Open(dir + "/" + HelpFile, dir);
+  FDesktop.Open(this, dir + "/" + HelpFile, dir);
 }
 
 void TFormMain::SBExitClick() {
@@ -626,7 +684,8 @@ void TFormMain::STURLMouseMove(int X, int Y) {
 
 void TFormMain::STURLClick() {
   STURLMouseMove(-1, -1);
-  FDesktop.Open(STURL->text().toStdString(), QCoreApplication::applicationDirPath().toStdString());
+  FDesktop.Open(this, STURL->text().toStdString(),
+                QCoreApplication::applicationDirPath().toStdString());
 }
 
 void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream) {

@@ -18,6 +18,7 @@
 
 class QTabWidget;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QToolButton;
 class QFrame;
@@ -88,6 +89,8 @@ public:
   void STURLMouseMove(int X, int Y);
   void STURLClick();
   void RefreshDriveList();
+  // The selected entry of the drive list; null when none is selected.
+  QListWidgetItem* SelectedDrive() const;
   void ScanStarted();
   void ScanFinished(bool Completed, bool StoppedByUser, const std::string& Msg);
   void FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream);
@@ -99,7 +102,8 @@ public:
   // The number of files saved in the current or last scan.
   int64_t Recovered() const { return FRecovered; }
 
-  // Key codes of the class library for the keys the window handles.
+  // The Windows virtual-key code that FormKeyDown compares for a Qt key (0 for keys
+  // the window does not handle).
   static int KeyCode(int QtKey);
 
   QTabWidget* PageControl;
@@ -135,6 +139,7 @@ public:
   std::vector<QPixmap> ILDriveIcons;
 
 protected:
+  bool event(QEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
@@ -146,6 +151,7 @@ private:
   // Answers false after telling the user, when no scan can go to the destination.
   bool CheckDestination();
   void ShowOptions();
+  void RaiseDebugAtStart();
 
   TDesktop& FDesktop;
   std::vector<std::string> FArgs;
@@ -154,6 +160,7 @@ private:
   std::unique_ptr<TAnimation> FAnimation;
   bool FClosing = false;
   bool FShownOnce = false;
+  bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;
   int FCreditsKeyIndex = 0;
   int64_t FRecovered = 0;

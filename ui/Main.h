@@ -12,10 +12,14 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QWidget>
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+class QAction;
+class QMenu;
 class QTabWidget;
 class QListWidget;
 class QListWidgetItem;
@@ -53,6 +57,13 @@ protected:
 
 private:
   TFormMain& FForm;
+};
+
+// One file waiting for its thumbnail. The file is read back at its tick; only a file
+// that could not be saved keeps its bytes here.
+struct TThumbRequest {
+  std::string FileName;
+  std::unique_ptr<TMemoryStream> Stream; // null: read FileName
 };
 
 class TFormMain : public QWidget {
@@ -97,6 +108,23 @@ public:
   void ScanProgress(int64_t Position, int64_t SectorCount);
   void LoadAnimation();
   void PaintAnimation(QPainter& Canvas);
+  // Thumbnails.
+  void QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream);
+  std::optional<TThumbRequest> DequeueThumbnail();
+  void ProcessThumbnailQueue(); // Timer1's tick: one request
+  void ClearThumbnails();
+  void LoadExistingThumbnails();
+  void Open1Click();
+  void Delete1Click();
+  void LVThumbnailsDblClick();
+  void LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift);
+  std::size_t QueuedThumbnails() const { return FThumbQueue.size(); }
+  std::size_t HeldThumbnailBytes() const { return FHeldBytes; }
+  // The index in ILThumbnails of an item's picture, -1 when it has none.
+  static int ImageIndex(const QListWidgetItem* Item);
+  // Bytes of unsaved files that the queue may hold; beyond it they get no picture.
+  static constexpr std::size_t MaxHeldThumbnailBytes = 64u << 20;
+
   // Shows the latest progress now (a timer does it every 50 ms during a scan).
   void ShowProgress();
   // The number of files saved in the current or last scan.
@@ -137,6 +165,12 @@ public:
   QFrame* AnimationPanel = nullptr;
   TAnimationBox* AnimationBox = nullptr;
   std::vector<QPixmap> ILDriveIcons;
+  std::vector<QPixmap> ILThumbnails;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Delete1 = nullptr;
+  // Makes a thumbnail every 20 ms while requests wait (it sleeps while none do).
+  QTimer Timer1;
 
 protected:
   bool event(QEvent* Event) override;
@@ -159,6 +193,8 @@ private:
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
   bool FClosing = false;
+  std::deque<TThumbRequest> FThumbQueue;
+  std::size_t FHeldBytes = 0; // bytes held by requests of unsaved files
   bool FShownOnce = false;
   bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;

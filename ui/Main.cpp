@@ -13,6 +13,7 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QStandardPaths>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
@@ -867,18 +868,35 @@ void TFormMain::LVThumbnailsDblClick() {
   Open1Click();
 }
 
-void TFormMain::Delete1Click() {
-  // The trash lives in the user's data folder, which a new account may not have yet.
+namespace {
+
+// The user's trash folder, made when missing (a new account may have no data folder
+// yet). Qt moves files into the working folder when it cannot make it itself, so
+// nothing is moved without it.
+bool HaveTrash() {
   QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (!data.isEmpty())
-    QDir().mkpath(data);
+  if (data.isEmpty())
+    return false;
+  QString trash = data + "/Trash";
+  if (!QFileInfo(trash).isDir()) {
+    if (!QDir().mkpath(trash))
+      return false;
+    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  return QFileInfo(trash).isDir();
+}
+
+} // namespace
+
+void TFormMain::Delete1Click() {
+  bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
     if (!item->isSelected())
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!QFile::moveToTrash(QString::fromStdString(file)))
+    if (!trash || !QFile::moveToTrash(QString::fromStdString(file)))
       DebugLog("THUMBS: Cannot move %s to the trash", file);
     delete LVThumbnails->takeItem(i);
   }

@@ -282,6 +282,19 @@ TEST_F(ThumbQueueTest, KeysDeleteToTheTrashAndSelectAll) {
     EXPECT_TRUE(fs::exists(data + "/Trash/info/" + std::string(name) + ".trashinfo"));
   }
   EXPECT_TRUE(fs::exists(Dest + "Image11.JPG"));
+
+  // Where no trash folder can be made, nothing is moved anywhere.
+  std::string blocked = Dir.Path + "/afile";
+  WriteFile(blocked, {1});
+  setenv("XDG_DATA_HOME", (blocked + "/data").c_str(), 1);
+  fs::path here = fs::current_path();
+  fs::current_path(Dir.Path);
+  Form->LVThumbnails->clearSelection();
+  Form->LVThumbnails->item(0)->setSelected(true); // Image11.JPG
+  Form->Delete1Click();
+  fs::current_path(here);
+  EXPECT_TRUE(fs::exists(Dest + "Image11.JPG"));
+  EXPECT_FALSE(fs::exists(Dir.Path + "/files"));
   unsetenv("XDG_DATA_HOME");
 }
 

@@ -3,6 +3,7 @@
 #include "Debug.h"
 #include "Format.h"
 #include "MessageForm.h"
+#include "OptionDlg.h"
 #include "Sound.h"
 
 #include <QtCore/QElapsedTimer>
@@ -104,6 +105,11 @@ void TQtDesktop::Open(QWidget* Owner, const std::string& Target, const std::stri
                                    FOpener, Code));
                    });
   process->start();
+}
+
+void TQtDesktop::ShowOptions() {
+  if (FOptionsForm)
+    FOptionsForm->ShowModal();
 }
 
 void TQtDesktop::ShowText(const std::string& Text) {

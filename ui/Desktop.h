@@ -13,6 +13,7 @@ class QWidget;
 namespace gf {
 
 class TFormMessage;
+class TFormOptions;
 class TSoundPlayer;
 
 enum class TBoxKind { Error, Warning, Confirmation, Information };
@@ -52,13 +53,14 @@ public:
   explicit TQtDesktop(std::string Opener = "xdg-open");
   ~TQtDesktop() override;
   void SetMessageForm(TFormMessage* Form) { FMessageForm = Form; }
+  void SetOptionsForm(TFormOptions* Form) { FOptionsForm = Form; }
 
   TBoxAnswer MessageBox(QWidget* Owner, TBoxKind Kind, const std::string& Text,
                         TBoxButtons Buttons) override;
   void PlaySound(const std::string& Name) override;
   void Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) override;
   void ShowText(const std::string& Text) override;
-  void ShowOptions() override {} // the options dialog comes with its own window
+  void ShowOptions() override;
   std::string SaveFileName(QWidget* Owner, const std::string& Filter,
                            const std::string& DefaultSuffix) override;
 
@@ -66,6 +68,7 @@ private:
   std::string FOpener;
   QObject FOpenings; // parent of the opener processes that still run
   TFormMessage* FMessageForm = nullptr;
+  TFormOptions* FOptionsForm = nullptr;
   std::unique_ptr<TSoundPlayer> FSound;
 };
 

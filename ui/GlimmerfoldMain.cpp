@@ -15,6 +15,8 @@
 #include "Main.h"
 #include "MessageForm.h"
 #include "OptionDlg.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "Splash.h"
@@ -124,6 +126,8 @@ private:
 
 int main(int argc, char** argv) {
   RegisterRecognizers();
+  RegisterPngGraphic(); // the image library's classes for the thumbnails
+  RegisterTiffGraphic();
   DebugLogEnabled = true;
   TApplication app(argc, argv); // Qt needs its application object before any window
 

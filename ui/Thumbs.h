@@ -1,6 +1,7 @@
 // The thumbnail maker: turns a recovered file's bytes into a small picture. JPEG and
-// BMP are decoded by Qt at the reduced size, PNG and TIFF by the image library; the
-// other types get fixed pictures, and a file that cannot be decoded the "broken" one.
+// BMP are decoded by Qt at the reduced size, PNG and TIFF by the image library (its
+// classes registered for "PNG" and "TIF"); the other types get fixed pictures, and a
+// file that cannot be decoded the "broken" one.
 #pragma once
 
 #include <QtCore/QSize>

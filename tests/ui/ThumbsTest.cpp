@@ -3,6 +3,7 @@
 #include "Thumbs.h"
 #include "Debug.h"
 #include "LoggedTest.h"
+#include "QvTifGr.h"
 #include "Streams.h"
 
 #include <QtCore/QBuffer>
@@ -33,6 +34,24 @@ QImage Solid(int Width, int Height, QColor Color) {
   QImage img(Width, Height, QImage::Format_RGB32);
   img.fill(Color);
   return img;
+}
+
+// A TIFF written by the image library itself (Qt has no TIFF writer here).
+std::vector<uint8_t> Tiff(const QImage& Image) {
+  TTiffGraphic tiff;
+  tiff.NewImage(Image.width(), Image.height(), ifTrueColor, nullptr, 0, 0);
+  for (int y = 0; y < Image.height(); ++y) {
+    uint8_t* row = tiff.ScanLine(y);
+    for (int x = 0; x < Image.width(); ++x) {
+      QRgb c = Image.pixel(x, y);
+      row[3 * x] = static_cast<uint8_t>(qBlue(c));
+      row[3 * x + 1] = static_cast<uint8_t>(qGreen(c));
+      row[3 * x + 2] = static_cast<uint8_t>(qRed(c));
+    }
+  }
+  TMemoryStream s;
+  tiff.SaveToStream(s);
+  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.GetSize());
 }
 
 std::unique_ptr<TMemoryStream> StreamOf(const std::vector<uint8_t>& Bytes) {
@@ -81,49 +100,74 @@ TEST_F(ThumbsTest, FitRectangles) {
 }
 
 // The picture covers the rectangle without its right column and bottom row, and the
-// rest stays blank (white); the camera's orientation is applied first.
+// rest stays blank (white); it is right side up, and the camera's orientation is
+// applied first.
 TEST_F(ThumbsTest, PicturesAreDrawnIntoTheirRectangle) {
-  QImage halves(160, 120, QImage::Format_RGB32);
-  halves.fill(Qt::blue);
-  QPainter(&halves).fillRect(0, 0, 160, 60, Qt::red); // red on top as stored
+  auto halves = [](int W, int H) { // red on top, blue below, as stored
+    QImage img(W, H, QImage::Format_RGB32);
+    img.fill(Qt::blue);
+    QPainter(&img).fillRect(0, 0, W, H / 2, Qt::red);
+    return img;
+  };
+  const QColor none, red(Qt::red), blue(Qt::blue);
   struct TCase {
     const char* What;
     std::vector<uint8_t> Bytes;
     std::string Name;
     TThumbRect Rect;
-    QColor LeftInside, RightInside; // near the middle of the left and of the right edge
+    QColor Top, Bottom, Left, Right; // inside, near the middle of each edge
   };
   const TCase cases[] = {
       {"160 x 120 JPEG",
-       Encode(Solid(160, 120, Qt::red), "JPG"),
+       Encode(halves(160, 120), "JPG"),
        "a.JPG",
        {0, 10, 79, 69},
-       Qt::red,
-       Qt::red},
+       red,
+       blue,
+       none,
+       none},
       {"120 x 160 JPEG",
-       Encode(Solid(120, 160, Qt::red), "JPG"),
+       Encode(halves(120, 160), "JPG"),
        "a.JPG",
        {10, 0, 69, 79},
-       Qt::red,
-       Qt::red},
-      {"square BMP",
-       Encode(Solid(64, 64, Qt::red), "BMP"),
-       "a.bmp",
-       {0, 0, 79, 79},
-       Qt::red,
-       Qt::red},
+       red,
+       blue,
+       none,
+       none},
+      {"square BMP", Encode(halves(64, 64), "BMP"), "a.bmp", {0, 0, 79, 79}, red, blue, none, none},
       {"lower-case jpg",
-       Encode(Solid(300, 100, Qt::red), "JPG"),
+       Encode(halves(300, 100), "JPG"),
        "dir.x/a.jpg",
        {0, 27, 79, 52},
-       Qt::red,
-       Qt::red},
+       red,
+       blue,
+       none,
+       none},
       {"JPEG turned a quarter by the camera",
-       Encode(halves, "JPG", QImageIOHandler::TransformationRotate90),
+       Encode(halves(160, 120), "JPG", QImageIOHandler::TransformationRotate90),
        "a.JPG",
        {10, 0, 69, 79},
-       Qt::blue,
-       Qt::red},
+       none,
+       none,
+       blue,
+       red},
+      {"160 x 120 PNG",
+       Encode(halves(160, 120), "PNG"),
+       "a.PNG",
+       {0, 10, 79, 69},
+       red,
+       blue,
+       none,
+       none},
+      {"large PNG",
+       Encode(halves(3000, 2000), "PNG"),
+       "a.png",
+       {0, 13, 79, 65},
+       red,
+       blue,
+       none,
+       none},
+      {"120 x 160 TIFF", Tiff(halves(120, 160)), "a.TIF", {10, 0, 69, 79}, red, blue, none, none},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
@@ -131,8 +175,14 @@ TEST_F(ThumbsTest, PicturesAreDrawnIntoTheirRectangle) {
     ASSERT_EQ(t.size(), QSize(80, 80));
     const TThumbRect& r = c.Rect;
     int midX = (r.Left + r.Right) / 2, midY = (r.Top + r.Bottom) / 2;
-    EXPECT_TRUE(Near(t.pixel(r.Left + 3, midY), c.LeftInside));
-    EXPECT_TRUE(Near(t.pixel(r.Right - 3, midY), c.RightInside));
+    if (c.Top.isValid()) {
+      EXPECT_TRUE(Near(t.pixel(midX, r.Top + 3), c.Top));
+      EXPECT_TRUE(Near(t.pixel(midX, r.Bottom - 4), c.Bottom));
+    }
+    if (c.Left.isValid()) {
+      EXPECT_TRUE(Near(t.pixel(r.Left + 3, midY), c.Left));
+      EXPECT_TRUE(Near(t.pixel(r.Right - 4, midY), c.Right));
+    }
     EXPECT_EQ(t.pixel(r.Right, midY), qRgb(255, 255, 255));  // exclusive right edge
     EXPECT_EQ(t.pixel(midX, r.Bottom), qRgb(255, 255, 255)); // exclusive bottom edge
     if (r.Top > 0) {
@@ -142,6 +192,7 @@ TEST_F(ThumbsTest, PicturesAreDrawnIntoTheirRectangle) {
       EXPECT_EQ(t.pixel(r.Left - 1, midY), qRgb(255, 255, 255));
     }
   }
+  EXPECT_TRUE(Lines().empty());
 }
 
 TEST_F(ThumbsTest, FixedPicturesByExtension) {
@@ -172,6 +223,8 @@ TEST_F(ThumbsTest, FixedPicturesByExtension) {
 TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
   std::vector<uint8_t> png = Encode(Solid(40, 30, Qt::green), "PNG");
   std::vector<uint8_t> truncatedPng(png.begin(), png.begin() + static_cast<long>(png.size() / 2));
+  std::vector<uint8_t> tiff = Tiff(Solid(40, 30, Qt::green));
+  std::vector<uint8_t> truncatedTiff(tiff.begin(), tiff.begin() + 200);
   std::vector<uint8_t> hugePng = png;
   for (int i : {16, 20}) // IHDR width and height: 100000
     hugePng[i] = 0, hugePng[i + 1] = 0x01, hugePng[i + 2] = 0x86, hugePng[i + 3] = 0xA0;
@@ -201,6 +254,7 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
   };
   const TCase cases[] = {
       {"truncated PNG", truncatedPng, "t.PNG", ""},
+      {"truncated TIFF", truncatedTiff, "t.TIF", ""},
       {"empty JPEG", {}, "e.JPG", ""},
       {"JPEG of other bytes", std::vector<uint8_t>(5000, 0x41), "g.JPG", ""},
       {"JPEG declaring 65000 x 65000", hugeJpeg, "h.JPG", "declares 65000 x 65000 pixels"},

@@ -1,6 +1,8 @@
 // The window tests run in Qt's offscreen platform under one application object, with
 // a home of their own so that nothing of the user's settings is read or written.
 #include "Application.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
 #include "Recognizer.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
   }
   gf::RegisterRecognizers();
+  gf::RegisterPngGraphic(); // the image library's classes for the thumbnails
+  gf::RegisterTiffGraphic();
   int rc;
   {
     gf::TApplication app(argc, argv);

@@ -287,6 +287,9 @@ void TFormMain::CreateRecoveryPage() {
   LVThumbnails->setIconSize(QSize(ThumbSize, ThumbSize));
   LVThumbnails->setGridSize(QSize(ThumbSize + 28, ThumbSize + 34));
   LVThumbnails->setMovement(QListView::Static);
+  // Every item has the same size: without this the view measures each caption again at
+  // every new item, which grows with the list.
+  LVThumbnails->setUniformItemSizes(true);
   LVThumbnails->setResizeMode(QListView::Adjust);
   LVThumbnails->setWordWrap(false);
   LVThumbnails->setTextElideMode(Qt::ElideMiddle);

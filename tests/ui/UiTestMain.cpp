@@ -7,11 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
+#ifdef GF_FILE_LIMIT
+  // A test program of its own may run under a small limit of open files.
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, GF_FILE_LIMIT);
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return 1;
+#endif
   qputenv("QT_QPA_PLATFORM", "offscreen");
   std::string home = (std::filesystem::temp_directory_path() / "gf_ui_home_XXXXXX").string();
   if (mkdtemp(home.data())) {

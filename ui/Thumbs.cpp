@@ -59,8 +59,8 @@ struct TPixelSize {
 };
 
 void CheckPixels(TPixelSize Size) {
-  // Both factors are below 2^32, so the product cannot overflow.
-  if (Size.Width > 0 && Size.Height > 0 && Size.Width * Size.Height > MaxThumbnailPixels)
+  // Divided, not multiplied: two 32-bit sizes can overflow even a 64-bit product.
+  if (Size.Width > 0 && Size.Height > 0 && Size.Width > MaxThumbnailPixels / Size.Height)
     throw std::runtime_error(Format("The picture declares %d x %d pixels, more than %d", Size.Width,
                                     Size.Height, MaxThumbnailPixels));
 }

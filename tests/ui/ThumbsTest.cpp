@@ -228,6 +228,9 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
   std::vector<uint8_t> hugePng = png;
   for (int i : {16, 20}) // IHDR width and height: 100000
     hugePng[i] = 0, hugePng[i + 1] = 0x01, hugePng[i + 2] = 0x86, hugePng[i + 3] = 0xA0;
+  std::vector<uint8_t> widestPng = png;
+  for (int i = 16; i < 24; ++i) // IHDR width and height: 4294967295, whose product overflows
+    widestPng[static_cast<std::size_t>(i)] = 0xFF;
   std::vector<uint8_t> jpeg = Encode(Solid(40, 30, Qt::green), "JPG");
   std::vector<uint8_t> hugeJpeg = jpeg;
   for (std::size_t i = 2; i + 9 < hugeJpeg.size(); ++i)
@@ -259,6 +262,8 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
       {"JPEG of other bytes", std::vector<uint8_t>(5000, 0x41), "g.JPG", ""},
       {"JPEG declaring 65000 x 65000", hugeJpeg, "h.JPG", "declares 65000 x 65000 pixels"},
       {"PNG declaring 100000 x 100000", hugePng, "h.PNG", "declares 100000 x 100000 pixels"},
+      {"PNG declaring 2^32-1 x 2^32-1", widestPng, "w.PNG",
+       "declares 4294967295 x 4294967295 pixels"},
       {"BMP declaring 12000 x 12000", hugeBmp, "h.BMP", "declares 12000 x 12000 pixels"},
       {"TIFF declaring 100000 x 100000", hugeTiff, "h.TIF", "declares 100000 x 100000 pixels"},
   };

@@ -3,10 +3,14 @@
 // and once through the main window in Qt's offscreen platform, and prints the times,
 // the progress messages handled, how late the window's event loop ran, how long the
 // summary took after the scan's end, and the memory the window run added.
-//   ui_scan_bench [MiB]   (default 4096)
+//   ui_scan_bench [MiB]           (default 4096)
+//   ui_scan_bench --mixed [MiB]   (default 1024)
+// --mixed scans the mixed card image of scan_bench instead (MixedImage.h): the whole
+// road, with every found file saved, so it also prints the files and bytes written.
 #include "Application.h"
 #include "GFClasses.h"
 #include "Main.h"
+#include "MixedImage.h"
 #include "QvPngGr.h"
 #include "QvTifGr.h"
 #include "Recognizer.h"
@@ -55,11 +59,27 @@ std::string MakeImage(const std::string& Dir, uint64_t MiB) {
   return name;
 }
 
+std::string MakeMixed(const std::string& Dir, uint64_t MiB) {
+  std::string name = Dir + "/mixed.img";
+  bench::TPlaced placed;
+  bench::TBytes img = bench::MakeMixedImage(MiB, placed);
+  std::ofstream f(name, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(img.data()), static_cast<std::streamsize>(img.size()));
+  int files = 0;
+  for (auto& [k, n] : placed.Files)
+    files += n;
+  std::printf("mixed image: %d files placed, %d AVI cut short, %d MPEG without an end code\n",
+              files, placed.Damaged, placed.NoEndCode);
+  return name;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 4096;
+  const bool mixed = argc > 1 && std::string(argv[1]) == "--mixed";
+  const int sizeArg = mixed ? 2 : 1;
+  uint64_t mib = argc > sizeArg ? std::strtoull(argv[sizeArg], nullptr, 10) : mixed ? 1024 : 4096;
   test::TTempDir dir;
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
@@ -67,7 +87,7 @@ int main(int argc, char** argv) {
   RegisterPngGraphic(); // the image library's classes for the thumbnails
   RegisterTiffGraphic();
   TApplication app(argc, argv);
-  std::string image = MakeImage(dir.Path, mib);
+  std::string image = mixed ? MakeMixed(dir.Path, mib) : MakeImage(dir.Path, mib);
   std::string dest = dir.Path + "/out/";
   std::filesystem::create_directories(dest);
   TSimulatedDrives platform;
@@ -173,5 +193,13 @@ int main(int argc, char** argv) {
   std::printf("progress label changes seen: %d (%.0f per s)\n", repaints, repaints / window);
   std::printf("peak memory added by the window run: %ld kB\n", PeakRssKb() - rssBefore);
   std::printf("summary: %s\n", desktop.Texts[0].substr(0, desktop.Texts[0].find('\r')).c_str());
+  int saved = 0;
+  uintmax_t bytes = 0;
+  for (auto& e : std::filesystem::directory_iterator(dest)) {
+    ++saved;
+    bytes += e.file_size();
+  }
+  std::printf("saved: %d files, %.1f MB; whole road %.0f MB/s\n", saved, double(bytes) / 1e6,
+              double(mib) * 1.048576 / window);
   return 0;
 }

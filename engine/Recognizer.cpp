@@ -161,14 +161,22 @@ void TRecognizers::Register(std::unique_ptr<TRecognizer> Recognizer) {
 }
 
 TRecognizer* TRecognizers::FindRecognizer(TMedium& Medium) const {
+  TRecognizer* atWork = nullptr;
+  return FindRecognizer(Medium, atWork);
+}
+
+TRecognizer* TRecognizers::FindRecognizer(TMedium& Medium, TRecognizer*& AtWork) const {
   const uint32_t at = Medium.GetPosition();
   for (auto& r : FItems) {
     Medium.SetPosition(at);
+    AtWork = r.get();
     if (r->Check(Medium)) {
+      AtWork = nullptr;
       Medium.SetPosition(at);
       return r.get();
     }
   }
+  AtWork = nullptr;
   Medium.SetPosition(at);
   return nullptr;
 }

@@ -9,6 +9,7 @@
 //            a fresh stream at position 0. True: the whole file is in the stream
 //            and the stream's position is its length. False: the end is unknown and
 //            the scanner carves.
+//   ContinuesCarve  while its carve is pending: does the sector at hand belong to it?
 #pragma once
 
 #include "Drives.h"
@@ -35,10 +36,27 @@ public:
   // remembers what it learnt about a medium from one sector to the next forgets it
   // here, so nothing passes from one scan (or one medium) to the next.
   virtual void BeginScan() {}
+  // Asked by the scanner at each sector while this recognizer's carve is pending and
+  // below MaxSize, before any recognizer is tried there: true when this recognizer
+  // already knows the sector to be part of the file being carved, which then goes on
+  // through it instead of a new file starting there. Must leave the medium at its
+  // sector.
+  virtual bool ContinuesCarve(TMedium& Medium) {
+    (void)Medium;
+    return false;
+  }
 
   // The size limit of this recognizer's files, in bytes.
   uint32_t MaxSize = 102400;
 
+  // Three ways to read the medium:
+  //   HeaderBytes    the first bytes of the current sector, for the header test that
+  //                  runs at every sector: no copy when the sector holds them.
+  //   ReadBytes      a copy of bytes at a 32-bit offset from a base sector: the walks
+  //                  whose offsets the format itself keeps in 32 bits (TIFF, PNG,
+  //                  JPEG, CRW), where a sum that wraps is part of the measurement.
+  //   TMediumReader  bytes at 64-bit offsets, lent from the cache: long walks whose
+  //                  sums must never wrap (MPEG, RIFF, MOV, MP3).
   // Copies Count bytes starting ByteOffset bytes after the start of BaseSector
   // (the offset may exceed a sector) into Buffer. False, with a log line, when a
   // sector on the way has no data; what was copied before stays in Buffer.
@@ -108,6 +126,9 @@ public:
   // The first recognizer in registration order whose Check succeeds at the current
   // sector, or null. The medium stands at the same sector before every Check and after.
   TRecognizer* FindRecognizer(TMedium& Medium) const;
+  // The same; AtWork names each recognizer while its Check runs, so that a caller
+  // that catches an error from a Check knows whose it was. Null once it returns.
+  TRecognizer* FindRecognizer(TMedium& Medium, TRecognizer*& AtWork) const;
 
 private:
   std::vector<std::unique_ptr<TRecognizer>> FItems;
@@ -122,5 +143,26 @@ void RegisterRecognizers();
 void RegisterBuiltinRecognizers(TRecognizers& Registry);
 
 uint32_t SwapBytes32(uint32_t V);
+
+// Fixed-width fields of the formats, from bytes in the order the format gives.
+inline uint16_t Le16(const uint8_t* B) {
+  return static_cast<uint16_t>(B[0] | B[1] << 8);
+}
+inline uint32_t Le32(const uint8_t* B) {
+  return uint32_t{B[0]} | uint32_t{B[1]} << 8 | uint32_t{B[2]} << 16 | uint32_t{B[3]} << 24;
+}
+inline uint16_t Be16(const uint8_t* B) {
+  return static_cast<uint16_t>(B[0] << 8 | B[1]);
+}
+inline uint32_t Be32(const uint8_t* B) {
+  return uint32_t{B[0]} << 24 | uint32_t{B[1]} << 16 | uint32_t{B[2]} << 8 | B[3];
+}
+// In the byte order a file names for itself (TIFF's "II"/"MM", RIFF's "RIFF"/"RIFX").
+inline uint16_t Get16(const uint8_t* B, bool BigEndian) {
+  return BigEndian ? Be16(B) : Le16(B);
+}
+inline uint32_t Get32(const uint8_t* B, bool BigEndian) {
+  return BigEndian ? Be32(B) : Le32(B);
+}
 
 } // namespace gf

@@ -27,9 +27,17 @@ TScanner::TScanner(const TRecognizers* Registry)
 TScanner::~TScanner() {
   if (IsRunning()) {
     FCancel = true;
-    while (IsRunning())
-      FWindow->WaitOne();
+    if (FInFileFound || FInDone) {
+      // The worker may be blocked in the very hand-over this handler serves, and the
+      // done message can only come after it returns.
+      FWindow->Close();
+      FThread.join();
+    } else {
+      while (IsRunning())
+        FWindow->WaitOne();
+    }
   }
+  *FAlive = false;
 }
 
 int TScanner::TypeCount(const std::string& Key) const {
@@ -56,45 +64,57 @@ void TScanner::Stop() {
   FCancel = true;
   if (FInFileFound || FInDone)
     return; // the done message follows through the ordinary message loop
-  while (IsRunning())
+  // A handler raised in here may destroy the scanner.
+  auto alive = FAlive;
+  while (*alive && IsRunning())
     FWindow->WaitOne();
 }
 
 void TScanner::Execute() {
+  TPlace place;
+  auto atWork = [&place]() -> std::string {
+    return place.AtWork ? place.AtWork->GetName() : "no recognizer at work";
+  };
   try {
-    ExecuteLoop();
+    ExecuteLoop(place);
     return;
   } catch (const std::exception& e) {
     try {
-      DebugLog("SCANNER: Scan ended by an error: %s", e.what());
+      DebugLog("SCANNER: Scan ended by an error at sector %u (%s): %s", place.Sector, atWork(),
+               e.what());
     } catch (...) {
     }
   } catch (...) {
     try {
-      DebugLog("SCANNER: Scan ended by an unknown error");
+      DebugLog("SCANNER: Scan ended by an unknown error at sector %u (%s)", place.Sector, atWork());
     } catch (...) {
     }
   }
   FWindow->Post(WM_SCANDONE, 0, 0);
 }
 
-void TScanner::ExecuteLoop() {
+void TScanner::ExecuteLoop(TPlace& Place) {
   TMedium& m = *FMedium;
   uint32_t lastReported = 0;
   TRecognizer* pendingRec = nullptr;
   std::unique_ptr<TMemoryStream> pending;
 
   auto endCarve = [&] {
+    Place.AtWork = pendingRec;
     pending->SetSize(pending->GetPosition());
     Announce(*pendingRec, std::move(pending));
     pendingRec = nullptr;
+    Place.AtWork = nullptr;
   };
 
   for (int i = 0; i < FRegistry.Count(); ++i)
     FRegistry.GetItem(i)->BeginScan();
   m.SetPosition(0);
   const uint32_t size = m.SectorSize();
-  while (!FCancel && m.GetData() != nullptr) {
+  for (;;) {
+    Place = {m.GetPosition(), nullptr};
+    if (FCancel || m.GetData() == nullptr)
+      break;
     while (Paused && !FCancel)
       Sleep(0);
 
@@ -104,12 +124,20 @@ void TScanner::ExecuteLoop() {
       lastReported = pos;
     }
 
-    TRecognizer* rec = FRegistry.FindRecognizer(m);
+    const bool full =
+        pending && static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize;
+    TRecognizer* rec = nullptr;
+    Place.AtWork = pendingRec; // asked first whether its file goes on here
+    if (pending && !full && pendingRec->ContinuesCarve(m))
+      m.SetPosition(pos); // a known part of the file in hand: no new file starts here
+    else
+      rec = FRegistry.FindRecognizer(m, Place.AtWork);
 
-    if (pending && (rec || static_cast<uint64_t>(pending->GetPosition()) >= pendingRec->MaxSize))
+    if (pending && (rec || full))
       endCarve();
 
     if (rec) {
+      Place.AtWork = rec;
       auto stream = std::make_unique<TMemoryStream>();
       stream->SetSize(std::min<int64_t>(rec->MaxSize, FirstCapacity));
       const uint32_t start = pos;
@@ -133,8 +161,10 @@ void TScanner::ExecuteLoop() {
 
     // Taken afresh: the checks and extracts may have loaded other blocks, which frees
     // the one the step began with.
+    Place.AtWork = pendingRec; // null when no carve is pending
     if (const uint8_t* data = pending ? m.GetData() : nullptr)
       pending->WriteBuffer(data, size);
+    Place.AtWork = nullptr;
     m.Next();
   }
 
@@ -169,22 +199,31 @@ void TScanner::WndProc(TMessage& Message) {
 
 void TScanner::WMFileFound(TMessage& Message) {
   auto* found = reinterpret_cast<TFoundFile*>(Message.WParam);
+  // The handler's own copies: a handler that destroys the scanner lets the worker
+  // (and its hand-over) go before it returns.
+  const std::string name = std::move(found->Name);
+  std::unique_ptr<TMemoryStream> stream = std::move(found->Stream);
+  auto alive = FAlive;
   struct TFlag {
     bool& F;
-    ~TFlag() { F = false; }
-  } flag{FInFileFound};
+    const std::shared_ptr<bool>& Alive;
+    ~TFlag() {
+      if (*Alive)
+        F = false;
+    }
+  } flag{FInFileFound, alive};
   FInFileFound = true;
   ++FFoundCount;
   bool counted = false;
   for (auto& [k, n] : FTypeCounts)
-    if (k == found->Name) {
+    if (k == name) {
       ++n;
       counted = true;
     }
   if (!counted)
-    FTypeCounts.emplace_back(found->Name, 1);
+    FTypeCounts.emplace_back(name, 1);
   if (OnFileFound)
-    OnFileFound(*this, std::move(found->Stream), found->Name);
+    OnFileFound(*this, std::move(stream), name);
 }
 
 void TScanner::WMScanProgress(TMessage& Message) {
@@ -196,13 +235,16 @@ void TScanner::WMScanProgress(TMessage& Message) {
 void TScanner::WMScanDone(TMessage& Message) {
   struct TEnd { // the scan counts as ended even when the handler throws
     TScanner& S;
+    std::shared_ptr<bool> Alive;
     ~TEnd() {
+      if (!*Alive)
+        return; // the handler destroyed the scanner, which joined the worker
       if (S.FThread.joinable())
         S.FThread.join(); // the worker posted this message as its last act
       S.FMedium = nullptr;
       S.FInDone = false;
     }
-  } end{*this};
+  } end{*this, FAlive};
   FInDone = true;
   if (OnDone)
     OnDone(*this, Message.WParam != 0);

@@ -34,6 +34,11 @@ class TScanner {
 public:
   // Registry: the recognizers to ask, in trial order (the process-wide one by default).
   explicit TScanner(const TRecognizers* Registry = nullptr);
+  // Stops a running scan as Stop does and waits for its end. Called from one of the
+  // scanner's own file-found or done handlers, it cannot wait for messages that only
+  // that handler's return lets come: it closes the window instead (no further event
+  // is raised, the files still found are dropped), waits for the worker to leave at
+  // its next sector step, and the handler's caller no longer touches the scanner.
   ~TScanner();
   TScanner(const TScanner&) = delete;
   TScanner& operator=(const TScanner&) = delete;
@@ -58,9 +63,15 @@ private:
     std::string Name;
     std::unique_ptr<TMemoryStream> Stream;
   };
+  // Where the worker is, for the line that reports an error: the sector of the step,
+  // and the recognizer checking, extracting or whose file is carved or handed over.
+  struct TPlace {
+    uint32_t Sector = 0;
+    TRecognizer* AtWork = nullptr;
+  };
 
   void Execute();
-  void ExecuteLoop();
+  void ExecuteLoop(TPlace& Place);
   void Announce(TRecognizer& Rec, std::unique_ptr<TMemoryStream> Stream);
   void WndProc(TMessage& Message);
   void WMFileFound(TMessage& Message);
@@ -76,6 +87,9 @@ private:
   std::atomic<bool> FCancel{false};
   bool FInFileFound = false;
   bool FInDone = false;
+  // False from the destructor on; the handler frames that may outlive this object
+  // (a handler that destroyed it) hold a share and look before touching it again.
+  std::shared_ptr<bool> FAlive = std::make_shared<bool>(true);
 };
 
 } // namespace gf

@@ -450,6 +450,8 @@ TDrive* TDriveManager::AddImageFile(const std::string& Path) {
     return existing;
   auto d = std::make_unique<TDrive>(*this, root, dkImageFile, root);
   d->Detect();
+  if (!d->Medium())
+    return nullptr; // detection has logged why
   TDrive* result = d.get();
   if (!AddDrive(std::move(d)))
     return FindDrive(root);

@@ -204,7 +204,8 @@ public:
 
   // An image-file drive over a disk image or a block device path. Its root is the
   // file's absolute path, which no drive letter can equal. An existing drive for
-  // the same path is returned as it is.
+  // the same path is returned as it is. Null, and nothing added, when the path is
+  // not a regular file or block device that can be opened and measured.
   TDrive* AddImageFile(const std::string& Path);
 
   TDrivePlatform& Platform() const { return FPlatform; }

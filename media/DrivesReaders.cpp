@@ -303,7 +303,7 @@ void TMediumFile::Init() {
   FFileSize = 0;
   FFileName = Drive() ? Drive()->FileName() : std::string();
   try {
-    FStream = std::make_unique<TFileStream>(FFileName, TFileMode::OpenRead);
+    FStream = std::make_unique<TFileStream>(FFileName, TFileMode::OpenReadMedium);
     // A block device's file size reads 0: its end tells its size.
     int64_t size = FStream->Seek(0, TSeekOrigin::End);
     FStream->Seek(0, TSeekOrigin::Beginning);

@@ -192,19 +192,66 @@ std::string Unescape(const std::string& S) {
   return out;
 }
 
-// Where the device with that number is mounted, or empty.
-std::string MountPointOf(const std::string& MountInfo, const std::string& DevNumber) {
-  if (DevNumber.empty())
-    return {};
+struct TMount {
+  std::string Number; // "7:3"
+  std::string Point;
+  std::string Type; // "vfat", "squashfs"
+};
+
+// The mount table: the device number, mount point and file-system type of each line.
+std::vector<TMount> ReadMounts(const std::string& MountInfo) {
+  std::vector<TMount> mounts;
   std::ifstream in(MountInfo);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream fields(line);
-    std::string id, parent, number, root, mountPoint;
-    if (fields >> id >> parent >> number >> root >> mountPoint && number == DevNumber)
-      return Unescape(mountPoint);
+    std::string id, parent, root;
+    TMount m;
+    if (!(fields >> id >> parent >> m.Number >> root >> m.Point))
+      continue;
+    m.Point = Unescape(m.Point);
+    // Optional fields up to a lone "-", then the type.
+    for (std::string f; fields >> f;)
+      if (f == "-") {
+        fields >> m.Type;
+        break;
+      }
+    mounts.push_back(std::move(m));
   }
+  return mounts;
+}
+
+// Where the device with that number is mounted, or empty.
+std::string MountPointOf(const std::string& MountInfo, const std::string& DevNumber) {
+  if (DevNumber.empty())
+    return {};
+  for (const TMount& m : ReadMounts(MountInfo))
+    if (m.Number == DevNumber)
+      return m.Point;
   return {};
+}
+
+// Read-only images of the system's own software (snap packages, live systems) that
+// loop devices carry by the dozen; no camera ever wrote one.
+bool IsSystemImageType(const std::string& Type) {
+  return Type == "squashfs" || Type == "erofs" || Type == "cramfs" || Type == "romfs";
+}
+
+// Which devices are handed letters first: the cards and sticks this program is for,
+// then the machine's disks, then images attached by hand, and RAM disks last, as the
+// window never lists them.
+int LetterRank(const TLinuxDrives::TVolume& V) {
+  if (!V.Backing.empty())
+    return 2;
+  switch (V.DriveType) {
+  case DRIVE_REMOVABLE:
+  case DRIVE_CDROM:
+    return 0;
+  case DRIVE_FIXED:
+    return 1;
+  default:
+    return 3;
+  }
 }
 
 } // namespace
@@ -273,9 +320,18 @@ void TLinuxDrives::ScanDevices() {
       }
     }
   }
+  // A loop device that backs a mounted system image is part of the system, not a medium.
+  const std::vector<TMount> mounts = ReadMounts(FRoots.MountInfo);
+  std::erase_if(found, [&](const TVolume& v) {
+    return !v.Backing.empty() && std::any_of(mounts.begin(), mounts.end(), [&](const TMount& m) {
+      return m.Number == v.DevNumber && IsSystemImageType(m.Type);
+    });
+  });
   std::sort(found.begin(), found.end(), [](const TVolume& a, const TVolume& b) {
     if (a.Floppy != b.Floppy)
       return a.Floppy;
+    if (LetterRank(a) != LetterRank(b))
+      return LetterRank(a) < LetterRank(b);
     return NaturalLess(a.Name, b.Name);
   });
 
@@ -296,8 +352,19 @@ void TLinuxDrives::ScanDevices() {
     std::size_t i = v.Floppy ? 0 : 2; // A and B only for floppies
     while (i < FLetters.size() && FLetters[i])
       ++i;
+    if (i == FLetters.size()) {
+      // No letter is free: the device takes the last letter held by the lowest rank
+      // below its own, whose device goes without; with no rank below, it goes without.
+      std::size_t victim = FLetters.size();
+      for (std::size_t j = 2; j < FLetters.size(); ++j)
+        if (LetterRank(*FLetters[j]) > LetterRank(v) &&
+            (victim == FLetters.size() ||
+             LetterRank(*FLetters[j]) >= LetterRank(*FLetters[victim])))
+          victim = j;
+      i = victim;
+    }
     if (i < FLetters.size())
-      FLetters[i] = v; // past Z a device gets no letter
+      FLetters[i] = v;
   }
 }
 
@@ -522,7 +589,15 @@ std::string TLinuxDrives::DescribeDevice(const std::string& Root) {
   return v->DevPath + " (" + kind + ")";
 }
 
+bool TLinuxDrives::Privileged() const {
+  return ::geteuid() == 0;
+}
+
 std::string TLinuxDrives::AccessHint() {
+  // Root is refused only where the system keeps the device from everyone (a
+  // container's device rules, a locked-down kernel): more rights would not help.
+  if (Privileged())
+    return "the device cannot be opened, not even by root";
   return "reading raw devices needs root or membership in the disk group";
 }
 

@@ -1,7 +1,11 @@
 // The drive calls on Linux. Every block device that can hold a volume (a partition,
 // a disk without partitions, a CD drive, a floppy, a RAM disk, a loop device with a
-// backing file) gets a drive letter: A and B for floppies, then C upward in name
-// order; a letter stays with its device while the device is present. "\\.\X:" opens
+// backing file) gets a drive letter: A and B for floppies, then C upward, first to
+// removable media (USB, SD/MMC, card readers, optical), then to fixed disks, then to
+// loop devices, then to RAM disks, each group in name order. A letter stays with its
+// device while the device is present, unless the letters run out: then a new device
+// takes the letter of one that ranks below it. A loop device that backs a mounted
+// system image (squashfs and the like) gets none. "\\.\X:" opens
 // the device read-only; the geometry comes from the kernel's sector size and device
 // size; the free space and the label from the file system on the volume. The
 // family is NT: the 9x virtual devices do not exist here.
@@ -54,6 +58,7 @@ public:
                         uint32_t* TotalClusters) override;
   bool GetVolumeInformation(const std::string& Root, std::string* VolumeLabel) override;
   std::string DescribeDevice(const std::string& Root) override;
+  // Depends on whether the process runs as root.
   std::string AccessHint() override;
 
   struct TVolume {
@@ -66,6 +71,10 @@ public:
     std::string Backing;         // a loop device's backing file
     uint32_t SectorSizeHint = 0; // sysfs logical block size; 0 when unknown
   };
+
+protected:
+  // Whether the process runs as root; tests stand in for root without being it.
+  virtual bool Privileged() const;
 
 private:
   struct TOpen {

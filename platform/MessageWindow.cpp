@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 
@@ -17,7 +18,14 @@ struct TSendState {
 struct TEntry {
   TMessageWindow* Window;
   TMessage Message;
-  TSendState* Sender; // null for a posted message
+  TSendState* Sender;  // null for a posted message
+  uint64_t Serial = 0; // a sent message's number, which keys it while it is handled
+};
+
+// A sent message taken by its owner and not yet answered.
+struct TInFlight {
+  TMessageWindow* Window;
+  TSendState* Sender;
 };
 
 } // namespace
@@ -39,7 +47,7 @@ public:
           s->Done = true;
         return;
       }
-      FEntries.push_back({w, m, s});
+      FEntries.push_back({w, m, s, s ? ++FLastSerial : 0});
       if (!FWakePending.count(w->FOwner)) {
         FWakePending.insert(w->FOwner);
         wake = FWakeup;
@@ -69,6 +77,8 @@ public:
         if (w ? it->Window == w : it->Window->FOwner == self) {
           out = *it;
           FEntries.erase(it);
+          if (out.Sender)
+            FInFlight.emplace(out.Serial, TInFlight{out.Window, out.Sender});
           return true;
         }
       }
@@ -83,8 +93,12 @@ public:
       return;
     {
       std::lock_guard lock(FMutex);
+      auto it = FInFlight.find(e.Serial);
+      if (it == FInFlight.end())
+        return; // released when its window closed: the sender may be gone
       e.Sender->Result = result;
       e.Sender->Done = true;
+      FInFlight.erase(it);
     }
     FCond.notify_all();
   }
@@ -112,6 +126,14 @@ public:
           if (it->Sender)
             it->Sender->Done = true;
           it = FEntries.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      for (auto it = FInFlight.begin(); it != FInFlight.end();) {
+        if (it->second.Window == w) {
+          it->second.Sender->Done = true;
+          it = FInFlight.erase(it);
         } else {
           ++it;
         }
@@ -144,6 +166,8 @@ private:
   std::mutex FMutex;
   std::condition_variable FCond;
   std::deque<TEntry> FEntries;
+  std::map<uint64_t, TInFlight> FInFlight;
+  uint64_t FLastSerial = 0;
   std::set<TMessageWindow*> FLive;
   std::set<std::thread::id> FWakePending;
   std::function<void()> FWakeup;
@@ -155,6 +179,11 @@ TMessageWindow::TMessageWindow(TWndProc WndProc)
 }
 
 TMessageWindow::~TMessageWindow() {
+  Close();
+}
+
+void TMessageWindow::Close() {
+  FClosed = true;
   TMessageQueue::Instance().Unregister(this);
 }
 
@@ -170,6 +199,8 @@ void TMessageWindow::Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
 intptr_t TMessageWindow::Send(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
   TMessage m{Msg, WParam, LParam, 0};
   if (std::this_thread::get_id() == FOwner) {
+    if (FClosed)
+      return 0;
     Dispatch(m);
     return m.Result;
   }

@@ -4,6 +4,7 @@
 // message (a send from the owner thread itself calls the procedure directly).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -25,13 +26,19 @@ public:
   using TWndProc = std::function<void(TMessage&)>;
 
   explicit TMessageWindow(TWndProc WndProc);
-  // Drops the window's pending posted messages and releases any sender waiting on it.
+  // Closes the window.
   ~TMessageWindow();
   TMessageWindow(const TMessageWindow&) = delete;
   TMessageWindow& operator=(const TMessageWindow&) = delete;
 
   void Post(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
   intptr_t Send(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
+
+  // Stops taking messages: drops the pending posted ones and releases every sender
+  // waiting on the window, also one whose message is being handled right now (its
+  // handler's result then goes nowhere). Later posts are dropped and later sends
+  // return 0 at once. Safe to call from any thread, and more than once.
+  void Close();
 
   // Owner thread only. Handles one pending message of this window; false when none.
   bool ProcessOne();
@@ -46,6 +53,7 @@ private:
 
   TWndProc FWndProc;
   std::thread::id FOwner;
+  std::atomic<bool> FClosed{false};
 };
 
 // Handles every pending message of the windows that the calling thread owns,

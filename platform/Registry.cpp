@@ -3,6 +3,7 @@
 #include "UserDirs.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -83,6 +84,8 @@ void TRegistry::Load() {
   std::string line, key;
   bool inKey = false;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') // written on Windows, or by its editors
+      line.pop_back();
     if (line.empty() || line[0] == ';')
       continue;
     if (line.front() == '[' && line.back() == ']') {
@@ -165,7 +168,9 @@ void TRegistry::WriteInteger(const std::string& Key, const std::string& Name, in
 }
 
 void TRegistry::Write(const std::string& Key, const std::string& Name, const TValue& Value) {
-  if (Name.empty() || Name.find_first_of("=\n\r") != std::string::npos ||
+  // A name that would begin a comment or a key line could not be read back.
+  if (Name.empty() || Name.front() == ';' || Name.front() == '[' ||
+      Name.find_first_of("=\n\r") != std::string::npos ||
       Key.find_first_of("[]\n\r") != std::string::npos)
     throw ERegistryException("Invalid value name '" + Name + "'");
   auto keys = FKeys;
@@ -186,22 +191,57 @@ void TRegistry::WriteData(int Fd, const std::string& Text) {
   }
 }
 
+std::string TRegistry::TemporaryPrefix() const {
+  return FFileName + ".tmp";
+}
+
+// A writer that was killed leaves its temporary file, named after its process.
+// Only names of that form beside our own file, of processes that are gone, are ours
+// to remove: another instance may be writing its own at this moment.
+void TRegistry::RemoveStaleTemporaries() const {
+  namespace fs = std::filesystem;
+  const fs::path prefix(TemporaryPrefix());
+  const std::string head = prefix.filename().string();
+  const fs::path dir = prefix.has_parent_path() ? prefix.parent_path() : fs::path(".");
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= head.size() || name.compare(0, head.size(), head) != 0)
+      continue;
+    const std::string digits = name.substr(head.size());
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const pid_t pid = static_cast<pid_t>(std::stol(digits));
+    if (pid <= 0 || pid == getpid() || !(::kill(pid, 0) != 0 && errno == ESRCH))
+      continue;
+    std::error_code ec2;
+    if (it->is_symlink(ec2) || !it->is_regular_file(ec2))
+      continue;
+    fs::remove(it->path(), ec2);
+  }
+}
+
 void TRegistry::Commit(const std::map<std::string, TKey>& Keys) {
   std::string text = "; Glimmerfold settings. Types: sz (string), int (integer).\n";
+  // Before the first key nothing is read as a value: damaged lines kept there can
+  // never override what is saved below them.
+  if (!FDamaged.empty())
+    text += "; Lines that could not be read, kept as they were:\n";
+  for (auto& d : FDamaged)
+    text += d + "\n";
   for (auto& [key, values] : Keys) {
     text += "[" + std::string(RootName) + "\\" + key + "]\n";
     for (auto& [name, v] : values)
       text +=
           name + "=" + (v.IsString ? "sz:" + Escape(v.Str) : "int:" + std::to_string(v.Int)) + "\n";
   }
-  for (auto& d : FDamaged)
-    text += d + "\n";
 
   std::filesystem::path file(FFileName);
   std::error_code ec;
   if (file.has_parent_path())
     std::filesystem::create_directories(file.parent_path(), ec);
-  std::string tmp = FFileName + ".tmp" + std::to_string(getpid());
+  RemoveStaleTemporaries();
+  std::string tmp = TemporaryPrefix() + std::to_string(getpid());
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0)
     Fail("Cannot create settings file", tmp);

@@ -1,7 +1,8 @@
 // A typed store of settings keyed like the registry ("SOFTWARE\...\2.0" under the
 // current user), kept in one human-readable file. Every write rewrites the file
 // atomically (temporary file, flush, rename), so a crash or a full disk never
-// leaves it half-written or empty.
+// leaves it half-written or empty; the temporary files of writers that were killed
+// are removed at the next write. Lines may end in LF or CRLF.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,8 @@ public:
 
 class TRegistry {
 public:
-  // FileName: the store; it need not exist yet. Damaged lines are kept as they are.
+  // FileName: the store; it need not exist yet. Damaged lines are kept as they are,
+  // and written back where they are never read as values.
   explicit TRegistry(std::string FileName);
   virtual ~TRegistry() = default;
 
@@ -59,6 +61,8 @@ private:
   using TKey = std::map<std::string, TValue>;
 
   void Load();
+  std::string TemporaryPrefix() const;
+  void RemoveStaleTemporaries() const;
   void Commit(const std::map<std::string, TKey>& Keys);
   const TValue* Find(const std::string& Key, const std::string& Name) const;
   void Write(const std::string& Key, const std::string& Name, const TValue& Value);

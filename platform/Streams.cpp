@@ -79,10 +79,15 @@ void TMemoryStream::SetSize(int64_t NewSize) {
   if (NewSize < 0)
     NewSize = 0;
   std::size_t n = static_cast<std::size_t>(NewSize);
-  if (n > FData.size())
-    FData.resize(n);
-  else if (n > FSize)
-    std::memset(FData.data() + FSize, 0, n - FSize);
+  if (n > FSize) {
+    // Growing reads as zeros, also where an earlier, larger size left bytes behind
+    // in the capacity kept.
+    std::size_t kept = std::min(n, FData.size());
+    if (kept > FSize)
+      std::memset(FData.data() + FSize, 0, kept - FSize);
+    if (n > FData.size())
+      FData.resize(n);
+  }
   FSize = n;
   if (FPosition > FSize)
     FPosition = FSize;
@@ -102,9 +107,57 @@ void TMemoryStream::LoadFromFile(const std::string& FileName) {
   f.ReadBuffer(FData.data(), FSize);
 }
 
+namespace {
+
+bool IsMediumType(mode_t Mode) {
+  return S_ISREG(Mode) || S_ISBLK(Mode);
+}
+
+[[noreturn]] void RefuseType(const std::string& FileName, mode_t Mode) {
+  int e = S_ISDIR(Mode) ? EISDIR : ENODEV;
+  throw EFileStreamError("Cannot open file \"" + FileName + "\". " +
+                             (S_ISDIR(Mode) ? std::string(std::strerror(e))
+                                            : std::string("Not a file or block device")),
+                         e);
+}
+
+} // namespace
+
+void TFileStream::OpenMedium() {
+  struct stat st {};
+  if (::stat(FFileName.c_str(), &st) != 0)
+    Fail("Cannot open file");
+  if (!IsMediumType(st.st_mode))
+    RefuseType(FFileName, st.st_mode);
+  // Without O_NONBLOCK a FIFO put in the file's place since the check would hang here.
+  do
+    FFd = ::open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  while (FFd < 0 && errno == EINTR);
+  if (FFd < 0)
+    Fail("Cannot open file");
+  if (::fstat(FFd, &st) != 0) {
+    int e = errno;
+    ::close(FFd);
+    FFd = -1;
+    errno = e;
+    Fail("Cannot open file");
+  }
+  if (!IsMediumType(st.st_mode)) {
+    ::close(FFd);
+    FFd = -1;
+    RefuseType(FFileName, st.st_mode);
+  }
+  int flags = ::fcntl(FFd, F_GETFL);
+  if (flags >= 0)
+    ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileName(FileName) {
   int flags = O_CLOEXEC;
   switch (Mode) {
+  case TFileMode::OpenReadMedium:
+    OpenMedium();
+    return;
   case TFileMode::OpenRead:
     flags |= O_RDONLY;
     break;

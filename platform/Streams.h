@@ -62,7 +62,10 @@ private:
 };
 
 enum class TFileMode {
-  OpenRead,        // existing file, read only
+  OpenRead, // existing file, read only
+  // An existing regular file or block device, read only. The type is checked before
+  // the open, and the open never waits: a FIFO or a folder is refused.
+  OpenReadMedium,
   CreateExclusive, // new file; fails when the name exists (never overwrites)
   CreateReplace    // create or truncate
 };
@@ -94,6 +97,7 @@ public:
 
 private:
   [[noreturn]] void Fail(const std::string& What) const;
+  void OpenMedium();
   std::string FFileName;
   int FFd = -1;
 };

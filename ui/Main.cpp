@@ -194,9 +194,11 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
   };
   FController->RefreshDrives();
   bool debugSwitch = !FArgs.empty() && SameText(FArgs[0], "/DEBUG");
-  for (std::size_t i = debugSwitch ? 1 : 0; i < FArgs.size(); ++i)
-    if (FController->AddImageFile(FArgs[i]).empty())
-      DebugLog("MAIN: Cannot open %s as a disk image", FArgs[i]);
+  // The switch acts only as the first argument; anywhere else it does nothing, and it
+  // is never a drive.
+  for (const std::string& arg : FArgs)
+    if (!SameText(arg, "/DEBUG") && FController->AddImageFile(arg).empty())
+      DebugLog("MAIN: Cannot open %s as a disk image", arg);
   FController->LoadSettings();
   FShowDebugAtStart = debugSwitch;
   if (debugSwitch)

@@ -6,13 +6,6 @@ namespace gf {
 
 namespace {
 constexpr uint32_t HeaderLength = 34; // through the compression field of the Windows header
-
-uint32_t LE16(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8;
-}
-uint32_t LE32(const uint8_t* p) {
-  return LE16(p) | LE16(p + 2) << 16;
-}
 } // namespace
 
 TBMPRecognizer::TBMPRecognizer() {
@@ -27,18 +20,18 @@ bool TBMPRecognizer::Check(TMedium& M) {
   if (h = HeaderBytes(M, HeaderLength, scratch); !h)
     return false;
   const uint32_t at = M.GetPosition();
-  if (LE32(h + 14) == 12) { // OS/2 core header
-    if (uint32_t planes = LE16(h + 22); planes != 1) {
+  if (Le32(h + 14) == 12) { // OS/2 core header
+    if (uint32_t planes = Le16(h + 22); planes != 1) {
       DebugLog("BMP: OS2 Bitmap at %d failing Planes (%d) sanity check", at, planes);
       return false;
     }
     return true;
   }
-  if (uint32_t compression = LE32(h + 30); compression > 3) {
+  if (uint32_t compression = Le32(h + 30); compression > 3) {
     DebugLog("BMP: WIN Bitmap at %d failing Compression (%d) sanity check", at, compression);
     return false;
   }
-  if (uint32_t planes = LE16(h + 26); planes != 1) {
+  if (uint32_t planes = Le16(h + 26); planes != 1) {
     DebugLog("BMP: WIN Bitmap at %d failing Planes (%d) sanity check", at, planes);
     return false;
   }
@@ -50,7 +43,7 @@ bool TBMPRecognizer::Extract(TMedium& M, TStream& Stream) {
     return false;
   uint8_t scratch[6];
   const uint8_t* h = HeaderBytes(M, 6, scratch);
-  return h && CopyToStream(M, Stream, LE32(h + 2));
+  return h && CopyToStream(M, Stream, Le32(h + 2));
 }
 
 } // namespace gf

@@ -5,12 +5,6 @@
 
 namespace gf {
 
-namespace {
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-} // namespace
-
 TCRWRecognizer::TCRWRecognizer() {
   MaxSize = 10485760;
 }
@@ -48,15 +42,15 @@ bool TCRWRecognizer::FindTrailer(TMedium& M, uint32_t Off, uint32_t& End, bool& 
       Ok = false;
       return false;
     }
-    if (LE32(w) != target)
+    if (Le32(w) != target)
       continue;
     uint8_t t[TrailerRead];
     if (!ReadBytes(M, StartSector, p - 14, TrailerRead, t)) {
       Ok = false;
       return false;
     }
-    const uint32_t size0 = LE32(t), offset0 = LE32(t + 4), size1 = LE32(t + 10),
-                   offset1 = LE32(t + 14), trailer = LE32(t + 18);
+    const uint32_t size0 = Le32(t), offset0 = Le32(t + 4), size1 = Le32(t + 10),
+                   offset1 = Le32(t + 14), trailer = Le32(t + 18);
     if (size0 + offset0 == offset1 && offset1 + size1 == trailer) {
       End = p + 8;
       return true;

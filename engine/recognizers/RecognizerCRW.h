@@ -17,7 +17,8 @@ public:
   static constexpr uint32_t TrailerRead = 22;
   // Anchors whose trailer window is searched in one Extract; past it the file is
   // carved. Real files hold a handful of make-and-model strings; damaged data
-  // full of them would otherwise cost a window search per 16 bytes.
+  // full of them would otherwise cost a window search per 16 bytes: minutes for
+  // one header instead of a twentieth of a second.
   static constexpr uint32_t MaxAnchors = 256;
 
   TCRWRecognizer();

@@ -44,16 +44,10 @@ bool TJPGRecognizer::Check(TMedium& M) {
   StartSector = M.GetPosition();
   Offset = 0;
   static constexpr uint8_t head[3] = {0xFF, 0xD8, 0xFF};
-  // Usually the whole test is one look at the cached sector.
-  if (const uint8_t* data = M.GetData(); data && M.SectorSize() >= 4) {
-    return data[0] == head[0] && data[1] == head[1] && data[2] == head[2] &&
-           (data[3] == 0xE0 || data[3] == 0xE1);
-  }
-  uint8_t b = 0;
-  for (uint32_t i = 0; i < 3; ++i)
-    if (!ReadBytes(M, StartSector, i, 1, &b) || b != head[i])
-      return false;
-  return ReadBytes(M, StartSector, 3, 1, &b) && (b == 0xE0 || b == 0xE1);
+  uint8_t scratch[4];
+  const uint8_t* h = HeaderBytes(M, 4, scratch);
+  return h && h[0] == head[0] && h[1] == head[1] && h[2] == head[2] &&
+         (h[3] == 0xE0 || h[3] == 0xE1);
 }
 
 bool TJPGRecognizer::Extract(TMedium& /*Medium*/, TStream& /*Stream*/) {
@@ -101,7 +95,7 @@ bool TJPGRecognizer::ParseSegment() {
         uint8_t l[2];
         if (!ReadBytes(*Medium, StartSector, pos, 2, l))
           return false;
-        len = (uint32_t{l[0]} << 8) | l[1];
+        len = Be16(l);
       }
       pos += len;
     }

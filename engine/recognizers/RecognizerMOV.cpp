@@ -19,16 +19,10 @@ TMOVRecognizer::TMOVRecognizer() {
 }
 
 bool TMOVRecognizer::Check(TMedium& M) {
-  const uint8_t* data = M.GetData();
-  if (!data)
-    return false;
   uint8_t buf[8];
-  const uint8_t* h = data;
-  if (M.SectorSize() < 8) {
-    if (!ReadBytes(M, M.GetPosition(), 0, 8, buf))
-      return false;
-    h = buf;
-  }
+  const uint8_t* h = HeaderBytes(M, 8, buf);
+  if (!h)
+    return false;
   for (const char* type : MovAtomTypes)
     if (std::memcmp(h + 4, type, 4) == 0)
       return true;
@@ -51,8 +45,7 @@ bool TMOVRecognizer::Extract(TMedium& M, TStream& Stream) {
     uint8_t h[8];
     if (!reader.Read(offset, 8, h))
       break;
-    const uint32_t size =
-        (uint32_t{h[0]} << 24) | (uint32_t{h[1]} << 16) | (uint32_t{h[2]} << 8) | h[3];
+    const uint32_t size = Be32(h);
     if (!IsLetter(h[4]) || !IsLetter(h[5]) || !IsLetter(h[6]) || !IsLetter(h[7]))
       break;
     // An atom that does not cover its own header (size 0: to the end of the file;

@@ -33,10 +33,6 @@ constexpr int LayerIndex(uint32_t Layer) {
   return 3 - static_cast<int>(Layer);
 }
 
-uint32_t Be32(const uint8_t* B) {
-  return (uint32_t{B[0]} << 24) | (uint32_t{B[1]} << 16) | (uint32_t{B[2]} << 8) | B[3];
-}
-
 // IsValidHeader on the raw value, for the search that runs at every sector.
 bool ValidRaw(uint32_t H) {
   return (H >> 21) == 0x7FF && ((H >> 19) & 3) != 1 && ((H >> 17) & 3) != 0 &&
@@ -205,6 +201,16 @@ uint32_t TMP3Recognizer::NextFrame(TMediumReader& R) {
   return 0;
 }
 
+uint32_t TMP3Recognizer::FinalFrame(TMediumReader& R) {
+  uint8_t b[4];
+  if (!ReadHeader(R, Total, b))
+    return 0;
+  const TMp3FrameHeader h = ParseHeader(b);
+  const uint32_t len = IsValidHeader(h) ? FrameLength(h) : 0;
+  uint8_t end;
+  return len > 0 && R.Byte(Total + len - 1, end) ? len : 0;
+}
+
 bool TMP3Recognizer::Check(TMedium& M) {
   Medium = &M;
   StartSector = M.GetPosition();
@@ -261,6 +267,8 @@ bool TMP3Recognizer::Extract(TMedium& M, TStream& Stream) {
     uint8_t t[3];
     if (reader.Read(Total, 3, t) && IsTag(t))
       copyBytes(128);
+    else if (uint32_t last = FinalFrame(reader))
+      copyBytes(last);
   }
   M.SetPosition(StartSector);
   // Nothing copied (the bytes before the first frame could not be read) is no

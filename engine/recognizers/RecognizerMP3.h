@@ -53,6 +53,10 @@ public:
 private:
   bool FindFirstFrame(TMediumReader& R, uint64_t& Offset);
   uint32_t NextFrame(TMediumReader& R);
+  // A frame counts in the chain only when a header or an ID3v1 tag follows it, which
+  // the last frame of an untagged stream never has: its length when the header at
+  // Total is valid and the whole frame can be read, else 0.
+  uint32_t FinalFrame(TMediumReader& R);
   bool TagLength(TMediumReader& R, uint64_t At, uint64_t& Length);
   bool ReadHeader(TMediumReader& R, uint64_t At, uint8_t (&B)[4]);
 };

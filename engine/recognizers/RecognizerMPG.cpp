@@ -13,6 +13,9 @@ namespace {
 constexpr uint32_t CodeEnd = 0xB9;
 constexpr uint64_t PrefixTries = 256;
 constexpr uint64_t Unlimited = UINT64_MAX;
+// How far ahead of a start code near the end of a full carve the next one is sought:
+// packs are 2 KiB to a few dozen KiB.
+constexpr uint64_t CarveLookahead = 256;
 
 std::size_t Slot(uint64_t Key, std::size_t Mask) {
   Key ^= Key >> 33;
@@ -46,6 +49,25 @@ void TMPEGRecognizer::BeginScan() {
   FVisited.shrink_to_fit();
   FFailedCount = 0;
   FMemoMedium = nullptr;
+}
+
+bool TMPEGRecognizer::ContinuesCarve(TMedium& M) {
+  if (FFailedCount == 0 || &M != FMemoMedium || M.SectorSize() != FMemoSectorSize)
+    return false;
+  const uint64_t size = M.SectorSize();
+  const uint64_t sector = M.GetPosition();
+  // The carve in hand began at the last Extract, which failed.
+  if (sector <= FLastExtract || !Failed(sector * size))
+    return false;
+  // The scanner cuts the carve at the first sector at which it holds MaxSize bytes.
+  // Unless a start code of the stream begins that very sector, the sectors from there
+  // to the next start code would be no file's: so the carve ends at its last start
+  // code before the cut instead, and the rest of the stream begins a file there.
+  const uint64_t cut = FLastExtract + (uint64_t{MaxSize} + size - 1) / size;
+  for (uint64_t s = sector + 1; s <= cut && s <= sector + CarveLookahead; ++s)
+    if (Failed(s * size))
+      return true;
+  return sector + CarveLookahead < cut;
 }
 
 bool TMPEGRecognizer::ReadByte(uint64_t Offset, uint8_t& B) {
@@ -170,6 +192,13 @@ bool TMPEGRecognizer::NextStartCode() {
     ok = ParseExtension();
   } else if (code == CodeEnd) {
   } else if (code == 0xBA) {
+    if (StartsAnotherStream()) {
+      // This pack, and what the walk passed since the last pack it accepted, failed by
+      // that pack's clock: a walk that begins among them starts afresh and may go on.
+      FVisited.resize(std::min(FVisited.size(), FPackVisited));
+      return false;
+    }
+    FPackVisited = FVisited.size();
     ok = Skip(8, 0);
   } else if (code >= 0xBB) { // system header and packets, passed over by their length
     ok = ReadBits(16, v);
@@ -186,6 +215,34 @@ bool TMPEGRecognizer::NextStartCode() {
     return false;
   LastCode = code;
   return true;
+}
+
+bool TMPEGRecognizer::StartsAnotherStream() {
+  uint8_t b[5];
+  for (uint64_t i = 0; i < 5; ++i)
+    if (!ReadByte(ByteOffset + i, b[i]))
+      return false; // the skip after the pack header meets the same end
+  uint32_t kind = 0;
+  uint64_t scr = 0;
+  if ((b[0] >> 6) == 1) { // MPEG-2: '01', then SCR 32..30, 29..15 and 14..0 between markers
+    kind = 2;
+    scr = (uint64_t{b[0]} >> 3 & 7) << 30 | (uint64_t{b[0]} & 3) << 28 | uint64_t{b[1]} << 20 |
+          (uint64_t{b[2]} >> 3) << 15 | (uint64_t{b[2]} & 3) << 13 | uint64_t{b[3]} << 5 |
+          uint64_t{b[4]} >> 3;
+  } else if ((b[0] >> 4) == 2) { // MPEG-1: '0010', then the SCR in the same three pieces
+    kind = 1;
+    scr = (uint64_t{b[0]} >> 1 & 7) << 30 | uint64_t{b[1]} << 22 | (uint64_t{b[2]} >> 1) << 15 |
+          uint64_t{b[3]} << 7 | uint64_t{b[4]} >> 1;
+  }
+  if (kind == 0)
+    return false;
+  // Streams stored one after another (clips recorded in turn, as a card holds them)
+  // form one valid walk; the clock that restarts, or packs of the other MPEG version,
+  // mark where the next one begins.
+  const bool another = FPackKind != 0 && (kind != FPackKind || scr < FLastScr);
+  FPackKind = kind;
+  FLastScr = scr;
+  return another;
 }
 
 bool TMPEGRecognizer::ParseExtension() {
@@ -234,22 +291,20 @@ bool TMPEGRecognizer::ScanForStartCode() {
 
 bool TMPEGRecognizer::Start(TMedium& M) {
   static constexpr uint8_t pack[4] = {0x00, 0x00, 0x01, 0xBA};
-  const uint8_t* data = M.GetData();
-  if (!data)
-    return false;
+  uint8_t scratch[4];
   // Nearly every sector fails here, before anything else is set up.
-  if (M.SectorSize() >= 4 && std::memcmp(data, pack, 4) != 0)
+  if (const uint8_t* h = HeaderBytes(M, 4, scratch); !h || std::memcmp(h, pack, 4) != 0)
     return false;
   Medium = &M;
   StartSector = M.GetPosition();
   ByteOffset = 0;
   BitCount = 0;
   LastCode = 0;
+  FPackKind = 0;
+  FLastScr = 0;
+  FPackVisited = 0;
   FReader.emplace(M, StartSector);
-  if (M.SectorSize() >= 4)
-    return true;
-  uint8_t head[4];
-  return FReader->Read(0, 4, head) && std::memcmp(head, pack, 4) == 0;
+  return true;
 }
 
 bool TMPEGRecognizer::Check(TMedium& M) {

@@ -17,6 +17,9 @@ public:
   bool Check(TMedium& Medium) override;
   bool Extract(TMedium& Medium, TStream& Stream) override;
   void BeginScan() override;
+  // A sector that starts at a start code which a failed walk of this scan stood on
+  // belongs to that walk's stream, whose carve it continues.
+  bool ContinuesCarve(TMedium& Medium) override;
 
   // Bit cursor over the bytes after StartSector, most significant bit first.
   void Align();
@@ -28,6 +31,9 @@ public:
   bool NextStartCode();
   bool ParseExtension();
   bool ScanForStartCode();
+  // At a pack header, cursor after its code: whether its clock and version show the
+  // start of another stream than the packs before it in this walk.
+  bool StartsAnotherStream();
 
   TMedium* Medium = nullptr; // not owned
   uint32_t StartSector = 0;
@@ -50,15 +56,21 @@ private:
   // The first 00 00 01 that starts at From + t for t < Tries, reading bytes in order.
   TSearch FindPrefix(uint64_t From, uint64_t Tries, uint64_t& At);
 
-  // Remembered walks. The walk after a start code found at a position depends on
-  // nothing but that position and the bytes after it, so a walk that reaches a
-  // prefix where an earlier walk of this scan also stood, and that earlier walk
-  // failed, fails too. Without this, a stream without an end code (common: many
-  // muxers leave it out) is walked again from every pack header that starts a
-  // sector, which is quadratic in its length.
+  // Remembered walks: the start codes that the failed walks of this scan stood on.
+  // A stream without an end code (common: many muxers leave it out, DVD title files
+  // never have one) fails its walk and is carved; every pack header inside it that
+  // starts a sector would pass Check, end the carve and start a new file. The pack
+  // headers the walk passed over continue the carve instead (ContinuesCarve), so the
+  // stream comes out whole. And since the walk after a start code depends on nothing
+  // but its position and the bytes after it, a walk that reaches a start code an
+  // earlier failed walk stood on fails too, so each stream is walked once and the
+  // scan stays linear.
   bool Failed(uint64_t Position) const;
   void RememberFailed(const std::vector<uint64_t>& Positions, uint64_t Below);
 
+  uint32_t FPackKind = 0;       // of the walk's last pack header: 1 MPEG-1, 2 MPEG-2, 0 none yet
+  uint64_t FLastScr = 0;        // its system clock reference
+  std::size_t FPackVisited = 0; // FVisited's size when the walk accepted that pack
   std::optional<TMediumReader> FReader;
   bool FWalking = false;          // Extract's walk, which records and consults
   bool FMerged = false;           // the walk met a failed one

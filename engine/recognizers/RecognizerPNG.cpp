@@ -61,8 +61,7 @@ bool TPNGRecognizer::Walk(TMedium& M, TStream& Stream, uint32_t Start) {
                  std::string_view(reinterpret_cast<const char*>(head + 4), 4));
         return false;
       }
-    const uint32_t length = SwapBytes32(uint32_t{head[0]} | uint32_t{head[1]} << 8 |
-                                        uint32_t{head[2]} << 16 | uint32_t{head[3]} << 24);
+    const uint32_t length = Be32(head);
     // Refused before any of it is copied: a length the format does not allow, a
     // chunk that would run past the medium or past the walk's limit.
     const uint64_t end = uint64_t{offset} + length + 12;

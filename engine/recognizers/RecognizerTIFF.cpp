@@ -42,13 +42,11 @@ TTIFFRecognizer::TTIFFRecognizer() {
 }
 
 uint16_t TTIFFRecognizer::ToHost16(const uint8_t* P) const {
-  return LittleEndian ? static_cast<uint16_t>(P[0] | P[1] << 8)
-                      : static_cast<uint16_t>(P[0] << 8 | P[1]);
+  return Get16(P, !LittleEndian);
 }
 
 uint32_t TTIFFRecognizer::ToHost32(const uint8_t* P) const {
-  return LittleEndian ? uint32_t{ToHost16(P)} | uint32_t{ToHost16(P + 2)} << 16
-                      : uint32_t{ToHost16(P)} << 16 | ToHost16(P + 2);
+  return Get32(P, !LittleEndian);
 }
 
 bool TTIFFRecognizer::Check(TMedium& M) {
@@ -139,7 +137,7 @@ bool TTIFFRecognizer::ParseIFD(uint32_t O) {
         return false;
       }
     for (const TStripSlot& s : Strips)
-      Extend(s.Offset + static_cast<uint32_t>(s.ByteCount) - 1);
+      Extend(s.Offset + static_cast<uint32_t>(s.ByteCount) - 1); // wraps in 32 bits, as measured
     const uint32_t nextAt = O + 2 + 12 * n;
     if (Exceeded() || !ReadBytes(*Medium, StartSector, nextAt, 4, b))
       return false;
@@ -170,9 +168,9 @@ bool TTIFFRecognizer::ParseEntry(uint32_t E) {
 }
 
 uint32_t TTIFFRecognizer::ValueSize(const TEntry& E) {
-  const uint32_t size = UnitSize(E.Type) * E.Count;
+  const uint32_t size = UnitSize(E.Type) * E.Count; // wraps in 32 bits, as measured
   if (size > 4)
-    Extend(E.Value + size - 1);
+    Extend(E.Value + size - 1); // so does the extent
   return size;
 }
 

@@ -50,3 +50,22 @@ TEST_F(DebugLogTest, LinesFromManyThreadsAreNeverLostOrSplit) {
     EXPECT_EQ(i, next[static_cast<std::size_t>(t)]++) << "order within a thread";
   }
 }
+
+TEST(LogCapture, EmptiesTheStoreAndRestoresTheSwitchItFound) {
+  gf::test::TLogCapture outer; // puts the switch back after the cases below
+  for (bool before : {false, true}) {
+    DebugLogEnabled = before;
+    DebugLogLine("left by an earlier test");
+    {
+      gf::test::TLogCapture log;
+      EXPECT_TRUE(DebugLogEnabled);
+      EXPECT_TRUE(log.Lines().empty());
+      DebugLog("SCANNER: one");
+      EXPECT_TRUE(log.Logged("SCANNER:"));
+      EXPECT_TRUE(log.Has("SCANNER: one"));
+      EXPECT_FALSE(log.Has("SCANNER:"));
+    }
+    EXPECT_EQ(DebugLogEnabled, before);
+    EXPECT_EQ(TDebugLines::Instance().Count(), 0u);
+  }
+}

@@ -1,10 +1,12 @@
 // The whole engine driven through the controller, as the user interface drives it:
 // a FAT card with pictures, some deleted, served as an image-file drive on the Linux
-// platform, and by the simulated platform as a 9x disk and as an NT removable drive.
+// platform, as a real block device (the image attached as a loop device) through its
+// drive letter, and by the simulated platform as a 9x disk and as an NT removable drive.
 #include "Drives.h"
 #include "FatCard.h"
 #include "GFClasses.h"
 #include "LinuxDrives.h"
+#include "LoopDevice.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 
@@ -98,5 +100,43 @@ TEST_F(ControllerScan, SimulatedDrives) {
     e.ImageFile = Card->Image().string();
     e.Label = "CARD";
     ExpectEveryPicture(ScanThroughController(sim, "", "E:\\", SettingsFile()));
+  }
+}
+
+// The card image attached read-only with losetup is a real block device: the Linux
+// backend gives it a letter as removable media with the card's label and size, and a
+// scan through that letter finds every picture. The same device named on the
+// command line is an image-file drive.
+TEST_F(ControllerScan, LoopDeviceThroughItsLetter) {
+  test::TLoopDevice loop(Card->Image().string());
+  if (!loop.Ok())
+    GTEST_SKIP() << loop.Why();
+  TLinuxDrives platform;
+  std::string root;
+  {
+    TRegistry settings(SettingsFile());
+    TGlimmerfold c(platform, settings);
+    c.RefreshDrives();
+    for (int i = 0; i < c.DriveInfoCount(); ++i) {
+      const std::string& name = c.GetDriveInfo(i)->Name();
+      if (name.size() == 3 && platform.DevicePath(name[0]) == loop.Path())
+        root = name;
+    }
+    ASSERT_FALSE(root.empty()) << loop.Path() << " has no drive letter";
+    TDriveInfo* info = c.FindDriveInfo(root);
+    EXPECT_EQ(info->GetKind(), dkRemovable);
+    EXPECT_EQ(info->GetDisplayName(), root + " CARD");
+    EXPECT_EQ(info->GetSectorSize(), 512u);
+    EXPECT_EQ(uint64_t{info->GetSectorCount()} * info->GetSectorSize(),
+              std::filesystem::file_size(Card->Image()))
+        << "the capacity is the whole card";
+  }
+  {
+    SCOPED_TRACE("through " + root);
+    ExpectEveryPicture(ScanThroughController(platform, "", root, SettingsFile()));
+  }
+  {
+    SCOPED_TRACE("as an image-file drive over " + loop.Path());
+    ExpectEveryPicture(ScanThroughController(platform, loop.Path(), "", SettingsFile()));
   }
 }

@@ -10,7 +10,7 @@
 # error: the test then skips what it cannot check, and says why.
 set -euo pipefail
 out=$1
-version=3
+version=4
 mkdir -p "$out"
 [ -f "$out/done-$version" ] && exit 0
 rm -rf "$out/samples" "$out/card.img" "$out/card.list" "$out/notes" "$out"/done-*
@@ -51,13 +51,17 @@ if have ffmpeg; then
     "$s/song_mpeg25.mp3"
   ff -f lavfi -i "$(tone 880 48000)" -t 3 -c:a libmp3lame -q:a 2 "${tags[@]}" \
     "$s/song_vbr.mp3"
-  # Known limits of the recognizers' rules, checked as such by the test: an MP3
-  # without an ID3v1 tag, a program stream without an end code (ffmpeg leaves it
-  # out), and a QuickTime movie that begins with an "ftyp" atom.
+  # An MP3 without an ID3v1 tag, and program streams without an end code, as
+  # ffmpeg's muxers write them (MPEG-1 system stream, VOB, DVD).
   ff -f lavfi -i "$(tone 440 44100)" -t 2 -c:a libmp3lame -b:a 128k -id3v2_version 0 \
-    -write_xing 0 "$s/limit_untagged.mp3"
-  ff -f lavfi -i "testsrc=size=160x120:rate=25" -f lavfi -i "$(tone 440 44100)" -t 2 \
-    -c:v mpeg1video -c:a mp2 -f mpeg "$s/limit_noend.mpg"
+    -write_xing 0 "$s/song_untagged.mp3"
+  ff -f lavfi -i "testsrc=size=352x288:rate=25" -f lavfi -i "$(tone 440 44100)" -t 3 \
+    -c:v mpeg1video -b:v 1M -c:a mp2 -f mpeg "$s/noend_mpeg1.mpg"
+  ff -f lavfi -i "testsrc=size=352x288:rate=25" -f lavfi -i "$(tone 440 48000)" -t 3 \
+    -c:v mpeg2video -b:v 2M -c:a mp2 -f vob "$s/noend_vob.mpg"
+  ff -f lavfi -i "testsrc=size=720x576:rate=25" -f lavfi -i "$(tone 440 48000)" -t 3 \
+    -c:v mpeg2video -b:v 4M -c:a mp2 -f dvd "$s/noend_dvd.mpg"
+  # A known limit of the rules: a QuickTime movie that begins with an "ftyp" atom.
   ff -f lavfi -i "$video" -f lavfi -i "$(tone 440 44100)" -t 2 \
     -c:v mpeg4 -c:a pcm_s16le -movflags +faststart "$s/limit_ftyp.mov"
   if have mplex; then

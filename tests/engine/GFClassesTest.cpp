@@ -1,6 +1,6 @@
 #include "GFClasses.h"
-#include "Debug.h"
 #include "Drives.h"
+#include "LogCapture.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 
@@ -29,15 +29,12 @@ protected:
     SaveEnv("XDG_CONFIG_HOME", (Home / "cfg").string());
     fs::create_directories(Home / "cfg");
     Settings = std::make_unique<TRegistry>((Home / "cfg" / "settings.reg").string());
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
   }
   void TearDown() override {
     Controller.reset();
     for (auto& [name, value] : Saved)
       value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
     fs::remove_all(Home);
-    DebugLogEnabled = false;
   }
   void SaveEnv(const std::string& Name, const std::string& Value) {
     const char* old = std::getenv(Name.c_str());
@@ -71,6 +68,7 @@ protected:
     bool Completed, ByUser;
     std::string Msg;
   };
+  test::TLogCapture Log;
   fs::path Home;
   std::vector<std::pair<std::string, std::optional<std::string>>> Saved;
   TSimulatedDrives Sim;
@@ -160,6 +158,45 @@ TEST_F(ControllerTest, SaveThenLoadInAFreshController) {
   EXPECT_FALSE(c.ClearThumbs());
 }
 
+// Stale lines before the first key, or a file with CRLF line endings: what
+// SaveSettings wrote is what the next LoadSettings reads.
+TEST_F(ControllerTest, SavedSettingsAreWhatTheNextLoadReads) {
+  const std::string header = std::string("[HKEY_CURRENT_USER\\") + Key + "]";
+  const std::string stale = "DestPath=sz:/stale/\nFilePrefix=sz:Stale\nThumbnailExisting=int:0\n"
+                            "ClearThumbs=int:1\n";
+  struct {
+    const char* what;
+    std::string file;
+  } cases[] = {
+      {"stale lines before the first key", stale + header + "\nFilePrefix=sz:Old\n"},
+      {"CRLF", header + "\r\nDestPath=sz:/old/\r\nFilePrefix=sz:Old\r\nClearThumbs=int:1\r\n"},
+  };
+  for (auto& cs : cases) {
+    SCOPED_TRACE(cs.what);
+    Controller.reset();
+    std::ofstream(Settings->FileName(), std::ios::binary) << cs.file;
+    Settings = std::make_unique<TRegistry>(Settings->FileName());
+    {
+      TGlimmerfold& c = Make();
+      c.LoadSettings();
+      EXPECT_EQ(c.FilePrefix(), "Old");
+      c.SetDestPath("/media/saved");
+      c.SetFilePrefix("Saved");
+      c.SetThumbnailExisting(true);
+      c.SetClearThumbs(false);
+      c.SaveSettings();
+    }
+    Controller.reset();
+    Settings = std::make_unique<TRegistry>(Settings->FileName());
+    TGlimmerfold& c = Make();
+    c.LoadSettings();
+    EXPECT_EQ(c.DestPath(), "/media/saved/");
+    EXPECT_EQ(c.FilePrefix(), "Saved");
+    EXPECT_TRUE(c.ThumbnailExisting());
+    EXPECT_FALSE(c.ClearThumbs());
+  }
+}
+
 TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
   Settings->WriteInteger(Key, "DestPath", 7);
   Settings->WriteString(Key, "ClearThumbs", "yes");
@@ -170,7 +207,7 @@ TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
   EXPECT_EQ(c.DestPath(), Home.string() + "/Recovered/");
   EXPECT_TRUE(c.ClearThumbs());
   EXPECT_EQ(c.FilePrefix(), "Card");
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = Log.Lines();
   auto has = [&](const std::string& s) {
     return std::any_of(lines.begin(), lines.end(), [&](auto& l) { return l.find(s) == 0; });
   };

@@ -129,24 +129,25 @@ TEST(MP3, Chains) {
   } cases[] = {
       {"20 frames and an ID3v1 tag", Cat({Frames(20), Tag()}), true, 0, 20 * 417 + 128},
       {"19 frames and an ID3v1 tag", Cat({Frames(19), Tag()}), false, 0, 19 * 417 + 128},
-      {"untagged: the last frame has no successor", Frames(30), true, 0, 29 * 417},
+      {"untagged: the last frame is kept though no header follows it", Frames(30), true, 0,
+       30 * 417},
       {"100 bytes in front", Cat({TBytes(100, 0x11), Frames(20), Tag()}), true, 100,
        100 + 20 * 417 + 128},
       {"header at offset 511 of the window", Cat({TBytes(511, 0x11), Frames(21)}), true, 511,
-       511 + 20 * 417},
+       511 + 21 * 417},
       {"header at offset 512", Cat({TBytes(512, 0x11), Frames(21)}), false, 512, 512 + 20 * 417},
       {"ID3v2 of 267 bytes", Cat({Id3(0, {0, 0, 2, 1}, 267), Frames(20), Tag()}), true, 267,
        267 + 20 * 417 + 128},
       {"ID3v2 with a footer, 277 bytes", Cat({Id3(0x10, {0, 0, 2, 1}, 277), Frames(20), Tag()}),
        true, 277, 277 + 20 * 417 + 128},
       {"ID3v2 with bytes in front of the header",
-       Cat({Id3(0, {0, 0, 0, 50}, 60), TBytes(300, 0x11), Frames(21)}), true, 360, 360 + 20 * 417},
+       Cat({Id3(0, {0, 0, 0, 50}, 60), TBytes(300, 0x11), Frames(21)}), true, 360, 360 + 21 * 417},
       {"Layer I slots",
        Cat({Frames(10, L1, 32), Frames(1, L1Padded, 36), Frames(10, L1, 32), Tag()}), true, 0,
        20 * 32 + 36 + 128},
       {"free format is never a frame", Cat({Frames(30, {0xFF, 0xFB, 0x00, 0x00}, 417)}), false, 0,
        0},
-      {"frames longer than a sector", Cat({Frames(21, Long, 1440)}), true, 0, 20 * 1440},
+      {"frames longer than a sector", Cat({Frames(21, Long, 1440)}), true, 0, 21 * 1440},
       {"two untagged streams back to back chain into one", Cat({Frames(25), Frames(25), Tag()}),
        true, 0, 50 * 417 + 128},
   };
@@ -165,6 +166,11 @@ TEST(MP3, Chains) {
     EXPECT_EQ(o.File.size(), c.length) << c.name;
     EXPECT_TRUE(std::equal(o.File.begin(), o.File.end(), c.stream.begin())) << c.name;
   }
+  // A last frame that runs past the end of the medium is not kept.
+  TBytes cut = Cat({Frames(30), Frame(L3, 100)});
+  TOutcome o = Examine(OnMedium(cut, 0));
+  EXPECT_TRUE(o.Extract);
+  EXPECT_EQ(o.File, TBytes(cut.begin(), cut.begin() + 30 * 417));
 }
 
 TEST(MP3, SecondTryWithThePreviousLength) {
@@ -176,11 +182,12 @@ TEST(MP3, SecondTryWithThePreviousLength) {
   EXPECT_TRUE(o.Check);
   EXPECT_TRUE(o.Extract);
   EXPECT_EQ(o.File, s);
-  // Neither length fits: the chain ends before that frame.
+  // Neither length fits: the chain ends at that frame, which is kept whole by its own
+  // length as the last frame of an untagged stream would be.
   TBytes broken = Cat({Frames(5), Frame({0xFF, 0xFB, 0xA2, 0x00}, 300), Frames(20), Tag()});
   o = Examine(OnMedium(broken));
   EXPECT_FALSE(o.Check);
-  EXPECT_EQ(o.File.size(), 5u * 417);
+  EXPECT_EQ(o.File, TBytes(broken.begin(), broken.begin() + 5 * 417 + 523));
 }
 
 TEST(MP3, UnreadableSectors) {
@@ -227,7 +234,7 @@ TEST(MP3, ChainLimitSplitsAnEndlessChain) {
   // The scan goes on at the sector after the first part; its first frame lies within
   // that sector, and the bytes before it come with it.
   const std::size_t next = (100 * 417 + 511) / 512 * 512;
-  EXPECT_EQ(res.Files[1].Bytes, TBytes(s.begin() + static_cast<long>(next), s.begin() + 199 * 417));
+  EXPECT_EQ(res.Files[1].Bytes, TBytes(s.begin() + static_cast<long>(next), s.end()));
 }
 
 TEST(MP3, HostileBytes) {

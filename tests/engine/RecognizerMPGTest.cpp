@@ -1,8 +1,10 @@
 #include "recognizers/RecognizerMPG.h"
 #include "Debug.h"
+#include "FakeRecognizer.h"
 #include "GeneratedMedium.h"
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
+#include "recognizers/RecognizerJPG.h"
 
 #include "LoggedTest.h"
 
@@ -213,28 +215,164 @@ TBytes PacksWithoutEnd(int packs) {
 }
 } // namespace
 
-TEST_F(MPG, StreamWithoutEndCodeIsWalkedOnce) {
-  // Every pack header starts a sector and passes the header test; each Extract
-  // would walk on to the stream's end again. The number of block loads shows that
-  // the scan reads the stream a bounded number of times, not once per pack.
-  constexpr int packs = 2048; // 4 MiB
-  TBytes img = OnMedium(PacksWithoutEnd(packs), packs * 4 + 64);
-  TMemoryMedium m(img);
-  TRecognizers reg;
-  reg.Register(std::make_unique<TMPEGRecognizer>());
-  auto res = Scan(m, reg);
-  // The last two packs hold fewer than six start codes: part of the carve before.
-  ASSERT_EQ(res.Files.size(), static_cast<std::size_t>(packs - 2));
-  for (int i = 0; i + 3 < packs; ++i)
-    ASSERT_EQ(res.Files[static_cast<std::size_t>(i)].Bytes.size(), 2048u) << i;
-  const int blocks = static_cast<int>(img.size() / 32768);
-  EXPECT_LT(m.ReadCalls, 8 * blocks);
+TBytes Joined(const std::vector<TFound>& Files) {
+  TBytes all;
+  for (auto& f : Files)
+    all.insert(all.end(), f.Bytes.begin(), f.Bytes.end());
+  return all;
 }
 
-TEST_F(MPG, RememberedWalksAtTheirBoundKeepTheResults) {
-  // A memory of 64 slots is dropped again and again along the stream: slower, but
-  // every file comes out as with the full memory.
-  TBytes img = OnMedium(PacksWithoutEnd(300), 300 * 4 + 64);
+// A small JPEG header: the JPEG recognizer claims the sector and carves from it.
+TBytes JpegHead() {
+  return {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
+          0x01, 0x01, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0xFF, 0xD9};
+}
+
+TEST_F(MPG, StreamWithoutEndCodeComesOutWhole) {
+  // Every pack header starts a sector and passes Check. The walk from the first one
+  // passes over all of them and fails at the JPEG; the packs it passed over continue
+  // the carve, so the stream is one file, and the JPEG after it is found at its own
+  // sector. The block loads show that the stream is walked once, not once per pack.
+  constexpr int packs = 2048; // 4 MiB
+  const TBytes stream = PacksWithoutEnd(packs);
+  TBytes img = OnMedium(Cat({stream, JpegHead()}), packs * 4 + 64);
+  TMemoryMedium m(img);
+  TRecognizers reg;
+  reg.Register(std::make_unique<TJPGRecognizer>());
+  reg.Register(std::make_unique<TMPEGRecognizer>());
+  auto res = Scan(m, reg);
+  ASSERT_EQ(res.Files.size(), 2u);
+  EXPECT_EQ(res.Files[0].Name, "MPG");
+  EXPECT_TRUE(res.Files[0].Bytes == stream);
+  EXPECT_EQ(res.Files[1].Name, "JPG");
+  EXPECT_EQ(res.Files[1].Bytes.size(), img.size() - stream.size());
+  // The scan reads every block once and the walk reads the stream's blocks once more.
+  const int blocks = static_cast<int>(img.size() / 32768);
+  EXPECT_LE(m.ReadCalls, 2 * blocks + 8);
+}
+
+TEST_F(MPG, StreamWithoutEndCodeInterruptedOrAtMaxSize) {
+  // A foreign file inside the stream ends the carve there; the next pack header starts
+  // the rest of the stream as a file of its own without walking it again. A carve that
+  // reaches MaxSize ends at its last pack before the cut and the stream goes on in the
+  // next file. No byte of the stream is lost but the sectors the measured foreign
+  // file covers and those after it up to the next pack, which no file claims.
+  constexpr int packs = 512; // 1 MiB
+  const TBytes stream = PacksWithoutEnd(packs);
+  struct {
+    const char* name;
+    uint32_t maxSize;
+    bool foreign;           // a measured file of one sector at the second sector of pack 200
+    std::size_t files;      // MPG files
+    std::size_t firstBytes; // of the first MPG file
+  } cases[] = {
+      {"foreign file inside", 134217728, true, 2, 200 * 2048 + 512},
+      {"MaxSize of 64 KiB", 65536, false, 16, 65536},
+      // The cut would fall inside a pack: the file ends at the pack before it instead.
+      {"MaxSize not a multiple of a pack", 65536 + 100, false, 16, 65536},
+  };
+  for (auto& c : cases) {
+    TBytes img = OnMedium(stream, packs * 4);
+    if (c.foreign)
+      Put(img, 200 * 4 + 1, "FOREIGN");
+    TMemoryMedium m(img);
+    TRecognizers reg;
+    auto foreign = std::make_unique<TFakeRecognizer>("FGN", "FOREIGN", 512);
+    foreign->Measure = true;
+    reg.Register(std::move(foreign));
+    auto mpg = std::make_unique<TMPEGRecognizer>();
+    mpg->MaxSize = c.maxSize;
+    reg.Register(std::move(mpg));
+    auto res = Scan(m, reg);
+    std::vector<TFound> mpgs;
+    for (auto& f : res.Files)
+      if (f.Name == "MPG")
+        mpgs.push_back(f);
+    ASSERT_EQ(mpgs.size(), c.files) << c.name;
+    EXPECT_EQ(mpgs[0].Bytes.size(), c.firstBytes) << c.name;
+    TBytes expected = stream;
+    if (c.foreign) // the foreign sector and the rest of its pack are no file's
+      expected.erase(expected.begin() + 200 * 2048 + 512, expected.begin() + 201 * 2048);
+    EXPECT_TRUE(Joined(mpgs) == expected) << c.name;
+    const int blocks = static_cast<int>(img.size() / 32768);
+    EXPECT_LE(m.ReadCalls, 2 * blocks + 8) << c.name;
+  }
+}
+
+namespace {
+// Packs of 2 KiB with a clock: MPEG-2 packs carry '01' and the SCR in bytes 4-8,
+// MPEG-1 packs '0010' and the SCR in bytes 4-8 in another layout.
+TBytes ClockedPacks(int Packs, bool Mpeg2, uint64_t FirstScr) {
+  TBytes out;
+  for (int i = 0; i < Packs; ++i) {
+    const uint64_t scr = FirstScr + 3600 * static_cast<uint64_t>(i);
+    TBytes p = Code(0xBA);
+    if (Mpeg2)
+      p.insert(p.end(), {static_cast<uint8_t>(0x44 | (scr >> 27 & 0x38) | (scr >> 28 & 3)),
+                         static_cast<uint8_t>(scr >> 20),
+                         static_cast<uint8_t>((scr >> 12 & 0xF8) | 4 | (scr >> 13 & 3)),
+                         static_cast<uint8_t>(scr >> 5), static_cast<uint8_t>((scr << 3) | 4), 0x01,
+                         0x89, 0xC3});
+    else
+      p.insert(p.end(),
+               {static_cast<uint8_t>(0x21 | (scr >> 29 & 0x0E)), static_cast<uint8_t>(scr >> 22),
+                static_cast<uint8_t>((scr >> 14) | 1), static_cast<uint8_t>(scr >> 7),
+                static_cast<uint8_t>((scr << 1) | 1), 0x80, 0x1B, 0x91});
+    TBytes packet = Packet(0xE0, 2048 - 12 - 6, 0x33);
+    p.insert(p.end(), packet.begin(), packet.end());
+    out.insert(out.end(), p.begin(), p.end());
+  }
+  return out;
+}
+} // namespace
+
+TEST_F(MPG, StreamsStoredOneAfterAnotherComeOutApart) {
+  // Two recordings without end codes, the second stored right after the first: one
+  // walk passes from the first into the second. A clock that restarts, or packs of the
+  // other version, mark the second stream's start, which begins a file of its own.
+  // Between them, a sound file whose header holds 00 00 01 00: the walk takes it for a
+  // picture start code and searches on, through the sound, into the second stream.
+  TBytes sound = Cat({{'R', 'I', 'F', 'F', 0,  0, 0, 0, 'W', 'A', 'V', 'E',
+                       'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0},
+                      Fill(4 * 512 - 24, 0x11)});
+  struct {
+    const char* name;
+    TBytes first, between, second;
+    std::size_t files;
+  } cases[] = {
+      {"MPEG-2, clock restarts", ClockedPacks(40, true, 90000), {}, ClockedPacks(40, true, 0), 2},
+      {"MPEG-1, clock restarts", ClockedPacks(40, false, 90000), {}, ClockedPacks(40, false, 0), 2},
+      {"MPEG-1 then MPEG-2", ClockedPacks(40, false, 0), {}, ClockedPacks(40, true, 900000), 2},
+      {"a walk that searched into the second stream", ClockedPacks(40, true, 90000), sound,
+       ClockedPacks(40, true, 0), 2},
+      {"one clock running on: one stream",
+       ClockedPacks(40, true, 0),
+       {},
+       ClockedPacks(40, true, 3600 * 40),
+       1},
+  };
+  for (auto& c : cases) {
+    const TBytes both = Cat({c.first, c.between, c.second});
+    TMemoryMedium m(OnMedium(Cat({both, JpegHead()}), 200));
+    TRecognizers reg;
+    reg.Register(std::make_unique<TJPGRecognizer>());
+    reg.Register(std::make_unique<TMPEGRecognizer>());
+    auto res = Scan(m, reg);
+    ASSERT_EQ(res.Files.size(), c.files + 1) << c.name;
+    if (c.files == 2) {
+      EXPECT_TRUE(res.Files[0].Bytes == Cat({c.first, c.between})) << c.name;
+      EXPECT_TRUE(res.Files[1].Bytes == c.second) << c.name;
+    } else {
+      EXPECT_TRUE(res.Files[0].Bytes == both) << c.name;
+    }
+  }
+}
+
+TEST_F(MPG, RememberedWalksAtTheirBoundKeepEveryByte) {
+  // A memory of 64 slots is dropped again and again along the stream: the stream
+  // comes out in more pieces, but every byte of it still comes out in order.
+  TBytes stream = PacksWithoutEnd(300);
+  TBytes img = OnMedium(stream, 300 * 4);
   auto scan = [&](std::size_t slots) {
     TMemoryMedium m(img);
     TRecognizers reg;
@@ -245,21 +383,23 @@ TEST_F(MPG, RememberedWalksAtTheirBoundKeepTheResults) {
   };
   auto full = scan(std::size_t{1} << 21);
   auto small = scan(64);
-  ASSERT_EQ(full.size(), 298u);
-  ASSERT_EQ(small.size(), full.size());
-  for (std::size_t i = 0; i < full.size(); ++i)
-    EXPECT_EQ(small[i].Bytes, full[i].Bytes) << i;
+  ASSERT_EQ(full.size(), 1u);
+  EXPECT_TRUE(full[0].Bytes == stream);
+  EXPECT_GT(small.size(), 1u);
+  EXPECT_TRUE(Joined(small) == stream);
 }
 
 TEST_F(MPG, RememberedWalksDoNotOutliveTheirScan) {
   // The same medium scanned twice with the same recognizer: first without an end
-  // code (carved in pieces), then with one (one measured file).
+  // code (carved whole, to the end of the medium), then with one (measured).
   constexpr int packs = 16;
   TBytes stream = PacksWithoutEnd(packs);
   TMemoryMedium m(OnMedium(stream, packs * 4 + 8));
   TRecognizers reg;
   reg.Register(std::make_unique<TMPEGRecognizer>());
-  EXPECT_EQ(Scan(m, reg).Files.size(), static_cast<std::size_t>(packs - 2));
+  auto carved = Scan(m, reg);
+  ASSERT_EQ(carved.Files.size(), 1u);
+  EXPECT_EQ(carved.Files[0].Bytes.size(), m.Bytes().size());
 
   TBytes ended = Cat({stream, Code(0xB9)});
   std::copy(ended.begin(), ended.end(), m.Bytes().begin());

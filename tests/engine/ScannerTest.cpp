@@ -1,10 +1,21 @@
-#include "Debug.h"
 #include "FakeRecognizer.h"
+#include "GeneratedMedium.h"
+#include "LogCapture.h"
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
 #include "recognizers/RecognizerJPG.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
 
 using namespace gf;
 using namespace gf::test;
@@ -175,17 +186,19 @@ TEST(Scanner, TypeCountsAndFoundCount) {
 }
 
 TEST(Scanner, StopFromFileFoundReturnsAtOnceAndDropsPendingCarve) {
+  // The second header ends the first carve, whose hand-over stops the scan, and
+  // starts a carve of its own in the same step: pending when the worker sees the stop.
   Registry r;
   auto img = Image(400);
-  Put(img, 0, "BM");
-  Put(img, 10, Jfif); // carve pending when the stop lands
+  Put(img, 0, Jfif);
+  Put(img, 10, Jfif);
   TMemoryMedium m(img);
   TScanner s(&r.reg);
   TScanResult res;
   Collect(s, res);
   bool returned = false;
-  s.OnFileFound = [&](TScanner& sc, std::unique_ptr<TMemoryStream>, const std::string& name) {
-    res.Files.push_back({name, {}});
+  s.OnFileFound = [&](TScanner& sc, std::unique_ptr<TMemoryStream> f, const std::string& name) {
+    res.Files.push_back({name, std::vector<uint8_t>(f->Memory(), f->Memory() + f->GetSize())});
     sc.Stop();
     returned = true;
     EXPECT_TRUE(sc.IsRunning());
@@ -193,7 +206,8 @@ TEST(Scanner, StopFromFileFoundReturnsAtOnceAndDropsPendingCarve) {
   s.Start(&m);
   PumpUntilDone(s);
   EXPECT_TRUE(returned);
-  ASSERT_EQ(res.Files.size(), 1u);
+  ASSERT_EQ(res.Files.size(), 1u) << "the carve pending at the stop is dropped";
+  EXPECT_EQ(res.Files[0].Bytes, Slice(img, 0, 10));
   EXPECT_EQ(res.DoneCount, 1);
   EXPECT_FALSE(res.Completed);
 }
@@ -216,47 +230,114 @@ TEST(Scanner, StopWaitsAndRaisesEventsWithin) {
   EXPECT_FALSE(res.Completed);
 }
 
+namespace {
+// Never matches; at one sector its check pauses the scan, so that the test knows
+// where the worker holds.
+class TPausingRecognizer : public TRecognizer {
+public:
+  TPausingRecognizer(TScanner*& Scanner, uint32_t At) : FScanner(Scanner), FAt(At) {}
+  std::string GetName() const override { return "PAUSE"; }
+  bool Check(TMedium& m) override {
+    if (m.GetPosition() == FAt) {
+      FScanner->Paused = true;
+      Reached = true;
+    }
+    return false;
+  }
+  std::atomic<bool> Reached{false};
+
+private:
+  TScanner*& FScanner;
+  uint32_t FAt;
+};
+} // namespace
+
 TEST(Scanner, CancelDropsPendingCarve) {
-  Registry r;
-  auto img = Image(20000);
+  TScanner* scanner = nullptr;
+  TRecognizers reg;
+  reg.Register(std::make_unique<TJPGRecognizer>());
+  auto pauser = std::make_unique<TPausingRecognizer>(scanner, 20);
+  auto& reached = pauser->Reached;
+  reg.Register(std::move(pauser));
+  auto img = Image(400);
   Put(img, 0, Jfif);
   TMemoryMedium m(img);
-  TScanner s(&r.reg);
+  TScanner s(&reg);
+  scanner = &s;
   TScanResult res;
   Collect(s, res);
   s.Start(&m);
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while (!reached) // the carve from sector 0 is pending from here on
+    std::this_thread::yield();
   s.Stop();
-  EXPECT_TRUE(res.Files.empty() || res.Files[0].Bytes.size() == 3145728u)
-      << "only a carve that ended at its limit before the stop is announced";
+  EXPECT_TRUE(res.Files.empty()) << "a cancelled carve is not announced";
+  EXPECT_EQ(res.DoneCount, 1);
   EXPECT_FALSE(res.Completed);
 }
 
 namespace {
+// Throws at one sector, from its check or, after a match, from its extract.
 class TThrowingRecognizer : public TRecognizer {
 public:
-  std::string GetName() const override { return "BAD"; }
+  enum class TThrow { CheckOutOfMemory, CheckUnknown, ExtractError };
+  TThrowingRecognizer(std::string Name, uint32_t At, TThrow What)
+      : FName(std::move(Name)), FAt(At), FWhat(What) {}
+  std::string GetName() const override { return FName; }
   bool Check(TMedium& m) override {
-    if (m.GetPosition() == 5)
+    if (m.GetPosition() != FAt)
+      return false;
+    if (FWhat == TThrow::CheckOutOfMemory)
       throw std::bad_alloc();
-    return false;
+    if (FWhat == TThrow::CheckUnknown)
+      throw 7;
+    return true;
   }
+  bool Extract(TMedium&, TStream&) override { throw std::runtime_error("boom"); }
+
+private:
+  std::string FName;
+  uint32_t FAt;
+  TThrow FWhat;
 };
 } // namespace
 
 TEST(Scanner, ErrorInWorkerStillPostsDone) {
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
-  TRecognizers reg;
-  reg.Register(std::make_unique<TThrowingRecognizer>());
-  TMemoryMedium m(Image(20));
-  auto res = Scan(m, reg);
-  EXPECT_EQ(res.DoneCount, 1);
-  EXPECT_FALSE(res.Completed);
-  auto lines = TDebugLines::Instance().Snapshot();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back().rfind("SCANNER: Scan ended by an error: ", 0), 0u) << lines.back();
-  DebugLogEnabled = false;
+  using TThrow = TThrowingRecognizer::TThrow;
+  struct {
+    const char* what;
+    TThrow thrown;
+    uint64_t mediumFailsFrom; // byte offset from which the medium's reads throw
+    std::string line;
+  } cases[] = {
+      {"a check runs out of memory", TThrow::CheckOutOfMemory, UINT64_MAX,
+       "SCANNER: Scan ended by an error at sector 5 (BAD): std::bad_alloc"},
+      {"an extract fails", TThrow::ExtractError, UINT64_MAX,
+       "SCANNER: Scan ended by an error at sector 5 (BAD): boom"},
+      {"a check throws something else", TThrow::CheckUnknown, UINT64_MAX,
+       "SCANNER: Scan ended by an unknown error at sector 5 (BAD)"},
+      {"the medium fails between two steps", TThrow::CheckOutOfMemory, 64 * 512,
+       "SCANNER: Scan ended by an error at sector 64 (no recognizer at work): read failed"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TLogCapture log;
+    TRecognizers reg;
+    reg.Register(std::make_unique<TJPGRecognizer>());
+    // Beyond the medium's first block in the last case, so that only the medium fails.
+    const uint32_t at = c.mediumFailsFrom == UINT64_MAX ? 5 : 100000;
+    reg.Register(std::make_unique<TThrowingRecognizer>("BAD", at, c.thrown));
+    TGeneratedMedium m(200 * 512, [&](uint64_t offset, uint8_t* b, std::size_t n) {
+      if (offset + n > c.mediumFailsFrom)
+        throw std::runtime_error("read failed");
+      std::memset(b, 0x55, n);
+    });
+    auto res = Scan(m, reg);
+    EXPECT_EQ(res.DoneCount, 1);
+    EXPECT_FALSE(res.Completed);
+    auto lines = log.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), c.line);
+  }
 }
 
 TEST(Scanner, DestroyWhileRunningStops) {
@@ -267,6 +348,114 @@ TEST(Scanner, DestroyWhileRunningStops) {
     s.Start(&m);
   }
   SUCCEED();
+}
+
+namespace {
+// Aborts the test program when its scope lasts longer than Limit: a hang fails
+// at once, with a message, instead of at the test runner's timeout.
+class TWatchdog {
+public:
+  explicit TWatchdog(std::chrono::seconds Limit)
+      : FThread([this, Limit] {
+          std::unique_lock lock(FMutex);
+          if (!FCond.wait_for(lock, Limit, [this] { return FDone; })) {
+            std::fprintf(stderr, "TWatchdog: the scope hangs\n");
+            std::abort();
+          }
+        }) {}
+  ~TWatchdog() {
+    {
+      std::lock_guard lock(FMutex);
+      FDone = true;
+    }
+    FCond.notify_all();
+    FThread.join();
+  }
+
+private:
+  std::mutex FMutex;
+  std::condition_variable FCond;
+  bool FDone = false;
+  std::thread FThread; // last: starts once the members above exist
+};
+
+// A scanner and its medium that one of the scanner's handlers destroys.
+struct TDoomed {
+  std::unique_ptr<TMemoryMedium> Medium;
+  std::unique_ptr<TScanner> Scanner;
+  bool Destroying = false;
+  bool Gone = false;
+};
+
+// Frees the medium right after the scanner: a worker still reading it would be
+// caught by the sanitizers. Touches nothing of the handler that called it. A
+// destructor that waits for the scan's end raises the events that arrive
+// meanwhile, this handler's too: only the first call destroys.
+void DestroyBoth(TDoomed* D) {
+  if (D->Destroying)
+    return;
+  D->Destroying = true;
+  D->Scanner.reset();
+  D->Medium.reset();
+  D->Gone = true;
+}
+} // namespace
+
+TEST(Scanner, DestroyedFromItsOwnHandlerNeitherHangsNorOutlivesWhatItUses) {
+  enum class TWhere { FileFound, FileFoundWhileStopWaits, Done, Progress };
+  struct {
+    const char* what;
+    TWhere where;
+    std::vector<std::pair<uint32_t, std::string>> headers;
+    uint32_t sectors;
+  } cases[] = {
+      // The JPEG's hand-over comes from the step that goes on to extract the BMP.
+      {"file found, the worker goes on extracting",
+       TWhere::FileFound,
+       {{0, Jfif}, {10, "BM"}},
+       400},
+      {"file found while Stop waits", TWhere::FileFoundWhileStopWaits, {{0, "BM"}}, 400},
+      {"done", TWhere::Done, {}, 30},
+      {"progress", TWhere::Progress, {{0, Jfif}}, 20000},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Registry r;
+    auto img = Image(c.sectors);
+    for (auto& [sector, header] : c.headers)
+      Put(img, sector, header);
+    TDoomed d;
+    d.Medium = std::make_unique<TMemoryMedium>(img);
+    d.Scanner = std::make_unique<TScanner>(&r.reg);
+    TDoomed* doomed = &d;
+    switch (c.where) {
+    case TWhere::FileFound:
+    case TWhere::FileFoundWhileStopWaits:
+      d.Scanner->OnFileFound = [doomed](TScanner&, std::unique_ptr<TMemoryStream>,
+                                        const std::string&) { DestroyBoth(doomed); };
+      break;
+    case TWhere::Done:
+      d.Scanner->OnDone = [doomed](TScanner&, bool) { DestroyBoth(doomed); };
+      break;
+    case TWhere::Progress:
+      d.Scanner->OnProgress = [doomed](TScanner&, int32_t, int64_t, int64_t) {
+        DestroyBoth(doomed);
+      };
+      break;
+    }
+    TWatchdog dog(std::chrono::seconds(20));
+    d.Scanner->Start(d.Medium.get());
+    if (c.where == TWhere::FileFoundWhileStopWaits) {
+      while (!MessagesPending()) // the worker waits in the BMP's hand-over
+        std::this_thread::yield();
+      d.Scanner->Stop(); // its handler destroys the scanner within
+    }
+    while (!d.Gone)
+      if (ProcessMessages() == 0)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(ProcessMessages(), 0) << "nothing more reaches the destroyed scanner";
+  }
 }
 
 namespace {

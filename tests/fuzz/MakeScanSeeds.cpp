@@ -1,6 +1,6 @@
-// Writes a small seed corpus for scan_fuzz into the folder given (made when missing): one file per
-// format, each a sector-size byte and a tiny well-formed file, some behind a sector
-// of other bytes.
+// Writes a small seed corpus for the fuzz targets into each folder given (made when
+// missing): one file per format, each a sector-size byte and a tiny well-formed
+// file, some behind a sector of other bytes.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -91,8 +91,9 @@ Bytes Tiff(bool little) {
   return b;
 }
 
+// Long enough for the 1,025 bytes read at the anchor.
 Bytes Crw() {
-  Bytes b(1400, 0x77);
+  Bytes b(1700, 0x77);
   Text(b, 0, std::string("II\x1A\0\0\0HEAPCCD", 13));
   Text(b, 600, std::string("Canon\0Model 123\0", 16));
   Le(b, 1386, 30, 4);
@@ -100,6 +101,65 @@ Bytes Crw() {
   Le(b, 1396, 10, 4);
   Le(b, 1400, 76, 4);
   Le(b, 1404, 86, 4);
+  return b;
+}
+
+void Be(Bytes& b, std::size_t at, uint32_t v, int n) {
+  if (b.size() < at + static_cast<std::size_t>(n))
+    b.resize(at + static_cast<std::size_t>(n), 0);
+  for (int i = 0; i < n; ++i)
+    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * (n - 1 - i)));
+}
+
+// A program stream: a pack, a few packets and the end code.
+Bytes Mpg() {
+  Bytes b;
+  auto code = [&](uint8_t c) { b.insert(b.end(), {0x00, 0x00, 0x01, c}); };
+  auto packet = [&](uint8_t c, uint16_t length) {
+    code(c);
+    Be(b, b.size(), length, 2);
+    b.resize(b.size() + length, 0x55);
+  };
+  code(0xBA);
+  b.resize(b.size() + 8, 0x44);
+  packet(0xBB, 6);
+  packet(0xE0, 100);
+  packet(0xC0, 30);
+  code(0xB9);
+  return b;
+}
+
+Bytes Riff(const std::string& form) {
+  Bytes b(300, 0x21);
+  Text(b, 0, "RIFF");
+  Le(b, 4, 292, 4);
+  Text(b, 8, form);
+  Text(b, 12, "LIST");
+  Le(b, 16, 40, 4);
+  return b;
+}
+
+// Three atoms of 8,200 bytes in all, the first a movie atom.
+Bytes Mov() {
+  Bytes b;
+  for (auto [size, type] :
+       {std::pair<uint32_t, const char*>{4000, "moov"}, {4000, "free"}, {200, "mdat"}}) {
+    const std::size_t at = b.size();
+    b.resize(at + size, 0x61);
+    Be(b, at, size, 4);
+    Text(b, at + 4, type);
+  }
+  return b;
+}
+
+// Twenty-one MPEG-1 Layer III frames (128 kbit/s, 44.1 kHz: 417 bytes each).
+Bytes Mp3() {
+  Bytes b;
+  for (int i = 0; i < 21; ++i) {
+    const std::size_t at = b.size();
+    b.resize(at + 417, static_cast<uint8_t>(0x20 + i));
+    Be(b, at, 0xFFFB9000, 4);
+  }
   return b;
 }
 
@@ -122,17 +182,22 @@ void Write(const std::string& dir, const std::string& name, uint8_t sectorByte, 
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_scan_seeds FOLDER\n");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: make_scan_seeds FOLDER...\n");
     return 2;
   }
-  const std::string dir = argv[1];
-  std::filesystem::create_directories(dir);
   const std::pair<const char*, Bytes> files[] = {
-      {"bmp", Bmp()},          {"gif", Gif()}, {"png", Png()}, {"tif-ii", Tiff(true)},
-      {"tif-mm", Tiff(false)}, {"crw", Crw()}, {"jpg", Jpeg()}};
-  for (auto& [name, file] : files)
-    for (uint8_t sector = 0; sector < 3; ++sector)
-      Write(dir, std::string(name) + "-" + std::to_string(sector), sector, file, sector == 1);
+      {"bmp", Bmp()},         {"gif", Gif()},          {"png", Png()},
+      {"tif-ii", Tiff(true)}, {"tif-mm", Tiff(false)}, {"crw", Crw()},
+      {"jpg", Jpeg()},        {"mpg", Mpg()},          {"avi", Riff("AVI ")},
+      {"wav", Riff("WAVE")},  {"riff", Riff("RMID")},  {"mov", Mov()},
+      {"mp3", Mp3()}};
+  for (int i = 1; i < argc; ++i) {
+    const std::string dir = argv[i];
+    std::filesystem::create_directories(dir);
+    for (auto& [name, file] : files)
+      for (uint8_t sector = 0; sector < 3; ++sector)
+        Write(dir, std::string(name) + "-" + std::to_string(sector), sector, file, sector == 1);
+  }
   return 0;
 }

@@ -2,7 +2,7 @@
 // every built-in recognizer. The first byte picks the sector size. Besides the
 // sanitizers' findings, a scan that does not complete (an error left the worker)
 // or a found file longer than the medium aborts.
-#include "Debug.h"
+#include "LogCapture.h"
 #include "MemoryMedium.h"
 #include "ScanHarness.h"
 
@@ -16,7 +16,6 @@ const TRecognizers& Registry() {
   static const TRecognizers& registry = []() -> const TRecognizers& {
     static TRecognizers r;
     RegisterBuiltinRecognizers(r);
-    DebugLogEnabled = true; // log lines format hostile values too
     return r;
   }();
   return registry;
@@ -36,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   test::TMemoryMedium m(std::vector<uint8_t>(Data + 1, Data + Size), sectorSize);
   const uint64_t mediumBytes = uint64_t{m.SectorCount()} * sectorSize;
 
+  static test::TLogCapture log; // log lines format hostile values too
   TScanner s(&Registry());
   bool completed = false;
   s.OnDone = [&](TScanner&, bool c) { completed = c; };
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   };
   s.Start(&m);
   test::PumpUntilDone(s);
-  TDebugLines::Instance().Clear();
+  log.Clear();
   if (!completed)
     Fail("the scan did not complete");
   return 0;

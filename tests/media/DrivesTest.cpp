@@ -1,7 +1,7 @@
 // Drive list, medium detection and the sector readers over simulated drives.
 #include "Drives.h"
-#include "Debug.h"
 #include "Errors.h"
+#include "LogCapture.h"
 #include "SimulatedDrives.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <typeinfo>
+#include <unistd.h>
 
 using namespace gf;
 
@@ -32,27 +34,7 @@ bool AllZero(const uint8_t* d, std::size_t n) {
   return std::all_of(d, d + n, [](uint8_t b) { return b == 0; });
 }
 
-// Logging on and empty for the test's lifetime.
-class TLog {
-public:
-  TLog() {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  ~TLog() { DebugLogEnabled = false; }
-  std::vector<std::string> Lines() const { return TDebugLines::Instance().Snapshot(); }
-  bool Has(const std::string& Line) const {
-    auto l = Lines();
-    return std::find(l.begin(), l.end(), Line) != l.end();
-  }
-  bool HasPrefix(const std::string& Prefix) const {
-    for (auto& l : Lines())
-      if (l.rfind(Prefix, 0) == 0)
-        return true;
-    return false;
-  }
-  void Clear() { TDebugLines::Instance().Clear(); }
-};
+using test::TLogCapture;
 
 TSimDrive Disk(uint32_t DriveType, uint32_t Sectors, uint32_t SectorSize = 512) {
   TSimDrive d;
@@ -253,7 +235,7 @@ TEST(DriveManager, DisplayNames) {
 }
 
 TEST(DriveManager, LogNamesTheDeviceOnceAndExplainsRefusedAccess) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim;
   sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 10)).OpenError = ERROR_ACCESS_DENIED;
   TDriveManager m(sim);
@@ -284,7 +266,7 @@ TEST(DriveManager, GeometryFailureLeavesNoMediumAndTheVolumeOpen) {
 // ---- 9x detection and the shared devices
 
 TEST(DriveManager9x, SharedVWin32HandleIsCounted) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   sim.AddDrive('C', Disk(DRIVE_FIXED, 100));
   TDriveManager m(sim);
@@ -307,11 +289,11 @@ TEST(DriveManager9x, SharedVWin32HandleIsCounted) {
   EXPECT_EQ(m.VWin32().Handle(), 0);
   EXPECT_EQ(sim.Calls.VWin32Closes, closes + 1); // E's release left it open for C
   EXPECT_EQ(sim.OpenHandles(), 0);
-  EXPECT_FALSE(log.HasPrefix("Couldn't open"));
+  EXPECT_FALSE(log.Logged("Couldn't open"));
 }
 
 TEST(DriveManager9x, DevicesThatDoNotOpen) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   sim.VWin32OpenError = ERROR_FILE_NOT_FOUND;
   sim.Int2fOpenError = ERROR_FILE_NOT_FOUND;
@@ -331,7 +313,7 @@ TEST(DriveManager9x, DevicesThatDoNotOpen) {
 }
 
 TEST(DriveManager9x, CDROMNeeds2048BytesPerSectorAndIsRecreatedEachTime) {
-  TLog log;
+  TLogCapture log;
   TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
   TSimDrive& d = sim.AddDrive('D', Disk(DRIVE_CDROM, 100, 2048));
   d.Label = "PHOTOS";
@@ -407,7 +389,7 @@ TEST(Reader9xCD, AFailingSectorFailsTheBlock) {
       {0, "MEDIUM: LoadBlocks failed for D:\\ with error 1 (Incorrect function.)"},
   };
   for (auto& c : cases) {
-    TLog log;
+    TLogCapture log;
     TSimulatedDrives sim(VER_PLATFORM_WIN32_WINDOWS);
     sim.AddDrive('D', Disk(DRIVE_CDROM, 100, 2048)).FailingSectors[20] = c.error;
     TDriveManager m(sim);
@@ -444,7 +426,7 @@ struct T9xDisk {
 TEST(Reader9xDisk, WholeBlockFailsPartialSectorsSucceed) {
   T9xDisk disk(200);
   ASSERT_TRUE(Is<TMedium9XDrive>(disk.Drive->Medium()));
-  TLog log;
+  TLogCapture log;
   disk.Sim.Drive('E')->FailingSectors[40] = 0x17;
   disk.Sim.Calls = {};
   disk.Medium().SetPosition(0);
@@ -484,7 +466,7 @@ TEST(Reader9xDisk, FirstSectorFailureAndTheLast128KiB) {
   };
   for (auto& c : cases) {
     T9xDisk disk(c.sectors);
-    TLog log;
+    TLogCapture log;
     disk.Sim.Drive('E')->FailingSectors[c.blockAt] = 0x17;
     disk.Medium().SetPosition(c.blockAt);
     const uint8_t* d = disk.Medium().GetData();
@@ -521,7 +503,7 @@ TEST(Reader9xDisk, ErrorCodeOfAFirstSectorFailure) {
     TSimDrive& e = *disk.Sim.Drive('E');
     e.FailingSectors[0] = c.dosError;
     e.DosReadCallError = c.callError;
-    TLog log;
+    TLogCapture log;
     disk.Medium().SetPosition(0);
     EXPECT_EQ(disk.Medium().GetData(), nullptr);
     EXPECT_EQ(log.Lines().back(), c.medium);
@@ -533,7 +515,7 @@ TEST(Reader9xDisk, LockAndUnlockFailuresAreOnlyLogged) {
   T9xDisk disk(100);
   disk.Sim.Drive('E')->LockDosError = 0x05;
   disk.Sim.Drive('E')->UnlockDosError = 0x06;
-  TLog log;
+  TLogCapture log;
   disk.Medium().SetPosition(0);
   EXPECT_NE(disk.Medium().GetData(), nullptr);
   EXPECT_EQ(log.Lines(), (std::vector<std::string>{"9XHDD: Drive lock failed for E:\\: 5",
@@ -638,7 +620,7 @@ TEST(Reader9xDisk, InitFromTheDeviceParameters) {
     e.Formatted = false;
     e.MediumParams = c.medium;
     e.DriveParams = c.drive;
-    TLog log;
+    TLogCapture log;
     TDriveManager m(sim);
     m.Refresh();
     TDrive* d = m.FindDrive("E:\\");
@@ -658,7 +640,7 @@ TEST(Reader9xDisk, FormattedMediumTakesTheLabelButNotTheSizes) {
   e.Label = "CARD";
   e.SectorsPerCluster = 4;
   e.TotalClusters = 10;
-  TLog log;
+  TLogCapture log;
   TDriveManager m(sim);
   m.Refresh();
   TDrive* d = m.FindDrive("E:\\");
@@ -741,7 +723,7 @@ TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
       {4096, 1, 1, true, 0x10000, 0x10001},             // clusters x sectors per cluster
   };
   for (auto& c : cases) {
-    TLog log;
+    TLogCapture log;
     TSimulatedDrives sim;
     TSimDrive& e = sim.AddDrive('E', Disk(DRIVE_FIXED, 128));
     e.Cylinders = c.cylinders;
@@ -755,7 +737,7 @@ TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
     TMedium* medium = m.FindDrive("E:\\")->Medium();
     ASSERT_NE(medium, nullptr);
     EXPECT_EQ(medium->SectorCount(), UINT32_MAX) << c.cylinders;
-    EXPECT_TRUE(log.HasPrefix("MEDIUM: E:\\ holds ")) << c.cylinders;
+    EXPECT_TRUE(log.Logged("MEDIUM: E:\\ holds ")) << c.cylinders;
     medium->SetPosition(7);
     const uint8_t* d = medium->GetData();
     ASSERT_NE(d, nullptr);
@@ -800,7 +782,7 @@ TEST(ReaderNT, ReadFailures) {
     TDriveManager m(sim);
     m.Refresh();
     sim.Drive('E')->SeekError = c.seekError;
-    TLog log;
+    TLogCapture log;
     TMedium* medium = m.FindDrive("E:\\")->Medium();
     medium->SetPosition(0);
     EXPECT_EQ(medium->GetData(), nullptr) << c.what;
@@ -862,18 +844,87 @@ TEST(ReaderFile, RedetectionAndAMissingFile) {
   EXPECT_EQ(d->Medium(), medium);
   EXPECT_EQ(medium->SectorCount(), 30u);
 
-  TLog log;
+  TLogCapture log;
   std::filesystem::remove(path);
   d->Detect();
   EXPECT_EQ(d->Medium(), nullptr);
   EXPECT_EQ(d->GetDisplayName(), path + " <Not Ready>");
-  EXPECT_TRUE(log.HasPrefix("MEDIUM: Cannot open image file " + path + ": "));
+  EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + path + ": "));
   EXPECT_EQ(m.Count(), 1);
 
-  TDrive* missing = m.AddImageFile(dir.Path.string() + "/none.img");
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(missing->Medium(), nullptr);
-  EXPECT_EQ(m.Count(), 2);
+  EXPECT_EQ(m.AddImageFile(dir.Path.string() + "/none.img"), nullptr);
+  EXPECT_EQ(m.Count(), 1) << "a path that cannot be used is not listed";
+}
+
+namespace {
+// Ends the test program instead of letting it hang when an open blocks.
+class THangGuard {
+public:
+  explicit THangGuard(unsigned Seconds) { alarm(Seconds); }
+  ~THangGuard() { alarm(0); }
+};
+} // namespace
+
+// Only regular files and block devices become image-file drives. Nothing else is
+// opened in a way that waits: a FIFO with no writer would block the program for good.
+TEST(ReaderFile, OnlyFilesAndBlockDevicesBecomeDrives) {
+  TTempDir dir;
+  std::string file = dir.Write("card.img", Numbered(4));
+  std::string fifo = (dir.Path / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir.Path / "folder");
+  std::filesystem::create_symlink(file, dir.Path / "link.img");
+  std::filesystem::create_symlink(fifo, dir.Path / "link-to-fifo");
+  struct {
+    std::string path;
+    bool listed;
+    const char* why; // the start of the log line's reason
+  } cases[] = {
+      {file, true, ""},
+      {(dir.Path / "link.img").string(), true, ""},
+      {(dir.Path / "none.img").string(), false, "Cannot open file"},
+      {(dir.Path / "folder").string(), false, "Cannot open file"},
+      {fifo, false, "Cannot open file"},
+      {(dir.Path / "link-to-fifo").string(), false, "Cannot open file"},
+      {"/dev/null", false, "Cannot open file"}, // a character device
+  };
+  THangGuard guard(20);
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    TLogCapture log;
+    TSimulatedDrives sim;
+    TDriveManager m(sim);
+    TDrive* d = m.AddImageFile(c.path);
+    EXPECT_EQ(d != nullptr, c.listed);
+    EXPECT_EQ(m.Count(), c.listed ? 1 : 0);
+    if (d) {
+      ASSERT_NE(d->Medium(), nullptr);
+      EXPECT_EQ(d->Medium()->SectorCount(), 4u);
+    } else {
+      EXPECT_TRUE(log.Logged("MEDIUM: Cannot open image file " + c.path + ": " + c.why));
+    }
+  }
+}
+
+// The drive list measures image files again at every refresh: a FIFO that took the
+// image's place must not hang it.
+TEST(ReaderFile, AFifoInTheImagesPlaceAtRedetection) {
+  TTempDir dir;
+  std::string path = dir.Write("a.img", Numbered(4));
+  TSimulatedDrives sim;
+  TDriveManager m(sim);
+  TDrive* d = m.AddImageFile(path);
+  ASSERT_NE(d, nullptr);
+  std::filesystem::remove(path);
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  THangGuard guard(20);
+  d->Detect();
+  EXPECT_EQ(d->Medium(), nullptr);
+  EXPECT_EQ(d->GetDisplayName(), path + " <Not Ready>");
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  d->Detect();
+  EXPECT_EQ(d->Medium(), nullptr) << "a folder is no image either";
 }
 
 TEST(ReaderFile, RelativePathsBecomeAbsoluteRoots) {

@@ -1,4 +1,4 @@
-#include "Debug.h"
+#include "LogCapture.h"
 #include "MemoryMedium.h"
 
 #include <gtest/gtest.h>
@@ -87,8 +87,7 @@ TEST(Medium, EmptyAndUnreadableMedia) {
 }
 
 TEST(Medium, FailedLoadLogsAndRetriesOnNextRead) {
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  test::TLogCapture log;
   TDrive drive("E:\\");
   TMemoryMedium m(Numbered(100), 512, &drive);
   m.FailSector(20);
@@ -97,14 +96,13 @@ TEST(Medium, FailedLoadLogsAndRetriesOnNextRead) {
   EXPECT_FALSE(m.HasBuffer());
   EXPECT_EQ(m.GetPosition(), 5u);
   EXPECT_EQ(m.SectorCount(), 100u);
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "MEDIUM: LoadBlocks failed for E:\\ with error 23 (Data error (cyclic "
                       "redundancy check).)");
   m.HealSector(20);
   EXPECT_NE(m.GetData(), nullptr);
   EXPECT_EQ(m.ReadCalls, 2);
-  DebugLogEnabled = false;
 }
 
 TEST(Medium, ReinitShrinkClampsPositionAndEmptiesCache) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,38 @@ TEST(MessageWindow, DestroyReleasesWaitingSender) {
   w.reset();
   t.join(); // would hang if the sender were not released
   SUCCEED();
+}
+
+TEST(MessageWindow, CloseReleasesTheSenderWhoseMessageIsBeingHandled) {
+  std::atomic<bool> returned{false};
+  bool returnedWithinHandler = false;
+  int calls = 0;
+  std::unique_ptr<TMessageWindow> w;
+  w = std::make_unique<TMessageWindow>([&](TMessage& m) {
+    ++calls;
+    m.Result = 7;
+    w->Close();
+    for (int i = 0; i < 2000 && !returned; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    returnedWithinHandler = returned;
+  });
+  intptr_t result = -1;
+  std::thread t([&] {
+    result = w->Send(WM_USER);
+    returned = true;
+  });
+  w->WaitOne();
+  t.join();
+  EXPECT_TRUE(returnedWithinHandler) << "the sender goes on before the handler returns";
+  EXPECT_EQ(result, 0) << "the closed window's answer goes nowhere";
+
+  // Closed: posts are dropped and sends return at once, from any thread.
+  w->Post(WM_USER);
+  EXPECT_FALSE(w->ProcessOne());
+  EXPECT_EQ(w->Send(WM_USER), 0);
+  std::thread([&] { result = w->Send(WM_USER); }).join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(calls, 1);
 }
 
 TEST(MessageWindow, WakeupOncePerBatch) {

@@ -83,6 +83,57 @@ TEST(Registry, DamagedLinesAreKeptNotFatal) {
   EXPECT_NE(ReadAll(file).find("garbage line"), std::string::npos);
 }
 
+// Whatever stood in the file, a value written is the value the next load reads;
+// damaged lines stay in the file but are never read back as values.
+TEST(Registry, WhatIsWrittenIsWhatTheNextLoadReads) {
+  const std::string header = std::string("[HKEY_CURRENT_USER\\") + Key + "]";
+  struct {
+    const char* what;
+    std::string file;
+    const char* otherValue; // FilePrefix as it must read, or null when absent
+  } cases[] = {
+      {"a stale line before the first key",
+       "DestPath=sz:/stale/\n" + header + "\nFilePrefix=sz:P\n", "P"},
+      {"lines of a key that is not ours",
+       "[HKEY_LOCAL_MACHINE\\Other]\nDestPath=sz:/other/\n" + header + "\nFilePrefix=sz:P\n", "P"},
+      {"a damaged line in our key", header + "\nDestPath=int:x\nFilePrefix=sz:P\ngarbage\n", "P"},
+      {"CRLF line endings", header + "\r\nDestPath=sz:/old/\r\nFilePrefix=sz:P\r\n", "P"},
+      {"CRLF and a stale line", "DestPath=sz:/stale/\r\n" + header + "\r\nFilePrefix=sz:P\r\n",
+       "P"},
+      {"no file", "", nullptr},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::string file = (dir.path / "settings.reg").string();
+    if (!c.file.empty())
+      std::ofstream(file, std::ios::binary) << c.file;
+    {
+      TRegistry r(file);
+      if (c.otherValue) {
+        EXPECT_EQ(r.ReadString(Key, "FilePrefix"), c.otherValue) << "read at the first load";
+      }
+      r.WriteString(Key, "DestPath", "/new/");
+    }
+    for (int load = 0; load < 2; ++load) { // and again after a write from the reloaded store
+      TRegistry r(file);
+      EXPECT_EQ(r.ReadString(Key, "DestPath"), "/new/") << "load " << load;
+      if (c.otherValue) {
+        EXPECT_EQ(r.ReadString(Key, "FilePrefix"), c.otherValue) << "load " << load;
+      }
+      r.WriteBool(Key, "ClearThumbs", true);
+    }
+  }
+}
+
+TEST(Registry, NamesThatCouldNotBeReadBackAreRefused) {
+  TempDir dir;
+  TRegistry r((dir.path / "settings.reg").string());
+  for (const char* name : {"", "a=b", "line\nbreak", "cr\r", ";comment", "[key]"})
+    EXPECT_THROW(r.WriteString(Key, name, "v"), ERegistryException) << name;
+  EXPECT_THROW(r.WriteString("bad]key", "Name", "v"), ERegistryException);
+}
+
 TEST(Registry, FailedWriteLeavesThePreviousFileWhole) {
   TempDir dir;
   std::string file = (dir.path / "settings.reg").string();
@@ -135,6 +186,60 @@ TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   close(ready[1]);
   EXPECT_EQ(ReadAll(file), before);
   EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/old/");
+  std::string left = file + ".tmp" + std::to_string(child);
+  ASSERT_TRUE(fs::exists(left)) << "the killed writer leaves its temporary file";
+  TRegistry(file).WriteString(Key, "DestPath", "/next/");
+  EXPECT_FALSE(fs::exists(left)) << "the next write removes it";
+  EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/next/");
+}
+
+namespace {
+// The number of a process that has ended.
+pid_t EndedProcess() {
+  pid_t pid = fork();
+  if (pid == 0)
+    _exit(0);
+  waitpid(pid, nullptr, 0);
+  return pid;
+}
+} // namespace
+
+// Interrupted writes leave temporary files; the next write removes those that are
+// ours (our name, our folder, a process that has ended) and nothing else.
+TEST(Registry, AWriteRemovesTheTemporaryFilesOfEndedWriters) {
+  TempDir dir;
+  fs::create_directories(dir.path / "cfg");
+  fs::path cfg = dir.path / "cfg";
+  std::string file = (cfg / "settings.reg").string();
+  const std::string ended = std::to_string(EndedProcess());
+  const std::string ended2 = std::to_string(EndedProcess());
+  const std::string live = std::to_string(getppid());
+  struct {
+    fs::path path;
+    bool removed;
+    bool folder = false;
+  } cases[] = {
+      {cfg / ("settings.reg.tmp" + ended), true},
+      {cfg / ("settings.reg.tmp" + ended2), true},
+      {cfg / ("settings.reg.tmp" + live), false}, // another instance, writing right now
+      {cfg / "settings.reg.tmp", false},
+      {cfg / ("settings.reg.tmp" + ended + "x"), false},
+      {cfg / "settings.reg.tmpabc", false},
+      {cfg / ("other.reg.tmp" + ended), false},
+      {cfg / ("settings.reg.old.tmp" + ended), false},
+      {dir.path / ("settings.reg.tmp" + ended), false}, // not our folder
+      {cfg / ("settings.reg.tmp" + ended + "0"), false, true},
+  };
+  for (auto& c : cases) {
+    if (c.folder)
+      fs::create_directory(c.path);
+    else
+      std::ofstream(c.path) << "half a file";
+  }
+  TRegistry(file).WriteString(Key, "DestPath", "/p/");
+  for (auto& c : cases)
+    EXPECT_EQ(fs::exists(c.path), !c.removed) << c.path;
+  EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/p/");
 }
 
 TEST(Registry, DefaultFileFollowsXdgConfigHome) {

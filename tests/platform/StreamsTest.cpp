@@ -35,6 +35,24 @@ TEST(MemoryStream, WriteExtendsAndShrinkClampsPosition) {
   EXPECT_THROW(s.ReadBuffer(buf, 1), EStreamError);
 }
 
+TEST(MemoryStream, GrowingAfterAShrinkReadsAsZeros) {
+  // Capacity after the first write is 10 bytes; the shrink keeps "456789" in it.
+  struct {
+    const char* what;
+    int64_t grow;
+  } cases[] = {{"within the capacity", 8}, {"to the capacity", 10}, {"past the capacity", 4096}};
+  for (auto& c : cases) {
+    TMemoryStream s;
+    s.WriteBuffer("0123456789", 10);
+    s.SetSize(4);
+    s.SetSize(c.grow);
+    ASSERT_EQ(s.GetSize(), c.grow) << c.what;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), 4), "0123") << c.what;
+    for (int64_t i = 4; i < c.grow; ++i)
+      ASSERT_EQ(s.Memory()[i], 0) << c.what << " at " << i;
+  }
+}
+
 TEST(FileStream, ExclusiveCreateNeverOverwrites) {
   auto dir = std::filesystem::temp_directory_path() / ("gf_streams_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);

@@ -1,31 +1,18 @@
-// A test fixture that turns the debug log on with an empty line store, and off after.
+// A test fixture whose every test runs with the debug log captured (see TLogCapture).
 #pragma once
 
-#include "Debug.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <string>
-#include <vector>
 
 namespace gf::test {
 
 class TLoggedTest : public ::testing::Test {
 protected:
-  void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
-  }
-  void TearDown() override { DebugLogEnabled = false; }
+  std::vector<std::string> Lines() const { return Log.Lines(); }
+  bool Logged(const std::string& Prefix) const { return Log.Logged(Prefix); }
 
-  static std::vector<std::string> Lines() { return TDebugLines::Instance().Snapshot(); }
-  // Whether a line starting with Prefix was logged.
-  static bool Logged(const std::string& Prefix) {
-    auto lines = Lines();
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.rfind(Prefix, 0) == 0; });
-  }
+  TLogCapture Log;
 };
 
 } // namespace gf::test

@@ -1,6 +1,7 @@
 #include "FormDebug.h"
 #include "Application.h"
 #include "Debug.h"
+#include "LogCapture.h"
 #include "TestDesktop.h"
 
 #include <QtCore/QCoreApplication>
@@ -23,15 +24,10 @@ namespace {
 class FormDebugTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    DebugLogEnabled = true;
-    TDebugLines::Instance().Clear();
     std::string tmpl = (fs::temp_directory_path() / "gf_dbg_XXXXXX").string();
     Dir = mkdtemp(tmpl.data());
   }
-  void TearDown() override {
-    DebugLogEnabled = false;
-    fs::remove_all(Dir);
-  }
+  void TearDown() override { fs::remove_all(Dir); }
   std::vector<std::string> Rows(const TFormDebug& F) {
     std::vector<std::string> r;
     for (int i = 0; i < F.Model().rowCount({}); ++i)
@@ -42,6 +38,7 @@ protected:
     std::ifstream f(Name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
   }
+  test::TLogCapture Log;
   test::TTestDesktop Desktop;
   std::string Dir;
 };

@@ -1,10 +1,10 @@
 // The main window over simulated drives: layout, drive list and details, the start
 // checks, closing, the keyboard, and the road of a scan to its summary.
 #include "Main.h"
-#include "Debug.h"
 #include "FatCard.h"
 #include "Format.h"
 #include "Language.h"
+#include "LogCapture.h"
 #include "Registry.h"
 #include "ScanResults.h"
 #include "SimulatedDrives.h"
@@ -29,6 +29,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace gf;
 using namespace gf::test;
@@ -61,14 +63,10 @@ TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
 class MainTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    DebugLogEnabled = true;
     Dest = Dir.Path + "/out/";
     fs::create_directories(Dest);
   }
-  void TearDown() override {
-    Form.reset();
-    DebugLogEnabled = false;
-  }
+  void TearDown() override { Form.reset(); }
 
   void Make(std::vector<std::string> Args = {}) {
     Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
@@ -110,6 +108,7 @@ protected:
     return names;
   }
 
+  TLogCapture Log;
   TTempDir Dir;
   std::string Dest;
   TSimulatedDrives Platform;
@@ -197,6 +196,35 @@ TEST_F(MainTest, DebugSwitchOnlyAsFirstArgument) {
     EXPECT_EQ(Form->FormDebug().isVisible(), c.Shown);
     Form.reset();
   }
+}
+
+// Every argument but the switch names an image: only a regular file or a block
+// device becomes a drive; anything else is logged and not listed, and nothing is
+// opened in a way that could hang the start.
+TEST_F(MainTest, CommandLineImagesAndTheSwitchElsewhere) {
+  std::string image = Dir.Path + "/card.img";
+  WriteFile(image, std::vector<uint8_t>(512 * 16, 0));
+  std::string fifo = Dir.Path + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string folder = Dir.Path + "/folder";
+  fs::create_directory(folder);
+  std::string missing = Dir.Path + "/none.img";
+  TDebugLines::Instance().Clear();
+  alarm(30); // a blocking open ends the test program instead of hanging it
+  Make({image, "/DEBUG", fifo, folder, missing, "/debug"});
+  alarm(0);
+  ASSERT_EQ(Listed().size(), 1u);
+  EXPECT_EQ(Form->Controller().FindDriveInfo(Listed()[0])->GetKind(), dkImageFile);
+  EXPECT_EQ(Form->Controller().FindDriveInfo(Listed()[0])->GetSectorCount(), 16u);
+  auto lines = TDebugLines::Instance().Snapshot();
+  auto logged = [&](const std::string& l) {
+    return std::find(lines.begin(), lines.end(), l) != lines.end();
+  };
+  for (auto& p : {fifo, folder, missing})
+    EXPECT_TRUE(logged("MAIN: Cannot open " + p + " as a disk image")) << p;
+  EXPECT_FALSE(logged("MAIN: Cannot open " + image + " as a disk image"));
+  for (auto& l : lines)
+    EXPECT_EQ(l.find("/DEBUG"), std::string::npos) << l;
 }
 
 TEST_F(MainTest, DriveListByKindAndMedium) {

@@ -1,5 +1,5 @@
 #include "Sound.h"
-#include "Debug.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -75,8 +75,7 @@ TEST(ParseWave, HugeChunkLengthsNeverReadPastTheEnd) {
 }
 
 TEST(SoundPlayer, WithoutADeviceStaysSilentAndLogsOnce) {
-  DebugLogEnabled = true;
-  TDebugLines::Instance().Clear();
+  test::TLogCapture log;
   {
     TSoundPlayer player("gf_no_such_sound_device");
     player.Play(Wave(1, 1, 22050, 16, 100));
@@ -85,8 +84,7 @@ TEST(SoundPlayer, WithoutADeviceStaysSilentAndLogsOnce) {
     player.WaitIdle();
     EXPECT_TRUE(player.Silent());
   }
-  auto lines = TDebugLines::Instance().Snapshot();
+  auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("SOUND: No sound device answers (", 0), 0u) << lines[0];
-  DebugLogEnabled = false;
 }

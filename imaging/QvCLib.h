@@ -36,6 +36,7 @@ public:
   // Flushes and closes; raises a kept stream failure; false when flushing failed.
   bool Close();
   const std::vector<std::string>& Messages() const { return FContext->Messages; }
+  std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
 
   struct TContext {
     TStream* Stream = nullptr;

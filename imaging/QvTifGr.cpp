@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 namespace gf {
 
@@ -128,7 +129,7 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
   if (!handle)
     RaiseTiffError("TIFFOpen");
   const int count = TiffCountDirectories(handle->Tif());
-  FMessages = handle->Messages();
+  FMessages = handle->TakeMessages();
   handle->Rethrow();
   return count;
 }
@@ -166,7 +167,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   struct TKeep {
     std::vector<std::string>& To;
     TTiffHandle& From;
-    ~TKeep() { To = From.Messages(); }
+    ~TKeep() { To = From.TakeMessages(); }
   } keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
@@ -204,10 +205,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const tmsize_t scanline = TIFFScanlineSize(tif);
   if (scanline <= 0)
     RaiseTiffError("TIFFScanlineSize");
-  int bytesPerPixel = static_cast<int>(std::nearbyint(static_cast<double>(scanline) / width));
-  if (bytesPerPixel <= 0)
-    bytesPerPixel = 1;
-  const int bitCount = std::min(bits * bytesPerPixel, 24);
+  // Both factors come from the file: kept in 64 bits, the product cannot overflow.
+  const auto perPixel = static_cast<int64_t>(std::nearbyint(static_cast<double>(scanline) / width));
+  const int bytesPerPixel = static_cast<int>(std::clamp<int64_t>(perPixel, 1, 1 << 16));
+  const auto bitCount = static_cast<int>(std::min<int64_t>(int64_t{bits} * bytesPerPixel, 24));
   if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitCount));
 
@@ -299,14 +300,16 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       std::memcpy(ScanLine(y), buffer.data(), buffer.size());
     }
   } else if (rgba) {
-    std::vector<uint32_t> raster(static_cast<std::size_t>(width) * height);
-    if (!TIFFReadRGBAImage(tif, width, height, raster.data(), 1)) {
+    // Not cleared first: libtiff fills every word or fails.
+    auto raster =
+        std::make_unique_for_overwrite<uint32_t[]>(static_cast<std::size_t>(width) * height);
+    if (!TIFFReadRGBAImage(tif, width, height, raster.get(), 1)) {
       handle->Rethrow();
       RaiseTiffError("TIFFReadRGBAImage");
     }
     // The raster's first row is the image's bottom row.
     for (int y = 0; y < h; ++y) {
-      const uint32_t* src = raster.data() + static_cast<std::size_t>(h - 1 - y) * width;
+      const uint32_t* src = raster.get() + static_cast<std::size_t>(h - 1 - y) * width;
       if (format == ifTrueColor) {
         uint8_t* dst = ScanLine(y);
         for (int x = 0; x < w; ++x, dst += 3) {
@@ -379,7 +382,7 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
   struct TKeep {
     std::vector<std::string>& To;
     TTiffHandle& From;
-    ~TKeep() { To = From.Messages(); }
+    ~TKeep() { To = From.TakeMessages(); }
   } keep{FMessages, *handle};
   TIFF* tif = handle->Tif();
   const TImageFormat format = ImageFormat();

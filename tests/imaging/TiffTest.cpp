@@ -115,10 +115,12 @@ std::vector<uint8_t> LibtiffImage(int W, int H, int Bits, int Photometric, int C
 }
 
 // A little-endian TIFF of an 8-bit grey image, written by hand so that its tags can
-// be anything: Extra entries are (tag, type, value) with type 3 SHORT or 4 LONG.
+// be anything: Extra entries are (tag, type, value) with type 3 SHORT or 4 LONG, or
+// 5 RATIONAL with Value as numerator and Denominator beside it.
 struct TEntry {
   uint16_t Tag, Type;
   uint32_t Value;
+  uint32_t Denominator = 1;
 };
 std::vector<uint8_t> HandTiff(uint32_t W, uint32_t H, std::vector<TEntry> Extra,
                               std::size_t PixelBytes) {
@@ -137,15 +139,26 @@ std::vector<uint8_t> HandTiff(uint32_t W, uint32_t H, std::vector<TEntry> Extra,
     put16(v >> 16);
   };
   put16(static_cast<uint32_t>(e.size()));
+  uint32_t rationalAt = dataAt + static_cast<uint32_t>(PixelBytes);
   for (const auto& x : e) {
     put16(x.Tag);
     put16(x.Type);
     put32(1);
-    put32(x.Tag == 273 ? dataAt : x.Value);
+    if (x.Type == 5) {
+      put32(rationalAt);
+      rationalAt += 8;
+    } else {
+      put32(x.Tag == 273 ? dataAt : x.Value);
+    }
   }
   put32(0);
   for (std::size_t i = 0; i < PixelBytes; ++i)
     out.push_back(static_cast<uint8_t>(i * 7));
+  for (const auto& x : e)
+    if (x.Type == 5) {
+      put32(x.Value);
+      put32(x.Denominator);
+    }
   return out;
 }
 
@@ -426,15 +439,22 @@ TEST(TiffGraphic, HostileTags) {
     EXPECT_EQ(g.GetPixelIndex(4, 6), static_cast<uint8_t>(34 * 7));
     EXPECT_GE(g.RowsPerStrip, 1);
   }
-  // A resolution out of range becomes 0 (the screen's).
-  {
+  // A resolution that is not a number or out of range becomes 0 (the screen's).
+  struct TRes {
+    uint32_t Num, Den, Unit;
+    uint16_t Dpi;
+  };
+  for (const TRes& r : {TRes{300, 1, 2, 300}, TRes{2835, 100, 3, 72}, TRes{0xFFFFFFFF, 1, 2, 96},
+                        TRes{30000, 1, 3, 96}, TRes{1, 0, 2, 96}, TRes{0, 0, 2, 96}}) {
     auto tags = GreyTags;
-    tags.push_back({296, 3, 3}); // centimetres
-    auto bytes = HandTiff(2, 2, tags, 4);
+    tags.push_back({282, 5, r.Num, r.Den});
+    tags.push_back({283, 5, r.Num, r.Den});
+    tags.push_back({296, 3, r.Unit});
+    auto in = StreamOf(HandTiff(2, 2, tags, 4));
     TTiffGraphic g;
-    auto in = StreamOf(bytes);
     g.LoadFromStream(*in);
-    EXPECT_EQ(g.GetXDpi(), 96);
+    EXPECT_EQ(g.GetXDpi(), r.Dpi) << r.Num << "/" << r.Den;
+    EXPECT_EQ(g.GetYDpi(), r.Dpi) << r.Num << "/" << r.Den;
   }
   // More samples than the bit count can carry: the scan line outgrows the row.
   {
@@ -445,6 +465,15 @@ TEST(TiffGraphic, HostileTags) {
     TTiffGraphic g;
     EXPECT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }),
               "ETiffError Scan line longer than the image row");
+  }
+  // Sample sizes whose product overflows 32 bits (found by the fuzzer).
+  {
+    auto tags = GreyTags;
+    tags[0].Value = 65535; // bits per sample
+    tags[3].Value = 65535; // samples per pixel
+    auto in = StreamOf(HandTiff(1, 1, tags, 16));
+    TTiffGraphic g;
+    EXPECT_THROW(g.LoadFromStream(*in), ETiffError);
   }
   // Width 0.
   {
@@ -486,13 +515,44 @@ TEST(TiffGraphic, CutFilesEndInErrors) {
       }
     }
   EXPECT_GT(errors, 0);
-  // A tiled file whose tiles are cut short is an error, not a black picture.
-  auto tiled = files.back();
-  tiled.resize(tiled.size() / 2);
-  auto in = StreamOf(tiled);
-  TTiffGraphic g;
-  const std::string err = ErrorOf([&] { g.LoadFromStream(*in); });
-  EXPECT_TRUE(err == "ETiffError TIFFReadRGBAImage" || err == "ETiffError TIFFOpen") << err;
+  // Damaged data with its directory intact (libtiff writes the directory last): an
+  // error, never a black or half-read picture reported as loaded.
+  struct TDamage {
+    std::size_t File;
+    const char* Error;
+  };
+  for (const TDamage& d : {TDamage{3, "ETiffError TIFFReadRGBAImage"},
+                           TDamage{2, "ETiffError TIFFReadEncodedStrip"}}) {
+    auto bytes = files[d.File];
+    for (std::size_t i = 8; i < 200 && i < bytes.size(); ++i)
+      bytes[i] = static_cast<uint8_t>(i * 131);
+    auto in = StreamOf(bytes);
+    TTiffGraphic g;
+    EXPECT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), d.Error);
+  }
+  // Damaged fax codes are repaired by libtiff with a warning, which is kept.
+  auto fax = files[1];
+  for (std::size_t i = 8; i < 200; ++i)
+    fax[i] = static_cast<uint8_t>(i * 131);
+  auto faxIn = StreamOf(fax);
+  TTiffGraphic damaged;
+  damaged.LoadFromStream(*faxIn);
+  EXPECT_FALSE(damaged.Messages().empty());
+  // A fax strip that lies past the end of the file cannot be read at all.
+  auto tags = GreyTags;
+  tags[0].Value = 1;
+  tags[1].Value = 4; // Group 4
+  tags[2].Value = 0;
+  auto missing = HandTiff(16, 4, tags, 8);
+  for (std::size_t at = 10; at + 12 <= missing.size(); at += 12)
+    if (missing[at] == 279 % 256 && missing[at + 1] == 279 / 256) {
+      missing[at + 8] = 0xA0; // StripByteCounts: 100 000
+      missing[at + 9] = 0x86;
+      missing[at + 10] = 0x01;
+    }
+  auto missingIn = StreamOf(missing);
+  TTiffGraphic unread;
+  EXPECT_EQ(ErrorOf([&] { unread.LoadFromStream(*missingIn); }), "ETiffError TIFFReadScanline");
 }
 
 TEST(TiffGraphic, ThroughTheRegistryIntoABitmap) {

@@ -237,6 +237,29 @@ void MakeGlyphs() {
     p.drawLine(QPointF(25, 5), QPointF(29, 9));
     p.drawLine(QPointF(25, 13), QPointF(29, 9));
   });
+  MakeGlyph("BTN_BROWSE", [](QPainter& p) {
+    p.setPen(QPen(QColor(150, 110, 20), 1.2));
+    p.setBrush(QColor(240, 200, 90));
+    QPolygonF back;
+    back << QPointF(3, 7) << QPointF(12, 7) << QPointF(15, 10) << QPointF(28, 10) << QPointF(28, 26)
+         << QPointF(3, 26);
+    p.drawPolygon(back);
+    p.setBrush(QColor(252, 222, 120));
+    QPolygonF front;
+    front << QPointF(3, 26) << QPointF(7, 14) << QPointF(31, 14) << QPointF(28, 26);
+    p.drawPolygon(front);
+  });
+  MakeGlyph("BTN_NEW", [](QPainter& p) {
+    p.setPen(QPen(QColor(150, 110, 20), 1.2));
+    p.setBrush(QColor(240, 200, 90));
+    QPolygonF folder;
+    folder << QPointF(2, 9) << QPointF(11, 9) << QPointF(14, 12) << QPointF(26, 12)
+           << QPointF(26, 28) << QPointF(2, 28);
+    p.drawPolygon(folder);
+    p.setPen(QPen(QColor(20, 130, 40), 3.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(24, 2), QPointF(24, 14));
+    p.drawLine(QPointF(18, 8), QPointF(30, 8));
+  });
   MakeGlyph("BTN_OK", [](QPainter& p) {
     p.setPen(QPen(QColor(20, 130, 40), 4.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     QPolygonF tick;
@@ -336,6 +359,115 @@ void MakeIcons() {
   });
 }
 
+// The thumbnail view's fixed pictures, 80 x 80 bitmaps: the recovered types whose
+// content is not shown, an unknown type, and a picture that could not be decoded.
+void MakeThumb(const QString& name, const TDraw& draw) {
+  QImage img(80, 80, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  draw(p);
+  p.end();
+  Save(img, name + ".bmp", "BMP");
+}
+
+void DrawCaption(QPainter& p, const QString& text, QColor color) {
+  p.setPen(color);
+  p.setFont(Font(15, true));
+  p.drawText(QRectF(0, 54, 80, 22), Qt::AlignCenter, text);
+}
+
+void DrawFilm(QPainter& p, QColor frame) {
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(40, 40, 48));
+  p.drawRoundedRect(QRectF(10, 6, 60, 46), 3, 3);
+  p.setBrush(Qt::white);
+  for (int i = 0; i < 6; ++i) { // sprocket holes
+    p.drawRect(QRectF(14 + i * 9.5, 9, 5, 4));
+    p.drawRect(QRectF(14 + i * 9.5, 45, 5, 4));
+  }
+  p.setBrush(frame);
+  p.drawRect(QRectF(15, 16, 23, 26));
+  p.drawRect(QRectF(42, 16, 23, 26));
+  QPolygonF play;
+  play << QPointF(47, 22) << QPointF(60, 29) << QPointF(47, 36);
+  p.setBrush(QColor(255, 255, 255, 220));
+  p.drawPolygon(play);
+}
+
+void MakeThumbs() {
+  MakeThumb("THUMB_AVI", [](QPainter& p) {
+    DrawFilm(p, QColor(90, 140, 220));
+    DrawCaption(p, "AVI", QColor(30, 60, 140));
+  });
+  MakeThumb("THUMB_MOV", [](QPainter& p) {
+    DrawFilm(p, QColor(120, 190, 110));
+    DrawCaption(p, "MOV", QColor(30, 100, 40));
+  });
+  MakeThumb("THUMB_MPG", [](QPainter& p) {
+    DrawFilm(p, QColor(230, 150, 70));
+    DrawCaption(p, "MPG", QColor(150, 70, 10));
+  });
+  MakeThumb("THUMB_WAV", [](QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 70, 110));
+    QPolygonF speaker;
+    speaker << QPointF(14, 22) << QPointF(24, 22) << QPointF(38, 10) << QPointF(38, 46)
+            << QPointF(24, 34) << QPointF(14, 34);
+    p.drawPolygon(speaker);
+    p.setBrush(Qt::NoBrush);
+    for (int i = 0; i < 3; ++i) {
+      p.setPen(QPen(QColor(60, 110, 200), 3, Qt::SolidLine, Qt::RoundCap));
+      double r = 9 + i * 8;
+      p.drawArc(QRectF(38 - r, 28 - r, 2 * r, 2 * r), -45 * 16, 90 * 16);
+    }
+    DrawCaption(p, "WAV", QColor(40, 60, 130));
+  });
+  MakeThumb("THUMB_GIF", [](QPainter& p) {
+    p.setPen(QPen(QColor(120, 90, 40), 2));
+    p.setBrush(QColor(250, 246, 232));
+    p.drawRect(QRectF(14, 8, 52, 42));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(150, 200, 240));
+    p.drawRect(QRectF(18, 12, 44, 34));
+    p.setBrush(QColor(70, 150, 80));
+    QPolygonF hill;
+    hill << QPointF(18, 46) << QPointF(32, 28) << QPointF(42, 38) << QPointF(50, 30)
+         << QPointF(62, 46);
+    p.drawPolygon(hill);
+    p.setBrush(QColor(250, 190, 40));
+    p.drawEllipse(QPointF(53, 19), 4, 4);
+    DrawCaption(p, "GIF", QColor(120, 80, 20));
+  });
+  MakeThumb("THUMB_UNKNOWN", [](QPainter& p) {
+    QPolygonF doc;
+    doc << QPointF(22, 4) << QPointF(48, 4) << QPointF(60, 16) << QPointF(60, 52)
+        << QPointF(22, 52);
+    p.setPen(QPen(QColor(90, 90, 100), 1.5));
+    p.setBrush(QColor(248, 248, 252));
+    p.drawPolygon(doc);
+    p.setPen(QColor(90, 90, 140));
+    p.setFont(Font(28, true));
+    p.drawText(QRectF(22, 10, 38, 40), Qt::AlignCenter, "?");
+    DrawCaption(p, "File", QColor(70, 70, 90));
+  });
+  MakeThumb("THUMB_BROKEN", [](QPainter& p) {
+    p.setPen(QPen(QColor(120, 120, 130), 1.5));
+    p.setBrush(QColor(235, 238, 245));
+    QPolygonF left, right;
+    left << QPointF(12, 8) << QPointF(40, 8) << QPointF(34, 20) << QPointF(42, 32)
+         << QPointF(36, 50) << QPointF(12, 50);
+    right << QPointF(44, 8) << QPointF(68, 8) << QPointF(68, 50) << QPointF(40, 50)
+          << QPointF(46, 32) << QPointF(38, 20);
+    p.drawPolygon(left);
+    p.drawPolygon(right);
+    p.setPen(QPen(QColor(200, 30, 30), 5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(28, 18), QPointF(52, 42));
+    p.drawLine(QPointF(52, 18), QPointF(28, 42));
+    DrawCaption(p, "Damaged", QColor(170, 30, 30));
+  });
+}
+
 // Tones: (frequency Hz, duration s) pieces, 16-bit mono PCM.
 void WriteWav(const QString& name, const std::vector<std::pair<double, double>>& notes,
               double buzz = 0) {
@@ -427,8 +559,17 @@ void MakeSamples(int count) {
     p.drawText(QRectF(20, img.height() - 50, 400, 40), Qt::AlignLeft | Qt::AlignVCenter,
                QString("Sample picture %1").arg(i + 1));
     p.end();
-    Save(img, QString("SAMPLE%1.JPG").arg(i + 1, 2, 10, QChar('0')), "JPG", 88);
+    QString name = QString("SAMPLE%1").arg(i + 1, 2, 10, QChar('0'));
+    // The last two go as a bitmap and a PNG, as some cameras and phones save them.
+    if (i == count - 1)
+      Save(img.scaled(img.size() / 2), name + ".BMP", "BMP");
+    else if (i == count - 2)
+      Save(img.scaled(img.size() / 2), name + ".PNG", "PNG");
+    else
+      Save(img, name + ".JPG", "JPG", 88);
   }
+  // And a voice memo.
+  WriteWav("MEMO0001.WAV", {{392.0, 0.3}, {523.25, 0.3}, {659.25, 0.4}});
 }
 
 } // namespace
@@ -447,6 +588,7 @@ int main(int argc, char** argv) {
     MakeAnimation();
     MakeGlyphs();
     MakeIcons();
+    MakeThumbs();
     MakeSounds();
     return 0;
   }

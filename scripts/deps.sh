@@ -5,6 +5,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev libtiff-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libudev-dev libblkid-dev libasound2-dev libgtest-dev fonts-dejavu-core
+  xdg-utils # xdg-open, through which help, the web link and recovered files open
   xvfb xauth dosfstools mtools ffmpeg mjpegtools mount pngcheck libtiff-tools
 )
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program, scans the sample card image under a virtual X server and saves
-# screenshots of the main window after the scan: OUT-main.png (the window) and
-# OUT-screen.png (the screen with the summary). OUT defaults to build/screenshot.
+# screenshots: OUT-main.png (the main window with its thumbnails after the scan),
+# OUT-screen.png (the screen with the summary), OUT-options.png (the options dialog),
+# OUT-chooser.png (the folder chooser) and OUT-dialogs.png (the screen with both).
+# OUT defaults to build/screenshot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -14,4 +16,4 @@ trap 'rm -rf "$home"' EXIT
 HOME="$home" XDG_CONFIG_HOME="$home/.config" GF_SCREENSHOT="$out" \
   timeout 120 xvfb-run -a -s "-screen 0 1024x768x24" \
   build/ui/glimmerfold "$PWD/build/resources/SampleCard.img"
-ls -l "$out"-main.png "$out"-screen.png
+ls -l "$out"-main.png "$out"-screen.png "$out"-options.png "$out"-chooser.png "$out"-dialogs.png

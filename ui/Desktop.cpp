@@ -1,10 +1,14 @@
 #include "Desktop.h"
 
 #include "Debug.h"
+#include "Format.h"
 #include "MessageForm.h"
+#include "OptionDlg.h"
 #include "Sound.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
+#include <QtCore/QPointer>
 #include <QtCore/QProcess>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QMessageBox>
@@ -25,7 +29,8 @@ const char* BoxTitle(TBoxKind Kind) {
   return "";
 }
 
-TQtDesktop::TQtDesktop() : FSound(std::make_unique<TSoundPlayer>()) {}
+TQtDesktop::TQtDesktop(std::string Opener)
+    : FOpener(std::move(Opener)), FSound(std::make_unique<TSoundPlayer>()) {}
 
 TQtDesktop::~TQtDesktop() = default;
 
@@ -54,10 +59,57 @@ void TQtDesktop::PlaySound(const std::string& Name) {
   FSound->Play(std::vector<uint8_t>(bytes.begin(), bytes.end()));
 }
 
-void TQtDesktop::Open(const std::string& Target, const std::string& WorkingDir) {
-  // A missing opener or a failing one is ignored, like a shell that cannot open a file.
-  QProcess::startDetached("xdg-open", {QString::fromStdString(Target)},
-                          QString::fromStdString(WorkingDir));
+void TQtDesktop::Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) {
+  auto* process = new QProcess(&FOpenings);
+  process->setProgram(QString::fromStdString(FOpener));
+  process->setArguments({QString::fromStdString(Target)});
+  if (!WorkingDir.empty())
+    process->setWorkingDirectory(QString::fromStdString(WorkingDir));
+  // No pipes: a viewer that outlives this program must not die writing to one.
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setStandardOutputFile(QProcess::nullDevice());
+  process->setStandardErrorFile(QProcess::nullDevice());
+  QPointer<QWidget> owner(Owner);
+  auto fail = [this, owner, Target](const std::string& Why) {
+    DebugLog("MAIN: Cannot open %s: %s", Target, Why);
+    MessageBox(owner.data(), TBoxKind::Error, Format("Cannot open %s.\r\n%s", Target, Why),
+               TBoxButtons::Ok);
+  };
+  QObject::connect(
+      process, &QProcess::errorOccurred, process, [this, process, fail](QProcess::ProcessError e) {
+        if (e != QProcess::FailedToStart)
+          return; // the end of a started opener comes through finished
+        process->deleteLater();
+        fail(Format("The desktop's opener %s was not found: install the package xdg-utils.",
+                    FOpener));
+      });
+  QElapsedTimer started;
+  started.start();
+  QObject::connect(process, &QProcess::finished, process,
+                   [this, process, fail, started, Target](int Code, QProcess::ExitStatus Status) {
+                     process->deleteLater();
+                     bool failed = Status != QProcess::NormalExit || Code != 0;
+                     if (!failed)
+                       return;
+                     if (started.elapsed() > OpenFailureSeconds * 1000) {
+                       // It opened something that ran this long; its own end is none of ours.
+                       DebugLog("MAIN: The opener for %s ended with code %d", Target, Code);
+                       return;
+                     }
+                     if (Status != QProcess::NormalExit)
+                       fail(Format("The desktop's opener %s stopped unexpectedly.", FOpener));
+                     else if (Code == 2)
+                       fail("The file does not exist.");
+                     else
+                       fail(Format("The desktop has no program to open it (%s ended with code %d).",
+                                   FOpener, Code));
+                   });
+  process->start();
+}
+
+void TQtDesktop::ShowOptions() {
+  if (FOptionsForm)
+    FOptionsForm->ShowModal();
 }
 
 void TQtDesktop::ShowText(const std::string& Text) {

@@ -3,6 +3,8 @@
 // TQtDesktop; tests put a recorder in its place.
 #pragma once
 
+#include <QtCore/QObject>
+
 #include <memory>
 #include <string>
 
@@ -11,13 +13,14 @@ class QWidget;
 namespace gf {
 
 class TFormMessage;
+class TFormOptions;
 class TSoundPlayer;
 
 enum class TBoxKind { Error, Warning, Confirmation, Information };
 enum class TBoxButtons { Ok, YesNo };
 enum class TBoxAnswer { Ok, Yes, No };
 
-// The title the class library gives a box of each kind.
+// The title of a box of each kind: "Error", "Warning", "Confirm", "Information".
 const char* BoxTitle(TBoxKind Kind);
 
 class TDesktop {
@@ -28,8 +31,9 @@ public:
                                 TBoxButtons Buttons) = 0;
   // Starts one of the sounds STARTWAV, CANCELWAV, OKWAV, FAILWAV and returns.
   virtual void PlaySound(const std::string& Name) = 0;
-  // Asks the desktop to open a file or a web address; failures are ignored.
-  virtual void Open(const std::string& Target, const std::string& WorkingDir) = 0;
+  // Asks the desktop to open a file or a web address and returns; when that fails, a
+  // box owned by Owner says so. WorkingDir may be empty.
+  virtual void Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) = 0;
   // Shows a long text modally in the message window.
   virtual void ShowText(const std::string& Text) = 0;
   virtual void ShowOptions() = 0;
@@ -38,23 +42,33 @@ public:
                                    const std::string& DefaultSuffix) = 0;
 };
 
+// Opens through the freedesktop opener, xdg-open (package xdg-utils). The opener may
+// run the viewer it starts until that ends, so only a failure within
+// OpenFailureSeconds of the start is reported; later ones are logged.
 class TQtDesktop : public TDesktop {
 public:
-  TQtDesktop();
+  static constexpr int OpenFailureSeconds = 10;
+
+  // Opener: the program that opens a file or web address.
+  explicit TQtDesktop(std::string Opener = "xdg-open");
   ~TQtDesktop() override;
   void SetMessageForm(TFormMessage* Form) { FMessageForm = Form; }
+  void SetOptionsForm(TFormOptions* Form) { FOptionsForm = Form; }
 
   TBoxAnswer MessageBox(QWidget* Owner, TBoxKind Kind, const std::string& Text,
                         TBoxButtons Buttons) override;
   void PlaySound(const std::string& Name) override;
-  void Open(const std::string& Target, const std::string& WorkingDir) override;
+  void Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) override;
   void ShowText(const std::string& Text) override;
-  void ShowOptions() override {} // the options dialog comes with its own window
+  void ShowOptions() override;
   std::string SaveFileName(QWidget* Owner, const std::string& Filter,
                            const std::string& DefaultSuffix) override;
 
 private:
+  std::string FOpener;
+  QObject FOpenings; // parent of the opener processes that still run
   TFormMessage* FMessageForm = nullptr;
+  TFormOptions* FOptionsForm = nullptr;
   std::unique_ptr<TSoundPlayer> FSound;
 };
 

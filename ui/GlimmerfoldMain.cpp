@@ -2,15 +2,21 @@
 // event loop until the main window closes.
 //
 // GF_SCREENSHOT=PREFIX (used by scripts/screenshot.sh only) scans the first image-file
-// drive at once and, when the summary appears, saves PREFIX-main.png (the main window)
-// and PREFIX-screen.png (the whole screen), then ends the program.
+// drive at once and, when the summary appears and the thumbnails are made, saves
+// PREFIX-main.png (the main window) and PREFIX-screen.png (the whole screen), then shows
+// the options dialog and the folder chooser and saves PREFIX-options.png,
+// PREFIX-chooser.png and PREFIX-dialogs.png (the screen with both), then ends.
 #include "Application.h"
 #include "Debug.h"
 #include "Desktop.h"
 #include "DeviceWatcher.h"
+#include "DialogDir.h"
 #include "LinuxDrives.h"
 #include "Main.h"
 #include "MessageForm.h"
+#include "OptionDlg.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "Splash.h"
@@ -56,12 +62,39 @@ public:
     FForm->SetText(Text);
     FForm->move(FMain->frameGeometry().center() - FForm->rect().center());
     FForm->show();
-    QTimer::singleShot(800, FMain, [this] {
-      FMain->grab().save(QString::fromStdString(FPrefix + "-main.png"));
-      if (QScreen* screen = QGuiApplication::primaryScreen())
-        screen->grabWindow(0).save(QString::fromStdString(FPrefix + "-screen.png"));
-      FForm->hide();
-      QCoreApplication::exit(0);
+    QTimer::singleShot(800, FMain, [this] { ShotWhenThumbnailsAreDone(); });
+  }
+
+  void SetDialogs(TFormOptions* Options, TDialogSelectDir* SelectDir) {
+    FOptions = Options;
+    FSelectDir = SelectDir;
+  }
+
+  void ShotWhenThumbnailsAreDone() {
+    if (FMain->QueuedThumbnails() > 0) {
+      QTimer::singleShot(100, FMain, [this] { ShotWhenThumbnailsAreDone(); });
+      return;
+    }
+    FMain->grab().save(QString::fromStdString(FPrefix + "-main.png"));
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+      screen->grabWindow(0).save(QString::fromStdString(FPrefix + "-screen.png"));
+    FForm->hide();
+    // The options dialog over the main window, then the folder chooser at the
+    // destination; shown without waiting for an answer.
+    FOptions->move(FMain->frameGeometry().center() - FOptions->rect().center());
+    FOptions->show();
+    QTimer::singleShot(400, FMain, [this] {
+      FOptions->grab().save(QString::fromStdString(FPrefix + "-options.png"));
+      FSelectDir->SetDirectory(FMain->Controller().DestPath());
+      FSelectDir->show();
+      QTimer::singleShot(400, FMain, [this] {
+        FSelectDir->grab().save(QString::fromStdString(FPrefix + "-chooser.png"));
+        if (QScreen* screen = QGuiApplication::primaryScreen())
+          screen->grabWindow(0).save(QString::fromStdString(FPrefix + "-dialogs.png"));
+        FSelectDir->hide();
+        FOptions->hide();
+        QCoreApplication::exit(0);
+      });
     });
   }
 
@@ -85,12 +118,16 @@ private:
   std::string FPrefix;
   TFormMain* FMain = nullptr;
   TFormMessage* FForm = nullptr;
+  TFormOptions* FOptions = nullptr;
+  TDialogSelectDir* FSelectDir = nullptr;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
   RegisterRecognizers();
+  RegisterPngGraphic(); // the image library's classes for the thumbnails
+  RegisterTiffGraphic();
   DebugLogEnabled = true;
   TApplication app(argc, argv); // Qt needs its application object before any window
 
@@ -125,7 +162,10 @@ int main(int argc, char** argv) {
   if (!watcher.Active())
     DebugLog("MAIN: Not watching for device changes (%s); click the drive list to refresh",
              watcher.ErrorText());
+  TDialogSelectDir dialogSelectDir(*desktop, &main);
+  TFormOptions options(main, dialogSelectDir);
   TFormMessage message(&main);
+  desktop->SetOptionsForm(&options);
   desktop->SetMessageForm(&message);
   main.show();
   if (shotDesktop) {
@@ -133,9 +173,12 @@ int main(int argc, char** argv) {
       splash->hide();
     shotDesktop->SetMain(&main);
     shotDesktop->SetForm(&message);
+    shotDesktop->SetDialogs(&options, &dialogSelectDir);
     QTimer::singleShot(300, &main, [shotDesktop] { shotDesktop->StartScan(); });
   }
   int rc = app.exec();
+  desktop->SetOptionsForm(nullptr);
+  desktop->SetMessageForm(nullptr);
   app.SetDesktop(nullptr);
   return rc;
 }

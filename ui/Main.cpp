@@ -8,9 +8,13 @@
 #include "Language.h"
 #include "ScanResults.h"
 #include "Streams.h"
+#include "Thumbs.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDir>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QStandardPaths>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
@@ -18,12 +22,14 @@
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFrame>
 #include <QtWidgets/QListWidget>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
@@ -33,6 +39,7 @@ namespace gf {
 namespace {
 
 constexpr int DriveIconSize = 32;
+constexpr int ThumbSize = 80;
 constexpr int BottomPanelHeight = 118;
 const QColor FormColor(0, 0, 255); // the form's blue font
 
@@ -80,6 +87,16 @@ public:
                                  r.width() - 5);
     Painter->drawText(r.left() + 5, y + fm.ascent(), name);
     Painter->restore();
+    if (Option.state & QStyle::State_HasFocus) {
+      // The keyboard's place in the list, also where nothing is selected yet: a dotted
+      // frame, drawn whatever the style (some draw focus only after a Tab).
+      Painter->save();
+      Painter->setPen(
+          QPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine));
+      Painter->setBrush(Qt::NoBrush);
+      Painter->drawRect(Option.rect.adjusted(0, 0, -1, -1));
+      Painter->restore();
+    }
   }
 
 private:
@@ -183,6 +200,7 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
     if (!SameText(arg, "/DEBUG") && FController->AddImageFile(arg).empty())
       DebugLog("MAIN: Cannot open %s as a disk image", arg);
   FController->LoadSettings();
+  FShowDebugAtStart = debugSwitch;
   if (debugSwitch)
     FFormDebug->show();
 
@@ -224,6 +242,9 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
   FCreditsKeys = "QZW";
   FCreditsKeyIndex = 0;
 
+  Timer1.setInterval(20);
+  connect(&Timer1, &QTimer::timeout, this, Guarded([this] { ProcessThumbnailQueue(); }));
+
   FProgressTimer.setInterval(50);
   connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
   qApp->installEventFilter(this);
@@ -248,8 +269,11 @@ void TFormMain::CreateRecoveryPage() {
   LBDrives->setGeometry(8, 24, 200, 132);
   LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
   LBDrives->setUniformItemSizes(true);
-  connect(LBDrives, &QListWidget::currentRowChanged, this, Guarded([this] { LBDrivesClick(); }));
+  // The selection, not the current row, names the drive: a click on the empty part of
+  // the list clears the selection but leaves the current row.
+  connect(LBDrives, &QListWidget::itemSelectionChanged, this, Guarded([this] { LBDrivesClick(); }));
   connect(LBDrives, &QListWidget::itemClicked, this, Guarded([this] { LBDrivesClick(); }));
+  LBDrives->installEventFilter(this);
   LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
   LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
   LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
@@ -262,8 +286,28 @@ void TFormMain::CreateRecoveryPage() {
   LVThumbnails = new QListWidget(TSRecovery);
   LVThumbnails->setViewMode(QListView::IconMode);
   LVThumbnails->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  LVThumbnails->setIconSize(QSize(80, 80));
+  LVThumbnails->setIconSize(QSize(ThumbSize, ThumbSize));
+  LVThumbnails->setGridSize(QSize(ThumbSize + 28, ThumbSize + 34));
+  LVThumbnails->setMovement(QListView::Static);
+  // Every item has the same size: without this the view measures each caption again at
+  // every new item, which grows with the list.
+  LVThumbnails->setUniformItemSizes(true);
+  LVThumbnails->setResizeMode(QListView::Adjust);
+  LVThumbnails->setWordWrap(false);
+  LVThumbnails->setTextElideMode(Qt::ElideMiddle);
   LVThumbnails->move(218, 24);
+  LVThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
+  PopupMenu1 = new QMenu(LVThumbnails);
+  Open1 = PopupMenu1->addAction("&Open");
+  Delete1 = PopupMenu1->addAction("&Delete");
+  connect(Open1, &QAction::triggered, this, Guarded([this] { Open1Click(); }));
+  connect(Delete1, &QAction::triggered, this, Guarded([this] { Delete1Click(); }));
+  connect(LVThumbnails, &QWidget::customContextMenuRequested, this, [this](const QPoint& Pos) {
+    PopupMenu1->popup(LVThumbnails->viewport()->mapToGlobal(Pos));
+  });
+  connect(LVThumbnails, &QListWidget::itemDoubleClicked, this,
+          Guarded([this] { LVThumbnailsDblClick(); }));
+  LVThumbnails->installEventFilter(this);
 
   PanelMainBottom = new QFrame(TSRecovery);
   PanelMainBottom->setFrameShape(QFrame::NoFrame);
@@ -314,8 +358,8 @@ std::string TFormMain::FormatSize(uint32_t KB) {
     x /= 1024;
     ++u;
   }
-  // Halves round away from zero, as the class library's formatter does (x is exact:
-  // a 32-bit count divided by a power of two, so x * 10 is exact as well).
+  // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
+  // %f would (x is exact: a 32-bit count divided by a power of two, so x * 10 is too).
   x = std::round(x * 10) / 10;
   std::string s = Format("%1.1f", x);
   if (auto comma = s.find(','); comma != std::string::npos)
@@ -332,14 +376,57 @@ void TFormMain::showEvent(QShowEvent* Event) {
 void TFormMain::FormShow() {
   if (FShownOnce)
     return;
-  // Existing files get thumbnails once the thumbnail view exists.
   FShownOnce = true;
+  if (FController->ThumbnailExisting())
+    LoadExistingThumbnails();
+  if (FShowDebugAtStart)
+    // The debug window was shown before this one; once this one is on the screen, the
+    // debug window goes on top of it again.
+    QTimer::singleShot(0, this, [this] { RaiseDebugAtStart(); });
+}
+
+void TFormMain::RaiseDebugAtStart() {
+  if (!FShowDebugAtStart || !FFormDebug->isVisible())
+    return;
+  FFormDebug->raise();
+}
+
+bool TFormMain::event(QEvent* Event) {
+  // A window manager raises the main window when it first activates it, which may be
+  // after the raise above.
+  if (Event->type() == QEvent::WindowActivate && FShowDebugAtStart) {
+    RaiseDebugAtStart();
+    FShowDebugAtStart = false;
+  }
+  return QWidget::event(Event);
 }
 
 bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
   if (Event->type() == QEvent::Resize && (Watched == TSRecovery || Watched == TSAbout)) {
     FormResize();
     return false;
+  }
+  if (Event->type() == QEvent::KeyRelease && Watched == LVThumbnails) {
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if (!key->isAutoRepeat()) {
+      try {
+        LVThumbnailsKeyUp(key->key(), key->modifiers() & ~Qt::KeypadModifier);
+      } catch (const std::exception& e) {
+        ShowHandlerError(e.what());
+      }
+    }
+  }
+  if (Event->type() == QEvent::KeyPress && Watched == LBDrives && !SelectedDrive()) {
+    // With nothing selected, the first Up or Down selects the entry that has the focus
+    // mark (the list gives the first entry the mark when it gets the focus) instead of
+    // moving past it.
+    auto* key = static_cast<QKeyEvent*>(Event);
+    QListWidgetItem* current = LBDrives->currentItem();
+    if ((key->key() == Qt::Key_Down || key->key() == Qt::Key_Up) &&
+        key->modifiers() == Qt::NoModifier && current) {
+      current->setSelected(true);
+      return true;
+    }
   }
   if (Event->type() == QEvent::KeyPress && Watched->isWidgetType()) {
     // Key preview: the form sees a key once, at the widget it is first delivered to.
@@ -423,6 +510,7 @@ bool TFormMain::FormCloseQuery() {
 
 void TFormMain::FormClose() {
   FClosing = true;
+  Timer1.stop();
 }
 
 void TFormMain::closeEvent(QCloseEvent* Event) {
@@ -451,8 +539,14 @@ void TFormMain::PaintAnimation(QPainter& Canvas) {
     Canvas.fillRect(AnimationBox->rect(), palette().brush(QPalette::Window));
 }
 
+QListWidgetItem* TFormMain::SelectedDrive() const {
+  QList<QListWidgetItem*> items = LBDrives->selectedItems();
+  return items.isEmpty() ? nullptr : items.first();
+}
+
 void TFormMain::RefreshDriveList() {
-  QString selected = LBDrives->currentItem() ? LBDrives->currentItem()->text() : QString();
+  QListWidgetItem* selectedItem = SelectedDrive();
+  QString selected = selectedItem ? selectedItem->text() : QString();
   QSignalBlocker block(LBDrives);
   LBDrives->clear();
   for (int i = 0; i < FController->DriveInfoCount(); ++i) {
@@ -466,15 +560,21 @@ void TFormMain::RefreshDriveList() {
           ->setToolTip(QString::fromStdString(info->GetDisplayName()));
     }
   }
-  if (!selected.isEmpty())
-    for (int i = 0; i < LBDrives->count(); ++i)
-      if (LBDrives->item(i)->text() == selected)
-        LBDrives->setCurrentRow(i);
+  if (selected.isEmpty())
+    return;
+  for (int i = 0; i < LBDrives->count(); ++i)
+    if (LBDrives->item(i)->text() == selected) {
+      LBDrives->setCurrentRow(i);
+      return;
+    }
+  // The selected drive went away: nothing is selected now, so no details and no Start.
+  block.unblock();
+  LBDrivesClick();
 }
 
 void TFormMain::LBDrivesClick() {
-  QListWidgetItem* item = LBDrives->currentItem();
-  if (!item || !item->isSelected()) {
+  QListWidgetItem* item = SelectedDrive();
+  if (!item) {
     SBStart->setEnabled(false);
     LabelCapacity->clear();
     LabelSectorSize->clear();
@@ -567,7 +667,7 @@ void TFormMain::SBStartClick() {
   // controller counts it as running until then) would start nothing.
   if (FController->IsScanning())
     return;
-  QListWidgetItem* item = LBDrives->currentItem();
+  QListWidgetItem* item = SelectedDrive();
   std::string root = item ? item->text().toStdString() : std::string();
   TDriveInfo* info = item ? FController->FindDriveInfo(root) : nullptr;
   if (!info || !info->HasMedium()) {
@@ -581,6 +681,8 @@ void TFormMain::SBStartClick() {
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
+  if (FController->ClearThumbs())
+    ClearThumbnails();
   FRecovered = 0;
   LabelRecovered->clear();
   SetScanning(true);
@@ -612,7 +714,7 @@ void TFormMain::SBOptionsClick() {
 
 void TFormMain::SBHelpClick() {
   std::string dir = QCoreApplication::applicationDirPath().toStdString();
-  FDesktop.Open(dir + "/" + HelpFile, dir);
+  FDesktop.Open(this, dir + "/" + HelpFile, dir);
 }
 
 void TFormMain::SBExitClick() {
@@ -628,7 +730,8 @@ void TFormMain::STURLMouseMove(int X, int Y) {
 
 void TFormMain::STURLClick() {
   STURLMouseMove(-1, -1);
-  FDesktop.Open(STURL->text().toStdString(), QCoreApplication::applicationDirPath().toStdString());
+  FDesktop.Open(this, STURL->text().toStdString(),
+                QCoreApplication::applicationDirPath().toStdString());
 }
 
 void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream) {
@@ -640,11 +743,176 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
                             TBoxButtons::YesNo) == TBoxAnswer::No)
       FController->StopScan();
     FController->SetPaused(false);
+    // Not on disk, so the queue keeps the bytes, within its bound.
+    if (!r.FileName.empty())
+      QueueThumbnail(r.FileName, std::move(Stream));
     return;
   }
   ++FRecovered;
   LabelRecovered->setText(QString::number(FRecovered));
-  // The stream goes to the thumbnail queue once there is one; until then it is freed here.
+  // Saved: the queue holds the name only and reads the file back at its tick, so a
+  // fast scan queues no bytes.
+  QueueThumbnail(r.FileName, nullptr);
+}
+
+void TFormMain::QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream) {
+  if (Stream) {
+    auto size = static_cast<std::size_t>(Stream->GetSize());
+    if (size > MaxHeldThumbnailBytes - FHeldBytes) {
+      DebugLog("THUMBS: No room to hold %s until its thumbnail", FileName);
+      Stream = std::make_unique<TMemoryStream>(); // decodes to the broken picture
+    } else {
+      FHeldBytes += size;
+    }
+  }
+  FThumbQueue.push_back({FileName, std::move(Stream)});
+  if (!FClosing && !Timer1.isActive())
+    Timer1.start();
+}
+
+std::optional<TThumbRequest> TFormMain::DequeueThumbnail() {
+  if (FClosing || FThumbQueue.empty())
+    return std::nullopt;
+  TThumbRequest r = std::move(FThumbQueue.front());
+  FThumbQueue.pop_front();
+  if (r.Stream)
+    FHeldBytes -= static_cast<std::size_t>(r.Stream->GetSize());
+  return r;
+}
+
+namespace {
+
+// The thumbnail of a saved file, read back from the disk now. A type that gets a fixed
+// picture is not opened at all; a file that cannot be read gets the broken picture.
+std::optional<QImage> ThumbnailOfFile(const std::string& FileName) {
+  if (!FindThumbnailFormat(FileName)) {
+    TMemoryStream none;
+    return MakeThumbnail(none, FileName, ThumbSize, ThumbSize);
+  }
+  try {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(FileName, ec))
+      throw EStreamError("Not a file: " + FileName); // a FIFO would block the open
+    TFileStream file(FileName, TFileMode::OpenRead);
+    return MakeThumbnail(file, FileName, ThumbSize, ThumbSize);
+  } catch (const EStreamError& e) {
+    DebugLog("THUMBS: Error thumbnailing %s: %s", FileName, e.what());
+    return BrokenThumbnail(ThumbSize, ThumbSize);
+  }
+}
+
+} // namespace
+
+int TFormMain::ImageIndex(const QListWidgetItem* Item) {
+  QVariant v = Item->data(Qt::UserRole);
+  return v.isValid() ? v.toInt() : -1;
+}
+
+void TFormMain::ProcessThumbnailQueue() {
+  std::optional<TThumbRequest> r = DequeueThumbnail();
+  if (!r) {
+    Timer1.stop(); // until the next request
+    return;
+  }
+  std::optional<QImage> picture = r->Stream
+                                      ? MakeThumbnail(*r->Stream, r->FileName, ThumbSize, ThumbSize)
+                                      : ThumbnailOfFile(r->FileName);
+  // The item is complete before the view lays it out.
+  auto* item = new QListWidgetItem(
+      QString::fromStdString(std::filesystem::path(r->FileName).filename().string()));
+  item->setToolTip(QString::fromStdString(r->FileName));
+  if (picture) {
+    ILThumbnails.push_back(QPixmap::fromImage(*picture));
+    item->setIcon(QIcon(ILThumbnails.back()));
+    item->setData(Qt::UserRole, static_cast<int>(ILThumbnails.size()) - 1);
+  }
+  LVThumbnails->addItem(item);
+  if (LVThumbnails->selectedItems().isEmpty())
+    LVThumbnails->scrollToItem(item);
+}
+
+void TFormMain::ClearThumbnails() {
+  LVThumbnails->clear();
+  ILThumbnails.clear();
+  FThumbQueue.clear();
+  FHeldBytes = 0;
+}
+
+void TFormMain::LoadExistingThumbnails() {
+  ClearThumbnails();
+  const std::string dest = FController->DestPath();
+  const std::string prefix = FController->FilePrefix();
+  if (dest.empty())
+    return; // a relative search would look into whatever folder the program started in
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dest, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::error_code fec;
+    if (name.compare(0, prefix.size(), prefix) == 0 && it->is_regular_file(fec))
+      names.push_back(name);
+  }
+  if (ec)
+    DebugLog("THUMBS: Cannot list %s: %s", dest, ec.message());
+  std::sort(names.begin(), names.end());
+  // Names only: each file is opened at its own tick, so no number of files can use up
+  // the file handles.
+  for (const std::string& name : names)
+    QueueThumbnail(dest + name, nullptr);
+}
+
+void TFormMain::Open1Click() {
+  for (int i = 0; i < LVThumbnails->count(); ++i) {
+    QListWidgetItem* item = LVThumbnails->item(i);
+    if (item->isSelected())
+      FDesktop.Open(this, FController->DestPath() + item->text().toStdString(), std::string());
+  }
+}
+
+void TFormMain::LVThumbnailsDblClick() {
+  Open1Click();
+}
+
+namespace {
+
+// The user's trash folder, made when missing (a new account may have no data folder
+// yet). Qt moves files into the working folder when it cannot make it itself, so
+// nothing is moved without it.
+bool HaveTrash() {
+  QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (data.isEmpty())
+    return false;
+  QString trash = data + "/Trash";
+  if (!QFileInfo(trash).isDir()) {
+    if (!QDir().mkpath(trash))
+      return false;
+    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  return QFileInfo(trash).isDir();
+}
+
+} // namespace
+
+void TFormMain::Delete1Click() {
+  bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
+  for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
+    QListWidgetItem* item = LVThumbnails->item(i);
+    if (!item->isSelected())
+      continue;
+    // To the desktop's trash, from where the user can bring it back.
+    std::string file = FController->DestPath() + item->text().toStdString();
+    if (!trash || !QFile::moveToTrash(QString::fromStdString(file)))
+      DebugLog("THUMBS: Cannot move %s to the trash", file);
+    delete LVThumbnails->takeItem(i);
+  }
+  LVThumbnails->sortItems(Qt::AscendingOrder);
+}
+
+void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {
+  if (Key == Qt::Key_Delete && Shift == Qt::NoModifier)
+    Delete1Click();
+  else if (Key == Qt::Key_A && Shift == Qt::ControlModifier)
+    LVThumbnails->selectAll();
 }
 
 void TFormMain::ScanProgress(int64_t Position, int64_t SectorCount) {

@@ -12,12 +12,17 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QWidget>
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+class QAction;
+class QMenu;
 class QTabWidget;
 class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QToolButton;
 class QFrame;
@@ -54,6 +59,13 @@ private:
   TFormMain& FForm;
 };
 
+// One file waiting for its thumbnail. The file is read back at its tick; only a file
+// that could not be saved keeps its bytes here.
+struct TThumbRequest {
+  std::string FileName;
+  std::unique_ptr<TMemoryStream> Stream; // null: read FileName
+};
+
 class TFormMain : public QWidget {
 public:
   static constexpr const char* Version = "2.0";
@@ -88,18 +100,38 @@ public:
   void STURLMouseMove(int X, int Y);
   void STURLClick();
   void RefreshDriveList();
+  // The selected entry of the drive list; null when none is selected.
+  QListWidgetItem* SelectedDrive() const;
   void ScanStarted();
   void ScanFinished(bool Completed, bool StoppedByUser, const std::string& Msg);
   void FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream);
   void ScanProgress(int64_t Position, int64_t SectorCount);
   void LoadAnimation();
   void PaintAnimation(QPainter& Canvas);
+  // Thumbnails.
+  void QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream);
+  std::optional<TThumbRequest> DequeueThumbnail();
+  void ProcessThumbnailQueue(); // Timer1's tick: one request
+  void ClearThumbnails();
+  void LoadExistingThumbnails();
+  void Open1Click();
+  void Delete1Click();
+  void LVThumbnailsDblClick();
+  void LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift);
+  std::size_t QueuedThumbnails() const { return FThumbQueue.size(); }
+  std::size_t HeldThumbnailBytes() const { return FHeldBytes; }
+  // The index in ILThumbnails of an item's picture, -1 when it has none.
+  static int ImageIndex(const QListWidgetItem* Item);
+  // Bytes of unsaved files that the queue may hold; beyond it they get no picture.
+  static constexpr std::size_t MaxHeldThumbnailBytes = 64u << 20;
+
   // Shows the latest progress now (a timer does it every 50 ms during a scan).
   void ShowProgress();
   // The number of files saved in the current or last scan.
   int64_t Recovered() const { return FRecovered; }
 
-  // Key codes of the class library for the keys the window handles.
+  // The Windows virtual-key code that FormKeyDown compares for a Qt key (0 for keys
+  // the window does not handle).
   static int KeyCode(int QtKey);
 
   QTabWidget* PageControl;
@@ -133,8 +165,15 @@ public:
   QFrame* AnimationPanel = nullptr;
   TAnimationBox* AnimationBox = nullptr;
   std::vector<QPixmap> ILDriveIcons;
+  std::vector<QPixmap> ILThumbnails;
+  QMenu* PopupMenu1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Delete1 = nullptr;
+  // Makes a thumbnail every 20 ms while requests wait (it sleeps while none do).
+  QTimer Timer1;
 
 protected:
+  bool event(QEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
   void showEvent(QShowEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
@@ -146,6 +185,7 @@ private:
   // Answers false after telling the user, when no scan can go to the destination.
   bool CheckDestination();
   void ShowOptions();
+  void RaiseDebugAtStart();
 
   TDesktop& FDesktop;
   std::vector<std::string> FArgs;
@@ -153,7 +193,10 @@ private:
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
   bool FClosing = false;
+  std::deque<TThumbRequest> FThumbQueue;
+  std::size_t FHeldBytes = 0; // bytes held by requests of unsaved files
   bool FShownOnce = false;
+  bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;
   int FCreditsKeyIndex = 0;
   int64_t FRecovered = 0;

@@ -3,6 +3,7 @@
 
 #include "Fonts.h"
 
+#include <QtGui/QKeyEvent>
 #include <QtWidgets/QFrame>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QToolButton>
@@ -32,6 +33,8 @@ TFormMessage::TFormMessage(QWidget* Owner)
   SpeedButton1->setIconSize(QSize(20, 20));
   SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   SpeedButton1->setGeometry((585 - 88) / 2, 4, 88, 30);
+  SpeedButton1->setFocusPolicy(Qt::StrongFocus);
+  Memo1->setFocusPolicy(Qt::ClickFocus); // Tab stays on OK
   connect(SpeedButton1, &QToolButton::clicked, this, Guarded([this] { SpeedButton1Click(); }));
 }
 
@@ -43,7 +46,17 @@ void TFormMessage::ShowText(const std::string& Text) {
   SetText(Text);
   if (QWidget* owner = parentWidget())
     move(owner->frameGeometry().center() - rect().center());
+  SpeedButton1->setFocus();
   exec();
+}
+
+void TFormMessage::keyPressEvent(QKeyEvent* Event) {
+  if ((Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) &&
+      (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    SpeedButton1->click();
+    return;
+  }
+  QDialog::keyPressEvent(Event);
 }
 
 void TFormMessage::SpeedButton1Click() {

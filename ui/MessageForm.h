@@ -25,6 +25,11 @@ public:
   QPlainTextEdit* Memo1;
   QFrame* PanelBottom;
   QToolButton* SpeedButton1;
+
+protected:
+  // Enter closes the window as OK does (Space does so on the OK button, which has the
+  // focus when the window opens).
+  void keyPressEvent(QKeyEvent* Event) override;
 };
 
 } // namespace gf

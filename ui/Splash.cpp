@@ -1,5 +1,6 @@
 #include "Splash.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtGui/QBitmap>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QScreen>
@@ -37,6 +38,23 @@ void TFormSplash::showEvent(QShowEvent* Event) {
     FShownOnce = true;
     Timer1.start();
   }
+  QCoreApplication::instance()->installEventFilter(this);
+}
+
+void TFormSplash::hideEvent(QHideEvent* Event) {
+  QWidget::hideEvent(Event);
+  QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool TFormSplash::eventFilter(QObject* Watched, QEvent* Event) {
+  // The splash stays on top of everything; a modal window below it would look like a
+  // program that hangs.
+  if (Event->type() == QEvent::Show && Watched != this && Watched->isWidgetType()) {
+    auto* w = static_cast<QWidget*>(Watched);
+    if (w->isWindow() && w->isModal())
+      hide();
+  }
+  return QWidget::eventFilter(Watched, Event);
 }
 
 void TFormSplash::Timer1Timer() {

@@ -1,5 +1,6 @@
 // The product picture shown while the program starts; it hides itself five seconds
-// after it was shown.
+// after it was shown, or as soon as one of the program's modal windows (a question, a
+// dialog) appears, which must not be hidden behind it.
 #pragma once
 
 #include <QtCore/QTimer>
@@ -20,6 +21,8 @@ public:
 protected:
   // The timer starts when the window is shown: a window manager need not activate it.
   void showEvent(QShowEvent* Event) override;
+  void hideEvent(QHideEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
   void Timer1Timer();

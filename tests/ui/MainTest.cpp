@@ -14,7 +14,9 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
+#include <QtGui/QPainter>
 #include <QtTest/QTest>
+#include <QtWidgets/QAbstractItemDelegate>
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QTabWidget>
@@ -25,6 +27,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,7 +173,7 @@ TEST_F(MainTest, FormatSize) {
   for (TCase c :
        {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
         TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
-        // halves round away from zero, as the class library's formatter does
+        // halves round away from zero, not to even
         TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
         TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"}, TCase{4294967295u, "4.0 TB"}}) {
     EXPECT_EQ(TFormMain::FormatSize(c.KB), c.Text) << c.KB;
@@ -286,6 +289,113 @@ TEST_F(MainTest, DriveDetails) {
   Form->Controller().RefreshDrives();
   ASSERT_NE(Form->LBDrives->currentItem(), nullptr);
   EXPECT_EQ(Form->LBDrives->currentItem()->text(), "F:\\");
+}
+
+// A click on the empty part of the list clears the selection but not the current
+// row; nothing may then be scanned, and no drive's details may stay.
+TEST_F(MainTest, StartActsOnlyOnASelectedDrive) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  Platform.AddDrive('F', Removable(CardWith({MakeJpeg(2)})));
+  struct TCase {
+    const char* What;
+    std::function<void()> Unselect;
+  };
+  const TCase cases[] = {
+      {"click on the empty part of the list",
+       [this] {
+         QTest::mouseClick(Form->LBDrives->viewport(), Qt::LeftButton, {}, QPoint(100, 120));
+         EXPECT_NE(Form->LBDrives->currentItem(), nullptr); // the row stays current
+       }},
+      {"selected drive goes away",
+       [this] {
+         Platform.RemoveDrive('E');
+         Form->Controller().RefreshDrives();
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (!Platform.Drive('E'))
+      Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+    Desktop = TTestDesktop();
+    Make();
+    Form->show();
+    Select("E:\\");
+    ASSERT_TRUE(Form->SBStart->isEnabled());
+    ASSERT_EQ(Form->LabelMedia->text(), "Removable");
+    c.Unselect();
+    EXPECT_EQ(Form->SelectedDrive(), nullptr);
+    EXPECT_FALSE(Form->SBStart->isEnabled());
+    EXPECT_EQ(Form->LabelMedia->text(), "");
+    EXPECT_EQ(Form->LabelCapacity->text(), "");
+    EXPECT_EQ(Form->LabelSectorSize->text(), "");
+    Form->SBStartClick();
+    EXPECT_FALSE(Form->SBCancel->isEnabled());
+    EXPECT_TRUE(Desktop.Sounds.empty());
+    QTest::qWait(20);
+    EXPECT_TRUE(Desktop.Texts.empty());
+    EXPECT_TRUE(Saved().empty());
+    Form.reset();
+  }
+}
+
+TEST_F(MainTest, KeyboardStartsOnTheFirstDriveAndTheListShowsWhereItIs) {
+  for (char letter : {'E', 'F', 'G'})
+    Platform.AddDrive(letter, Removable(CardWith({})));
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Form->LBDrives->setFocus(Qt::TabFocusReason);
+  ASSERT_EQ(Form->SelectedDrive(), nullptr);
+  QTest::keyClick(Form->LBDrives, Qt::Key_Down);
+  ASSERT_NE(Form->SelectedDrive(), nullptr);
+  EXPECT_EQ(Form->SelectedDrive()->text().toStdString(), "E:\\");
+  EXPECT_TRUE(Form->SBStart->isEnabled());
+  QTest::keyClick(Form->LBDrives, Qt::Key_Down);
+  EXPECT_EQ(Form->SelectedDrive()->text().toStdString(), "F:\\");
+  EXPECT_EQ(Form->LabelMedia->text(), "Removable");
+
+  // The entry with the keyboard focus carries a mark that the others lack.
+  auto render = [&](bool Focus) {
+    QImage img(200, 32, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    QStyleOptionViewItem option;
+    option.initFrom(Form->LBDrives);
+    option.widget = Form->LBDrives;
+    option.rect = QRect(0, 0, 200, 32);
+    option.state = QStyle::State_Enabled | (Focus ? QStyle::State_HasFocus : QStyle::State_None);
+    QModelIndex index = Form->LBDrives->model()->index(2, 0);
+    Form->LBDrives->itemDelegate()->paint(&p, option, index);
+    return img;
+  };
+  EXPECT_NE(render(true), render(false));
+}
+
+TEST_F(MainTest, DebugSwitchRaisesTheDebugWindowAboveTheMainWindow) {
+  struct TRecorder : QObject {
+    std::vector<std::string> Events;
+    QWidget* Main = nullptr;
+    QWidget* Debug = nullptr;
+    bool eventFilter(QObject* O, QEvent* E) override {
+      if (O == Main && E->type() == QEvent::Show)
+        Events.push_back("main shown");
+      if (O == Debug && E->type() == QEvent::ZOrderChange && Debug->isVisible())
+        Events.push_back("debug raised");
+      return false;
+    }
+  } recorder;
+  Make({"/DEBUG"});
+  recorder.Main = Form.get();
+  recorder.Debug = &Form->FormDebug();
+  qApp->installEventFilter(&recorder);
+  Form->show();
+  QTest::qWait(50);
+  qApp->removeEventFilter(&recorder);
+  EXPECT_TRUE(Form->FormDebug().isVisible());
+  ASSERT_GE(recorder.Events.size(), 2u);
+  EXPECT_EQ(recorder.Events.front(), "main shown");
+  EXPECT_EQ(recorder.Events.back(), "debug raised");
 }
 
 TEST_F(MainTest, StartChecksTheDestination) {

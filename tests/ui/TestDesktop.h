@@ -34,7 +34,7 @@ public:
     return a;
   }
   void PlaySound(const std::string& Name) override { Sounds.push_back(Name); }
-  void Open(const std::string& Target, const std::string& WorkingDir) override {
+  void Open(QWidget*, const std::string& Target, const std::string& WorkingDir) override {
     Opened.push_back({Target, WorkingDir});
   }
   void ShowText(const std::string& Text) override {

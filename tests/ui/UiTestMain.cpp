@@ -1,15 +1,27 @@
 // The window tests run in Qt's offscreen platform under one application object, with
 // a home of their own so that nothing of the user's settings is read or written.
 #include "Application.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
 #include "Recognizer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 
 int main(int argc, char** argv) {
+#ifdef GF_FILE_LIMIT
+  // A test program of its own may run under a small limit of open files.
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, GF_FILE_LIMIT);
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+    return 1;
+#endif
   qputenv("QT_QPA_PLATFORM", "offscreen");
   std::string home = (std::filesystem::temp_directory_path() / "gf_ui_home_XXXXXX").string();
   if (mkdtemp(home.data())) {
@@ -17,6 +29,8 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
   }
   gf::RegisterRecognizers();
+  gf::RegisterPngGraphic(); // the image library's classes for the thumbnails
+  gf::RegisterTiffGraphic();
   int rc;
   {
     gf::TApplication app(argc, argv);

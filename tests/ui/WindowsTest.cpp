@@ -4,7 +4,9 @@
 #include "MessageForm.h"
 #include "Splash.h"
 #include "TestDesktop.h"
+#include "TestPictures.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
 #include <QtGui/QTextBlock>
 #include <QtTest/QTest>
@@ -16,7 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 
 using namespace gf;
 
@@ -40,6 +44,105 @@ TEST(Splash, HidesItselfAfterItWasShownWithoutBeingActivated) {
   for (int i = 0; i < 100 && s.isVisible(); ++i)
     QTest::qWait(10);
   EXPECT_FALSE(s.isVisible());
+}
+
+TEST(Splash, GivesWayToTheProgramsModalWindows) {
+  TFormSplash s;
+  s.show();
+  QDialog nonModal;
+  nonModal.show(); // the main window, the debug window: the splash stays above them
+  EXPECT_TRUE(s.isVisible());
+  QDialog question;
+  question.setModal(true);
+  question.show();
+  EXPECT_FALSE(s.isVisible());
+  question.hide();
+  EXPECT_FALSE(s.isVisible());
+}
+
+TEST(MessageForm, OkHasTheFocusAndEnterOrSpaceCloses) {
+  TFormMessage m(nullptr);
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    SCOPED_TRACE(key);
+    QWidget* focus = nullptr;
+    QTimer::singleShot(0, &m, [&] {
+      (void)QTest::qWaitForWindowActive(&m);
+      focus = QApplication::focusWidget();
+      if (focus)
+        QTest::keyClick(focus, key);
+    });
+    // A stuck window must not stop the test run.
+    QTimer::singleShot(3000, &m, [&] { m.reject(); });
+    QElapsedTimer t;
+    t.start();
+    m.ShowText("Scan Completed.");
+    EXPECT_LT(t.elapsed(), 2500);
+    EXPECT_EQ(focus, m.SpeedButton1);
+    EXPECT_EQ(m.result(), QDialog::Accepted);
+  }
+}
+
+namespace {
+
+// The desktop with its real opener, and its boxes recorded instead of shown.
+class TRecordingQtDesktop : public TQtDesktop {
+public:
+  using TQtDesktop::TQtDesktop;
+  TBoxAnswer MessageBox(QWidget*, TBoxKind Kind, const std::string& Text, TBoxButtons) override {
+    Boxes.push_back({Kind, Text});
+    return TBoxAnswer::Ok;
+  }
+  std::vector<std::pair<TBoxKind, std::string>> Boxes;
+};
+
+std::string Script(const std::string& Dir, const std::string& Name, const std::string& Body) {
+  std::string path = Dir + "/" + Name;
+  test::WriteFile(path, std::vector<uint8_t>(Body.begin(), Body.end()));
+  chmod(path.c_str(), 0755);
+  return path;
+}
+
+} // namespace
+
+TEST(QtDesktop, OpenGoesToTheOpenerAndAFailureIsShown) {
+  test::TTempDir dir;
+  std::string seen = dir.Path + "/seen";
+  struct TCase {
+    const char* What;
+    std::string Opener;
+    std::string Box; // empty: no box
+  };
+  const TCase cases[] = {
+      {"opened", Script(dir.Path, "ok", "#!/bin/sh\necho \"$1|$PWD\" > " + seen + "\n"), ""},
+      {"no opener installed", dir.Path + "/none",
+       "Cannot open T.\r\nThe desktop's opener " + dir.Path +
+           "/none was not found: install the package xdg-utils."},
+      {"file missing", Script(dir.Path, "missing", "#!/bin/sh\nexit 2\n"),
+       "Cannot open T.\r\nThe file does not exist."},
+      {"no program for it", Script(dir.Path, "noprog", "#!/bin/sh\nexit 3\n"),
+       "Cannot open T.\r\nThe desktop has no program to open it (" + dir.Path +
+           "/noprog ended with code 3)."},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::filesystem::remove(seen);
+    TRecordingQtDesktop desktop(c.Opener);
+    desktop.Open(nullptr, "T", dir.Path);
+    QElapsedTimer t;
+    t.start();
+    while (desktop.Boxes.empty() && !std::filesystem::exists(seen) && t.elapsed() < 5000)
+      QTest::qWait(10);
+    QTest::qWait(50);
+    if (c.Box.empty()) {
+      EXPECT_TRUE(desktop.Boxes.empty());
+      auto bytes = test::ReadFile(seen);
+      EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "T|" + dir.Path + "\n");
+    } else {
+      ASSERT_EQ(desktop.Boxes.size(), 1u);
+      EXPECT_EQ(desktop.Boxes[0].first, TBoxKind::Error);
+      EXPECT_EQ(desktop.Boxes[0].second, c.Box);
+    }
+  }
 }
 
 TEST(MessageForm, ShowsTheTextModallyReadOnlyWithScrollBar) {

@@ -1,0 +1,333 @@
+#include "Thumbs.h"
+
+#include "Debug.h"
+#include "Format.h"
+#include "Graphics.h"
+#include "Streams.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QIODevice>
+#include <QtGui/QImageReader>
+#include <QtGui/QPainter>
+
+#include <algorithm>
+#include <cctype>
+#include <stdexcept>
+#include <vector>
+
+namespace gf {
+
+namespace {
+
+// Lets Qt's image reader read one of our streams, from its start.
+class TStreamDevice : public QIODevice {
+public:
+  explicit TStreamDevice(TStream& Stream) : FStream(Stream), FSize(Stream.GetSize()) {
+    FStream.SetPosition(0);
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+  }
+  bool isSequential() const override { return false; }
+  qint64 size() const override { return FSize; }
+  bool seek(qint64 Pos) override {
+    if (Pos < 0 || !QIODevice::seek(Pos))
+      return false;
+    try {
+      FStream.SetPosition(Pos);
+    } catch (const EStreamError&) {
+      return false;
+    }
+    return true;
+  }
+
+protected:
+  qint64 readData(char* Data, qint64 MaxSize) override {
+    try {
+      return static_cast<qint64>(FStream.Read(Data, static_cast<std::size_t>(MaxSize)));
+    } catch (const EStreamError&) {
+      return -1;
+    }
+  }
+  qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+  TStream& FStream;
+  qint64 FSize;
+};
+
+struct TPixelSize {
+  int64_t Width = 0, Height = 0;
+};
+
+void CheckPixels(TPixelSize Size) {
+  // Divided, not multiplied: two 32-bit sizes can overflow even a 64-bit product.
+  if (Size.Width > 0 && Size.Height > 0 && Size.Width > MaxThumbnailPixels / Size.Height)
+    throw std::runtime_error(Format("The picture declares %d x %d pixels, more than %d", Size.Width,
+                                    Size.Height, MaxThumbnailPixels));
+}
+
+uint32_t Be32(const uint8_t* P) {
+  return uint32_t{P[0]} << 24 | uint32_t{P[1]} << 16 | uint32_t{P[2]} << 8 | P[3];
+}
+
+// The size in a PNG's header chunk, read before any decoding.
+std::optional<TPixelSize> PngSize(TStream& Stream) {
+  static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  uint8_t h[24];
+  Stream.SetPosition(0);
+  if (Stream.Read(h, sizeof h) != sizeof h || !std::equal(signature, signature + 8, h) ||
+      !std::equal(h + 12, h + 16, "IHDR"))
+    return std::nullopt;
+  return TPixelSize{Be32(h + 16), Be32(h + 20)};
+}
+
+// The width and length of a TIFF's first image, from its first directory.
+std::optional<TPixelSize> TiffSize(TStream& Stream) {
+  uint8_t h[8];
+  Stream.SetPosition(0);
+  if (Stream.Read(h, sizeof h) != sizeof h)
+    return std::nullopt;
+  bool little = h[0] == 'I' && h[1] == 'I';
+  if (!little && !(h[0] == 'M' && h[1] == 'M'))
+    return std::nullopt;
+  auto u16 = [little](const uint8_t* p) {
+    return static_cast<uint32_t>(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
+  };
+  auto u32 = [little, u16](const uint8_t* p) {
+    return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
+  };
+  if (u16(h + 2) != 42)
+    return std::nullopt;
+  int64_t size = Stream.GetSize();
+  int64_t dir = u32(h + 4);
+  if (dir > size - 2)
+    return std::nullopt;
+  Stream.SetPosition(dir);
+  uint8_t c[2];
+  if (Stream.Read(c, 2) != 2)
+    return std::nullopt;
+  std::optional<int64_t> width, length;
+  for (uint32_t i = 0, n = u16(c); i < n && !(width && length); ++i) {
+    uint8_t e[12];
+    if (Stream.Read(e, sizeof e) != sizeof e)
+      break;
+    uint32_t tag = u16(e), type = u16(e + 2);
+    if ((tag != 256 && tag != 257) || (type != 3 && type != 4))
+      continue;
+    int64_t value = type == 3 ? u16(e + 8) : u32(e + 8);
+    (tag == 256 ? width : length) = value;
+  }
+  if (!width || !length)
+    return std::nullopt;
+  return TPixelSize{*width, *length};
+}
+
+// JPEG and BMP: Qt's reader reads the size from the header, then decodes at about the
+// thumbnail's size (JPEG in the decoder itself), turned as the camera recorded it.
+[[noreturn]] void Unreadable(const char* Type, const QImageReader& Reader) {
+  throw std::runtime_error(
+      Format("Not a readable %s picture (%s)", Type, Reader.errorString().toStdString()));
+}
+
+QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize) {
+  TStreamDevice device(Stream);
+  QImageReader reader(&device, Type);
+  reader.setAutoTransform(true);
+  QSize stored = reader.size();
+  if (!stored.isValid())
+    Unreadable(Type, reader);
+  CheckPixels({stored.width(), stored.height()});
+  bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+  FullSize = turned ? stored.transposed() : stored;
+  TThumbRect r = ThumbnailRect(FullSize.width(), FullSize.height(), Box.width(), Box.height());
+  QSize fit(r.Right - r.Left + 1, r.Bottom - r.Top + 1);
+  if (turned)
+    fit.transpose();
+  if (fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
+      fit.height() < stored.height())
+    reader.setScaledSize(fit);
+  QImage image = reader.read();
+  if (image.isNull())
+    Unreadable(Type, reader);
+  return image;
+}
+
+QImage ReadJpeg(TStream& Stream, QSize Box, QSize& FullSize) {
+  return ReadWithQt(Stream, "JPEG", Box, FullSize);
+}
+
+QImage ReadBmp(TStream& Stream, QSize Box, QSize& FullSize) {
+  return ReadWithQt(Stream, "BMP", Box, FullSize);
+}
+
+// The library's bitmap (24 bits, rows from the top, blue-green-red) as a Qt picture,
+// averaged over square blocks down to about twice the box, which keeps the copy small
+// and the later smooth scaling sharp.
+QImage CopyReduced(TBitmap& Bitmap, QSize Box) {
+  const int w = Bitmap.GetWidth(), h = Bitmap.GetHeight();
+  const int k =
+      std::max(1, std::min(w / std::max(1, 2 * Box.width()), h / std::max(1, 2 * Box.height())));
+  const int ow = (w + k - 1) / k, oh = (h + k - 1) / k;
+  QImage out(ow, oh, QImage::Format_RGB32);
+  if (out.isNull())
+    throw std::runtime_error("Not enough memory for the thumbnail");
+  std::vector<uint32_t> sums(static_cast<std::size_t>(ow) * 3);
+  for (int oy = 0; oy < oh; ++oy) {
+    std::fill(sums.begin(), sums.end(), 0);
+    const int y0 = oy * k, y1 = std::min(h, y0 + k);
+    for (int y = y0; y < y1; ++y) {
+      const uint8_t* row = Bitmap.ScanLine(y);
+      for (int x = 0; x < w; ++x) {
+        uint32_t* s = &sums[static_cast<std::size_t>(x / k) * 3];
+        s[0] += row[3 * x + 2];
+        s[1] += row[3 * x + 1];
+        s[2] += row[3 * x];
+      }
+    }
+    auto* line = reinterpret_cast<QRgb*>(out.scanLine(oy));
+    for (int ox = 0; ox < ow; ++ox) {
+      const uint32_t n = static_cast<uint32_t>((std::min(w, ox * k + k) - ox * k) * (y1 - y0));
+      const uint32_t* s = &sums[static_cast<std::size_t>(ox) * 3];
+      line[ox] =
+          qRgb(static_cast<int>(s[0] / n), static_cast<int>(s[1] / n), static_cast<int>(s[2] / n));
+    }
+  }
+  return out;
+}
+
+// PNG and TIFF: the image library's class for the type, found through the picture
+// registry, loads the bytes and is assigned to a bitmap, which the thumbnail copies.
+QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize) {
+  const TGraphicClass* type = TPicture::FileFormatClass(Ext);
+  if (!type)
+    throw std::runtime_error(Format("No image class for %s pictures is registered", Ext));
+  std::unique_ptr<TGraphic> graphic = type->Create();
+  Stream.SetPosition(0);
+  graphic->LoadFromStream(Stream);
+  TBitmap bitmap;
+  bitmap.Assign(graphic.get());
+  graphic.reset(); // its pixels are not needed any more
+  if (bitmap.GetEmpty() || bitmap.GetPixelFormat() != TPixelFormat::pf24bit)
+    throw std::runtime_error(Format("The %s picture holds no image", Ext));
+  FullSize = QSize(bitmap.GetWidth(), bitmap.GetHeight());
+  return CopyReduced(bitmap, Box);
+}
+
+QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize) {
+  if (auto size = PngSize(Stream))
+    CheckPixels(*size);
+  return ReadWithLibrary(Stream, "PNG", Box, FullSize);
+}
+
+QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize) {
+  if (auto size = TiffSize(Stream))
+    CheckPixels(*size);
+  return ReadWithLibrary(Stream, "TIF", Box, FullSize);
+}
+
+std::string UpperExtension(const std::string& FileName) {
+  std::size_t slash = FileName.find_last_of('/');
+  std::string name = slash == std::string::npos ? FileName : FileName.substr(slash + 1);
+  std::size_t dot = name.find_last_of('.');
+  std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  for (char& ch : ext)
+    ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return ext;
+}
+
+enum class TLoad { Loaded, Missing, Failed };
+
+TLoad LoadFixedPicture(const std::string& Name, QImage& Picture) {
+  QString path = QString(":/%1.bmp").arg(QString::fromStdString(Name));
+  if (!QFile::exists(path))
+    return TLoad::Missing;
+  Picture = QImage(path);
+  return Picture.isNull() ? TLoad::Failed : TLoad::Loaded;
+}
+
+std::optional<QImage> Fit(const QImage& Source, QSize Full, int Height, int Width) {
+  QImage result(Width, Height, QImage::Format_RGB32);
+  result.fill(Qt::white);
+  TThumbRect r = ThumbnailRect(Full.width(), Full.height(), Width, Height);
+  if (r.Right > r.Left && r.Bottom > r.Top) {
+    // Qt's smooth scaling averages the pixels it drops, where a painter's would skip them.
+    QSize drawn(r.Right - r.Left, r.Bottom - r.Top);
+    QImage scaled = Source.size() == drawn
+                        ? Source
+                        : Source.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QPainter(&result).drawImage(r.Left, r.Top, scaled);
+  }
+  return result;
+}
+
+} // namespace
+
+const TThumbnailFormat ThumbnailFormats[4] = {
+    {"JPG", ReadJpeg},
+    {"BMP", ReadBmp},
+    {"PNG", ReadPng},
+    {"TIF", ReadTiff},
+};
+
+const TThumbnailFormat* FindThumbnailFormat(const std::string& FileName) {
+  std::string ext = UpperExtension(FileName);
+  for (const TThumbnailFormat& f : ThumbnailFormats)
+    if (ext == f.Ext)
+      return &f;
+  return nullptr;
+}
+
+TThumbRect ThumbnailRect(int SourceWidth, int SourceHeight, int BoxWidth, int BoxHeight) {
+  int64_t w, h;
+  if (SourceWidth > SourceHeight) {
+    w = BoxWidth;
+    h = SourceWidth == 0 ? BoxHeight : int64_t{SourceHeight} * BoxHeight / SourceWidth;
+  } else {
+    h = BoxHeight;
+    w = SourceHeight == 0 ? BoxWidth : int64_t{SourceWidth} * BoxWidth / SourceHeight;
+  }
+  int left = static_cast<int>((BoxWidth - w) / 2);
+  int top = static_cast<int>((BoxHeight - h) / 2);
+  return {left, top, static_cast<int>(left + w - 1), static_cast<int>(top + h - 1)};
+}
+
+std::optional<QImage> BrokenThumbnail(int Height, int Width) {
+  QImage broken;
+  if (LoadFixedPicture("THUMB_BROKEN", broken) != TLoad::Loaded) {
+    DebugLog("MAIN: Couldn't load \"Broken Image\" thumbnail: %s",
+             "no picture THUMB_BROKEN in the resources");
+    return std::nullopt;
+  }
+  return Fit(broken, broken.size(), Height, Width);
+}
+
+std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName, int Height,
+                                    int Width) {
+  QImage source;
+  QSize full;
+  bool dropped = false;
+  if (const TThumbnailFormat* format = FindThumbnailFormat(FileName)) {
+    try {
+      source = format->GraphicClass(Stream, QSize(Width, Height), full);
+    } catch (const std::exception& e) {
+      DebugLog("THUMBS: Error thumbnailing %s: %s", FileName, e.what());
+      dropped = true;
+    }
+  } else {
+    TLoad own = LoadFixedPicture("THUMB_" + UpperExtension(FileName), source);
+    if (own == TLoad::Missing) {
+      if (LoadFixedPicture("THUMB_UNKNOWN", source) != TLoad::Loaded) {
+        DebugLog("MAIN: Couldn't load \"Unknown Format\" thumbnail: %s",
+                 "no picture THUMB_UNKNOWN in the resources");
+        dropped = true;
+      }
+    } else if (own == TLoad::Failed) {
+      dropped = true;
+    }
+    full = source.size();
+  }
+  if (dropped)
+    return BrokenThumbnail(Height, Width);
+  return Fit(source, full, Height, Width);
+}
+
+} // namespace gf

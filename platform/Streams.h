@@ -63,6 +63,8 @@ private:
 
 enum class TFileMode {
   OpenRead,        // existing file, read only
+  OpenWrite,       // existing file, write only, kept as it is
+  OpenReadWrite,   // existing file, read and write, kept as it is
   CreateExclusive, // new file; fails when the name exists (never overwrites)
   CreateReplace    // create or truncate
 };

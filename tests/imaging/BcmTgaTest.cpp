@@ -122,7 +122,7 @@ TEST(TgaRead, EveryOrientationGivesTheSameBitmap) {
   auto pixel = [](int x, int y) -> uint32_t {
     if ((y == 1 && x >= 3) || (y == 2 && x <= 1))
       return 0x2A2A2A2A & 0x7FFF7FFF;
-    return static_cast<uint32_t>((x * 37 + y * 91 + 5) * 0x01030507) & 0x7FFF7FFF;
+    return static_cast<uint32_t>(x * 37 + y * 91 + 5) * 0x01030507u & 0x7FFF7FFF;
   };
   TMemoryFiles files;
   for (const Kind& k : kinds) {

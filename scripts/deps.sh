@@ -5,7 +5,7 @@ packages=(
   cmake make g++ clang libclang-rt-14-dev pkg-config
   qt6-base-dev libtiff-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libudev-dev libblkid-dev libasound2-dev libgtest-dev fonts-dejavu-core
-  xvfb xauth dosfstools mtools ffmpeg mjpegtools netpbm
+  xvfb xauth dosfstools mtools ffmpeg mjpegtools pngcheck libtiff-tools netpbm
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -116,6 +116,10 @@ int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
 // Puts one row of file pixels (Depth / 8 bytes each, in file order) into a bitmap row.
 void StoreRow(const BcmTgaPrivate& T, const uint8_t* Pixels, uint32_t Width, uint8_t* Row) {
   const bool mirrored = (T.Descriptor & RightToLeft) != 0;
+  if (!mirrored && (T.Depth == 8 || T.Depth == 24)) { // stored as the bitmap stores them
+    std::memcpy(Row, Pixels, uint64_t(Width) * (T.Depth / 8));
+    return;
+  }
   for (uint32_t x = 0; x < Width; ++x) {
     const uint32_t to = mirrored ? Width - 1 - x : x;
     switch (T.Depth) {

@@ -1,65 +1,59 @@
-// The binding onto libjpeg (IJG 6 interface, library version 62) that the JPEG image
-// class calls: codec objects with an error manager, the decoded image's description,
-// the compression parameters, source and destination managers over the library's
-// streams, and one entry per libjpeg call.
+// The binding onto libtiff: client I/O procedures over the library's streams, and a
+// handle that owns one libtiff TIFF object for one load, count, save or append.
 //
-// libjpeg's fatal errors must never return into it, and an exception cannot be thrown
-// through its C frames (it is not built with unwind tables). Every entry below that
-// runs libjpeg therefore sets a jump target in a small function whose frame holds
-// nothing with a destructor; the error manager's exit formats the message and jumps
-// there, and the entry raises once libjpeg's frames are left behind: the stream's own
-// exception when the stream failed, else std::runtime_error with libjpeg's message.
-// Warnings are only counted. After a raise, the codec objects may only be destroyed.
+// No C++ exception ever crosses libtiff: a stream failure inside a client procedure
+// is kept, the procedure answers -1, and the owner rethrows it once libtiff has
+// returned (Rethrow). libtiff's error and warning texts go to this handle's
+// Messages, never to the process-wide handlers.
 #pragma once
 
 #include "Streams.h"
 
-#include <cstdint>
-#include <cstdio> // jpeglib.h needs FILE and size_t first
-#include <jpeglib.h>
+#include <tiffio.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace gf {
 
-struct TJpegErrorManager;
+class TTiffHandle {
+public:
+  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2 }; // "r", "w", "a"
+  // Opens the TIFF that starts at the stream's current position: every offset
+  // inside it counts from there. A memory stream opened for reading is mapped. nullptr when libtiff
+  // cannot open it (Messages of that attempt in LastOpenMessages); a stream failure during the
+  // attempt is rethrown.
+  static std::unique_ptr<TTiffHandle> Open(TStream& Stream, TMode Mode);
+  ~TTiffHandle(); // TIFFClose; the stream stays open
+  TTiffHandle(const TTiffHandle&) = delete;
+  TTiffHandle& operator=(const TTiffHandle&) = delete;
 
-// Colour-space codes of the interface.
-constexpr int JpegGrayscale = JCS_GRAYSCALE;
-constexpr int JpegRgb = JCS_RGB;
+  TIFF* Tif() const { return FTif; }
+  // Raises what a client procedure kept, if anything.
+  void Rethrow();
+  // Flushes and closes; raises a kept stream failure; false when flushing failed.
+  bool Close();
+  const std::vector<std::string>& Messages() const { return FContext->Messages; }
+  std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
 
-// Both objects, or a raise (and nothing left allocated).
-void JpegCreateDecompress(TJpegErrorManager*& Error, jpeg_decompress_struct*& Decompressor);
-void JpegDestroyDecompress(TJpegErrorManager* Error, jpeg_decompress_struct* Decompressor);
-void JpegCreateCompress(TJpegErrorManager*& Error, jpeg_compress_struct*& Compressor);
-void JpegDestroyCompress(TJpegErrorManager* Error, jpeg_compress_struct* Compressor);
+  struct TContext {
+    TStream* Stream = nullptr;
+    int64_t Base = 0; // stream position of the TIFF's first byte
+    std::exception_ptr Error;
+    std::vector<std::string> Messages;
+    const uint8_t* Map = nullptr; // a memory stream's bytes from Base, when reading
+    toff_t MapSize = 0;
+  };
 
-struct TJpegInfo {
-  uint32_t Width = 0, Height = 0;
-  int32_t Components = 0;
-  uint8_t DensityUnit = 0; // 1 dots per inch, 2 dots per centimetre
-  uint16_t XDensity = 0, YDensity = 0;
-  int ColorSpace = 0; // the file's
+private:
+  TTiffHandle() = default;
+  TIFF* FTif = nullptr;
+  std::unique_ptr<TContext> FContext;
 };
-void JpegGetDecompressInfo(const jpeg_decompress_struct* Decompressor, TJpegInfo& Info);
-void JpegSetOutColorSpace(jpeg_decompress_struct* Decompressor, int ColorSpace);
-void JpegSetCompressParams(jpeg_compress_struct* Compressor, uint32_t Width, uint32_t Height,
-                           int Components, uint8_t DensityUnit, uint16_t XDensity,
-                           uint16_t YDensity, int InColorSpace, int Quality, bool Progressive,
-                           bool Optimize);
-// Warnings libjpeg gave so far (corrupt data, a premature end of the data...).
-long JpegWarningCount(const TJpegErrorManager* Error);
 
-// The stream in the place of a C file: read and written in blocks of 4096 bytes, so a
-// load leaves the stream after the last block it read. The stream is not owned.
-void JpegStreamSource(jpeg_decompress_struct* Decompressor, TStream& Stream);
-void JpegStreamDest(jpeg_compress_struct* Compressor, TStream& Stream);
-
-// One entry per libjpeg call, raising as described above.
-int JpegReadHeader(jpeg_decompress_struct* Decompressor, bool RequireImage);
-void JpegStartDecompress(jpeg_decompress_struct* Decompressor);
-uint32_t JpegReadScanlines(jpeg_decompress_struct* Decompressor, uint8_t** Rows, uint32_t Count);
-void JpegFinishDecompress(jpeg_decompress_struct* Decompressor);
-void JpegStartCompress(jpeg_compress_struct* Compressor, bool WriteAllTables);
-uint32_t JpegWriteScanlines(jpeg_compress_struct* Compressor, uint8_t** Rows, uint32_t Count);
-void JpegFinishCompress(jpeg_compress_struct* Compressor);
+// The number of directories: 1 for the first, plus one per further directory read.
+int TiffCountDirectories(TIFF* Tif);
 
 } // namespace gf

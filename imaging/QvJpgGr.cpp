@@ -1,6 +1,6 @@
 #include "QvJpgGr.h"
 
-#include "QvCLib.h"
+#include "QvCLibJpeg.h"
 
 #include <cmath>
 #include <cstring>

@@ -161,6 +161,12 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
   case TFileMode::OpenRead:
     flags |= O_RDONLY;
     break;
+  case TFileMode::OpenWrite:
+    flags |= O_WRONLY;
+    break;
+  case TFileMode::OpenReadWrite:
+    flags |= O_RDWR;
+    break;
   case TFileMode::CreateExclusive:
     flags |= O_RDWR | O_CREAT | O_EXCL;
     break;
@@ -172,7 +178,9 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
     FFd = ::open(FileName.c_str(), flags, 0644);
   while (FFd < 0 && errno == EINTR);
   if (FFd < 0)
-    Fail(Mode == TFileMode::OpenRead ? "Cannot open file" : "Cannot create file");
+    Fail(Mode == TFileMode::CreateExclusive || Mode == TFileMode::CreateReplace
+             ? "Cannot create file"
+             : "Cannot open file");
 }
 
 TFileStream::~TFileStream() {

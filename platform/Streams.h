@@ -62,7 +62,9 @@ private:
 };
 
 enum class TFileMode {
-  OpenRead, // existing file, read only
+  OpenRead,      // existing file, read only
+  OpenWrite,     // existing file, write only, kept as it is
+  OpenReadWrite, // existing file, read and write, kept as it is
   // An existing regular file or block device, read only. The type is checked before
   // the open, and the open never waits: a FIFO or a folder is refused.
   OpenReadMedium,

@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libtiff-dev libpng-dev libjpeg62-turbo-dev zlib1g-dev
   libudev-dev libblkid-dev libasound2-dev libgtest-dev fonts-dejavu-core
   xdg-utils # xdg-open, through which help, the web link and recovered files open
-  xvfb xauth dosfstools mtools ffmpeg mjpegtools mount pngcheck libtiff-tools
+  xvfb xauth dosfstools mtools ffmpeg mjpegtools mount pngcheck libtiff-tools netpbm
 )
 missing=()
 for p in "${packages[@]}"; do

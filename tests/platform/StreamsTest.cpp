@@ -68,3 +68,32 @@ TEST(FileStream, ExclusiveCreateNeverOverwrites) {
   EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenRead), EFileStreamError);
   std::filesystem::remove_all(dir);
 }
+
+TEST(FileStream, OpenForWritingKeepsTheFile) {
+  auto dir = std::filesystem::temp_directory_path() / ("gf_streams_w_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::string name = (dir / "a.bin").string();
+  {
+    TFileStream f(name, TFileMode::CreateReplace);
+    f.WriteBuffer("abcdef", 6);
+  }
+  {
+    TFileStream f(name, TFileMode::OpenWrite);
+    EXPECT_EQ(f.GetSize(), 6);
+    f.WriteBuffer("XY", 2);
+    char c;
+    EXPECT_THROW(f.Read(&c, 1), EFileStreamError); // write only
+  }
+  {
+    TFileStream f(name, TFileMode::OpenReadWrite);
+    f.Seek(0, TSeekOrigin::End);
+    f.WriteBuffer("g", 1);
+    f.SetPosition(0);
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, sizeof buf), 7u);
+    EXPECT_EQ(std::string(buf, 7), "XYcdefg");
+  }
+  EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenWrite), EFileStreamError);
+  EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenReadWrite), EFileStreamError);
+  std::filesystem::remove_all(dir);
+}

@@ -37,6 +37,11 @@ const char* ErrorText(int Code) {
 }
 
 bool ValidHeaderSize(uint32_t Size) {
+  // The later Windows headers (108 and 124 bytes, which most programs write today)
+  // begin with the same 40 bytes; what they add is only of use to the compressions
+  // refused after.
+  if (Size == 108 || Size == 124)
+    return true;
   return Size >= 16 && Size <= 64 && (Size % 4 == 0 || Size == 42 || Size == 46);
 }
 

@@ -149,6 +149,9 @@ public:
       FRun = 0;
   }
   bool Ended() const { return FEnded; }
+  // Past the end and past the last run read before it: every line from here on
+  // decodes alike.
+  bool Exhausted() const { return FEnded && (FRun == 0 || FValue == 0xFF); }
 
 private:
   // At the end of the data every byte reads as 0xFF, a run byte: the rest of the
@@ -190,8 +193,17 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   std::vector<uint8_t> line(bpl);
   TLineDecoder decoder(*in, p->Trunc);
 
+  // A short file may declare thousands of long lines: once it is exhausted, the first
+  // row decoded stands for all the rest.
+  const uint8_t* filler = nullptr;
   for (uint32_t y = 0; y < height; ++y) {
     uint8_t* row = Data + uint64_t(height - 1 - y) * rowBytes; // the file starts at the top
+    if (filler) {
+      std::memcpy(row, filler, rowBytes);
+      continue;
+    }
+    if (decoder.Exhausted())
+      filler = row;
     if (p->Planes == 1) {
       // Bytes of the line past the width are padding: they stay out of the row.
       decoder.Line(line.data(), bpl);

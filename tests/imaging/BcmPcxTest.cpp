@@ -120,6 +120,20 @@ TEST(PcxRead, DataCutShortFillsWithFFAndFails) {
   EXPECT_EQ(r.Image.Rgb(1, 0), 0x020406u);
   EXPECT_EQ(r.Image.Rgb(0, 1), 0xFFFFFFu);
   EXPECT_EQ(r.Image.Row(1)[6], 0); // row padding stays 0
+
+  // 4 planes of 1 bit, 8 x 60000, with lines of 744 bytes, from 4 bytes of data: plane
+  // 0 of the first line starts with 126 bytes of 0, then every byte left reads as 0xFF.
+  TPcx planes{.BitsPerPlane = 1,
+              .Planes = 4,
+              .XMax = 7,
+              .YMax = 59999,
+              .BytesPerLine = 744,
+              .Data = {0xC0 | 63, 0x00, 0xC0 | 63, 0x00}};
+  r = ReadAll(files, planes.Build(), BcmFormatPcx);
+  EXPECT_EQ(r.Data, BcmErrRead);
+  EXPECT_EQ(r.Image.Row(0)[0], 0xEE); // plane 0 of the first line came from the runs
+  for (int y : {1, 2, 30000, 59999})
+    EXPECT_EQ(r.Image.Row(y)[0], 0xFF) << y;
 }
 
 TEST(PcxRead, LinesLongerThanTheRow) {

@@ -10,6 +10,7 @@
 #include "Libjpeg.h"
 #include "Pnm.h"
 #include "Streams.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -38,20 +39,6 @@ std::vector<uint8_t> FileBytes(const fs::path& Path) {
   TMemoryStream m;
   m.LoadFromFile(Path.string());
   return std::vector<uint8_t>(m.Memory(), m.Memory() + m.GetSize());
-}
-
-// The image's pixels, rows from the top, as RGB or grey bytes.
-std::vector<uint8_t> PixelsOf(TJpegGraphic& G) {
-  std::vector<uint8_t> out;
-  for (int y = 0; y < G.GetHeight(); ++y) {
-    const uint8_t* row = G.ScanLine(y);
-    for (int x = 0; x < G.GetWidth(); ++x)
-      if (G.ImageFormat() == ifTrueColor)
-        out.insert(out.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
-      else
-        out.push_back(row[x]);
-  }
-  return out;
 }
 
 void Load(TJpegGraphic& G, const fs::path& Path) {

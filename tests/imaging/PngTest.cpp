@@ -1,4 +1,5 @@
 #include "QvPngGr.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -11,29 +12,9 @@
 #include <vector>
 
 using namespace gf;
+using namespace gf::test;
 
 namespace {
-
-template <typename F> std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-std::unique_ptr<TMemoryStream> StreamOf(const std::vector<uint8_t>& Bytes) {
-  auto s = std::make_unique<TMemoryStream>();
-  if (!Bytes.empty())
-    s->WriteBuffer(Bytes.data(), Bytes.size());
-  s->SetPosition(0);
-  return s;
-}
-
-std::vector<uint8_t> BytesOf(TMemoryStream& S) {
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + S.GetSize());
-}
 
 uint32_t Be32(const uint8_t* P) {
   return static_cast<uint32_t>(P[0]) << 24 | P[1] << 16 | P[2] << 8 | P[3];

@@ -3,15 +3,14 @@
 
 #include "Pnm.h"
 #include "Streams.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
+#include <optional>
 
 using namespace gf;
 using namespace gf::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,18 +20,11 @@ protected:
     for (const char* tool : {"jpegtopnm", "pnmtojpeg"})
       if (!HaveTool(tool))
         GTEST_SKIP() << tool << " is missing (Debian package netpbm, see scripts/deps.sh)";
-    FDir = fs::temp_directory_path() /
-           ("gf_jpeg_netpbm_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(FDir);
+    FDir.emplace("gf_jpeg_netpbm_");
   }
-  void TearDown() override {
-    if (!FDir.empty())
-      fs::remove_all(FDir);
-  }
-  std::string Path(const std::string& Name) const { return (FDir / Name).string(); }
+  std::string Path(const std::string& Name) const { return FDir->Path(Name); }
 
-  fs::path FDir;
+  std::optional<TTestDir> FDir;
 };
 
 void Paint(TJpegGraphic& G, TImageFormat Format) {

@@ -10,6 +10,7 @@
 #include "Libjpeg.h"
 #include "Pnm.h"
 #include "Streams.h"
+#include "TestDir.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -100,6 +101,7 @@ TEST_F(JpegSamples, GoSetDecodesAsLibjpegDoes) {
       {"video-005.gray.q50.progressive.jpeg", nullptr, ifGray256},
       {"video-005.gray.q50.2x2.progressive.jpeg", nullptr, ifGray256},
   };
+  const TTestDir dir("gf_jpeg_samples_"); // netpbm's readings of the PNGs
   for (const Case& c : cases) {
     SCOPED_TRACE(c.File);
     TJpegGraphic g;
@@ -109,14 +111,7 @@ TEST_F(JpegSamples, GoSetDecodesAsLibjpegDoes) {
     const TDirectPicture direct = DirectDecode(FileBytes(GoImages / c.File));
     EXPECT_EQ(PixelsOf(g), direct.Pixels);
     if (c.Png) {
-      auto png = [&]() -> std::optional<TPnm> {
-        if (!HaveTool("pngtopnm"))
-          return std::nullopt;
-        const std::string out = (fs::temp_directory_path() / "gf_jpeg_ref.pnm").string();
-        if (!RunQuietly("pngtopnm '" + (GoImages / c.Png).string() + "' >'" + out + "'"))
-          return std::nullopt;
-        return ReadPnm(out);
-      }();
+      auto png = NetpbmReference("pngtopnm", GoImages / c.Png, dir.Dir());
       if (png) { // two decoders: close, not equal
         const TDifference d = Compare(g, *png);
         EXPECT_LT(d.Mean, 1.5);

@@ -47,20 +47,6 @@ std::vector<uint8_t> SimplePng(int W, int H, png_uint_32 Format, const std::vect
   return out;
 }
 
-void FillPattern(TDibGraphic& G) {
-  const bool colour = G.ImageFormat() == ifColor16 || G.ImageFormat() == ifColor256;
-  const int levels = colour ? G.ImagePalette().palNumEntries : 1 << BitsPerPixel(G.ImageFormat());
-  for (int y = 0; y < G.GetHeight(); ++y)
-    for (int x = 0; x < G.GetWidth(); ++x) {
-      if (G.ImageFormat() == ifTrueColor)
-        G.SetPixelColor(x, y,
-                        RGBToColor(static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30),
-                                   static_cast<uint8_t>(x * y)));
-      else
-        G.SetPixelIndex(x, y, static_cast<uint8_t>((x + 3 * y) % levels));
-    }
-}
-
 // Png without the chunks of one type (for example no gAMA and no sRGB).
 std::vector<uint8_t> WithoutChunk(const std::vector<uint8_t>& Png, const char* Type) {
   std::vector<uint8_t> out(Png.begin(), Png.begin() + 8);

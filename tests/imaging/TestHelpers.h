@@ -1,5 +1,5 @@
 // Small helpers the image class tests share: a failure as its text, streams from and
-// to bytes, and an image's pixels as bytes.
+// to bytes, a test pattern, and an image's pixels as bytes.
 #pragma once
 
 #include "QvDiGrph.h"
@@ -33,6 +33,22 @@ inline std::unique_ptr<TMemoryStream> StreamOf(const std::vector<uint8_t>& Bytes
 
 inline std::vector<uint8_t> BytesOf(TMemoryStream& S) {
   return std::vector<uint8_t>(S.Memory(), S.Memory() + S.GetSize());
+}
+
+// A pattern in every pixel: colours in true colour, else every index the format (or
+// the palette, in the colour formats) has.
+inline void FillPattern(TDibGraphic& G) {
+  const bool colour = G.ImageFormat() == ifColor16 || G.ImageFormat() == ifColor256;
+  const int levels = colour ? G.ImagePalette().palNumEntries : 1 << BitsPerPixel(G.ImageFormat());
+  for (int y = 0; y < G.GetHeight(); ++y)
+    for (int x = 0; x < G.GetWidth(); ++x) {
+      if (G.ImageFormat() == ifTrueColor)
+        G.SetPixelColor(x, y,
+                        RGBToColor(static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30),
+                                   static_cast<uint8_t>(x * y)));
+      else
+        G.SetPixelIndex(x, y, static_cast<uint8_t>((x + 3 * y) % levels));
+    }
 }
 
 // The pixels of a true-colour or 8-bit image, rows from the top, as RGB or grey bytes.

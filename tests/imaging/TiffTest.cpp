@@ -17,20 +17,6 @@ using namespace gf::test;
 
 namespace {
 
-void FillPattern(TDibGraphic& G) {
-  const bool colour = G.ImageFormat() == ifColor16 || G.ImageFormat() == ifColor256;
-  const int levels = colour ? G.ImagePalette().palNumEntries : 1 << BitsPerPixel(G.ImageFormat());
-  for (int y = 0; y < G.GetHeight(); ++y)
-    for (int x = 0; x < G.GetWidth(); ++x) {
-      if (G.ImageFormat() == ifTrueColor)
-        G.SetPixelColor(x, y,
-                        RGBToColor(static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30),
-                                   static_cast<uint8_t>(x * y)));
-      else
-        G.SetPixelIndex(x, y, static_cast<uint8_t>((x + 3 * y) % levels));
-    }
-}
-
 // libtiff over a file image in memory, for writing test files and reading ours.
 struct TMemTiff {
   std::vector<uint8_t> Data;

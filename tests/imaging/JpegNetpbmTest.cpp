@@ -2,7 +2,6 @@
 #include "QvJpgGr.h"
 
 #include "Pnm.h"
-#include "Streams.h"
 #include "TestDir.h"
 
 #include <gtest/gtest.h>
@@ -48,15 +47,6 @@ TPnm PnmOf(TJpegGraphic& G) {
   return p;
 }
 
-void Save(TJpegGraphic& G, const std::string& Path) {
-  TFileStream f(Path, TFileMode::CreateReplace);
-  G.SaveToStream(f);
-}
-void Load(TJpegGraphic& G, const std::string& Path) {
-  TFileStream f(Path, TFileMode::OpenRead);
-  G.LoadFromStream(f);
-}
-
 TEST_F(JpegNetpbm, WhatTheClassWritesNetpbmReads) {
   struct Case {
     TImageFormat Format;
@@ -75,12 +65,12 @@ TEST_F(JpegNetpbm, WhatTheClassWritesNetpbmReads) {
     g.Progressive = c.Progressive;
     g.Optimize = c.Optimize;
     const std::string file = Path("o" + std::to_string(n++) + ".jpg");
-    Save(g, file);
+    g.SaveToFile(file);
     ASSERT_TRUE(RunQuietly("jpegtopnm " + file + " >" + file + ".pnm"));
     const auto ref = ReadPnm(file + ".pnm");
     ASSERT_TRUE(ref);
     TJpegGraphic back;
-    Load(back, file);
+    back.LoadFromFile(file);
     EXPECT_EQ(back.ImageFormat(), c.Format);
     // One library decodes in both: the same pixels.
     EXPECT_EQ(PnmOf(back).Pixels, ref->Pixels);
@@ -109,7 +99,7 @@ TEST_F(JpegNetpbm, WhatNetpbmWritesTheClassReads) {
     const auto ref = ReadPnm(file + ".pnm");
     ASSERT_TRUE(ref);
     TJpegGraphic g;
-    Load(g, file);
+    g.LoadFromFile(file);
     EXPECT_EQ(g.ImageFormat(), o == "-greyscale" ? ifGray256 : ifTrueColor);
     EXPECT_EQ(PnmOf(g).Pixels, ref->Pixels);
   }

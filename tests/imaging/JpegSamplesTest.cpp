@@ -42,11 +42,6 @@ std::vector<uint8_t> FileBytes(const fs::path& Path) {
   return std::vector<uint8_t>(m.Memory(), m.Memory() + m.GetSize());
 }
 
-void Load(TJpegGraphic& G, const fs::path& Path) {
-  TFileStream f(Path.string(), TFileMode::OpenRead);
-  G.LoadFromStream(f);
-}
-
 // Mean and largest difference of every channel of every pixel.
 struct TDifference {
   double Mean = 0;
@@ -105,7 +100,7 @@ TEST_F(JpegSamples, GoSetDecodesAsLibjpegDoes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.File);
     TJpegGraphic g;
-    ASSERT_NO_THROW(Load(g, GoImages / c.File));
+    ASSERT_NO_THROW(g.LoadFromFile((GoImages / c.File).string()));
     EXPECT_EQ(g.ImageFormat(), c.Format);
     EXPECT_EQ(g.WarningCount(), 0);
     const TDirectPicture direct = DirectDecode(FileBytes(GoImages / c.File));
@@ -126,7 +121,7 @@ TEST_F(JpegSamples, CutShortFilesLoad) {
   // as libjpeg gives it, without a warning.
   const fs::path truncated = GoImages / "video-001.progressive.truncated.jpeg";
   TJpegGraphic g;
-  ASSERT_NO_THROW(Load(g, truncated));
+  ASSERT_NO_THROW(g.LoadFromFile(truncated.string()));
   EXPECT_EQ(g.GetWidth(), 150);
   EXPECT_EQ(g.GetHeight(), 103);
   EXPECT_EQ(PixelsOf(g), DirectDecode(FileBytes(truncated)).Pixels);
@@ -151,7 +146,7 @@ TEST_F(JpegSamples, CutShortFilesLoad) {
 TEST_F(JpegSamples, CmykIsRefused) {
   TJpegGraphic g;
   try {
-    Load(g, GoImages / "video-001.cmyk.jpeg");
+    g.LoadFromFile((GoImages / "video-001.cmyk.jpeg").string());
     ADD_FAILURE() << "loaded";
   } catch (const EJpegError&) {
     ADD_FAILURE() << "refused by the class, not by libjpeg";
@@ -162,7 +157,7 @@ TEST_F(JpegSamples, CmykIsRefused) {
 
 TEST_F(JpegSamples, SdlPictureMatchesItsLosslessForms) {
   TJpegGraphic g;
-  Load(g, Sdl / "sample.jpg");
+  g.LoadFromFile((Sdl / "sample.jpg").string());
   EXPECT_EQ(g.GetWidth(), 23);
   EXPECT_EQ(g.GetHeight(), 42);
   EXPECT_EQ(g.GetXDpi(), 100); // JFIF density 100 x 100 per inch

@@ -244,30 +244,31 @@ std::unique_ptr<TReadAhead> NewReadAhead(int Handle) {
   return std::unique_ptr<TReadAhead>(new (std::nothrow) TReadAhead(Handle));
 }
 
-bool ReadExact(int Handle, void* Buffer, uint64_t Count) {
-  auto* p = static_cast<uint8_t*>(Buffer);
+namespace {
+
+// Count bytes through Io in calls of at most INT_MAX bytes; false at the first call
+// that fails or moves nothing.
+template <typename TByte, typename TIo>
+bool TransferExact(int Handle, TByte* P, uint64_t Count, TIo Io) {
   while (Count > 0) {
     const int chunk = Count > uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(Count);
-    const int n = BcmIoRead(Handle, p, chunk);
+    const int n = Io(Handle, P, chunk);
     if (n <= 0 || n > chunk)
       return false;
-    p += n;
+    P += n;
     Count -= static_cast<uint64_t>(n);
   }
   return true;
 }
 
+} // namespace
+
+bool ReadExact(int Handle, void* Buffer, uint64_t Count) {
+  return TransferExact(Handle, static_cast<uint8_t*>(Buffer), Count, BcmIoRead);
+}
+
 bool WriteExact(int Handle, const void* Buffer, uint64_t Count) {
-  auto* p = static_cast<const uint8_t*>(Buffer);
-  while (Count > 0) {
-    const int chunk = Count > uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(Count);
-    const int n = BcmIoWrite(Handle, p, chunk);
-    if (n <= 0 || n > chunk)
-      return false;
-    p += n;
-    Count -= static_cast<uint64_t>(n);
-  }
-  return true;
+  return TransferExact(Handle, static_cast<const uint8_t*>(Buffer), Count, BcmIoWrite);
 }
 
 bool SeekTo(int Handle, uint64_t Position) {

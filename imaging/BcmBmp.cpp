@@ -180,7 +180,19 @@ int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
 // a run, literal or delta that leaves its row or the image, and data that ends before
 // the image does, answer BcmErrRead, with the buffer zero where nothing was decoded.
 
-int DecodeRle8(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height) {
+inline void PutNibble(uint8_t* Row, uint64_t Column, int Nibble) {
+  uint8_t& b = Row[Column / 2];
+  if (Column % 2 == 0)
+    b = static_cast<uint8_t>((b & 0x0F) | (Nibble << 4));
+  else
+    b = static_cast<uint8_t>((b & 0xF0) | Nibble);
+}
+
+// RLE8 (Nibbles false) and RLE4 (true) share their codes; a column is a byte of the
+// row in RLE8 and a nibble in RLE4.
+template <bool Nibbles>
+int DecodeRle(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height) {
+  const uint64_t columns = Nibbles ? RowBytes * 2 : RowBytes;
   uint64_t x = 0, y = 0;
   for (;;) {
     const int count = GetByte(In);
@@ -188,11 +200,16 @@ int DecodeRle8(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height
     if (count < 0 || value < 0)
       return BcmErrRead;
     uint8_t* row = Data + y * RowBytes;
-    if (count > 0) {
-      if (uint64_t(count) > RowBytes - x)
+    if (count > 0) { // a run of count pixels; in RLE4 the two nibbles alternate
+      if (uint64_t(count) > columns - x)
         return BcmErrRead;
-      std::memset(row + x, value, static_cast<std::size_t>(count));
-      x += uint64_t(count);
+      if constexpr (Nibbles) {
+        for (int i = 0; i < count; ++i)
+          PutNibble(row, x++, (i % 2 == 0) ? value >> 4 : value & 0x0F);
+      } else {
+        std::memset(row + x, value, static_cast<std::size_t>(count));
+        x += uint64_t(count);
+      }
     } else if (value == 0) { // end of line
       x = 0;
       if (++y == Height)
@@ -207,74 +224,24 @@ int DecodeRle8(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height
       y += uint64_t(dy);
       if (y == Height) // skipped to the end: the rest stays 0
         return BcmOk;
-      if (uint64_t(dx) > RowBytes - x)
-        return BcmErrRead;
-      x += uint64_t(dx);
-    } else { // literal run of value bytes, padded to a 16-bit boundary
-      if (uint64_t(value) > RowBytes - x)
-        return BcmErrRead;
-      for (int i = 0; i < value; ++i) {
-        const int b = GetByte(In);
-        if (b < 0)
-          return BcmErrRead;
-        row[x++] = static_cast<uint8_t>(b);
-      }
-      if ((value & 1) && GetByte(In) < 0)
-        return BcmErrRead;
-    }
-  }
-}
-
-inline void PutNibble(uint8_t* Row, uint64_t Column, int Nibble) {
-  uint8_t& b = Row[Column / 2];
-  if (Column % 2 == 0)
-    b = static_cast<uint8_t>((b & 0x0F) | (Nibble << 4));
-  else
-    b = static_cast<uint8_t>((b & 0xF0) | Nibble);
-}
-
-int DecodeRle4(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height) {
-  const uint64_t columns = RowBytes * 2; // nibbles in a row
-  uint64_t x = 0, y = 0;
-  for (;;) {
-    const int count = GetByte(In);
-    const int value = GetByte(In);
-    if (count < 0 || value < 0)
-      return BcmErrRead;
-    uint8_t* row = Data + y * RowBytes;
-    if (count > 0) {
-      if (uint64_t(count) > columns - x)
-        return BcmErrRead;
-      for (int i = 0; i < count; ++i)
-        PutNibble(row, x++, (i % 2 == 0) ? value >> 4 : value & 0x0F);
-    } else if (value == 0) {
-      x = 0;
-      if (++y == Height)
-        return BcmOk;
-    } else if (value == 1) {
-      return BcmOk;
-    } else if (value == 2) {
-      const int dx = GetByte(In);
-      const int dy = GetByte(In);
-      if (dx < 0 || dy < 0 || uint64_t(dy) > Height - y)
-        return BcmErrRead;
-      y += uint64_t(dy);
-      if (y == Height)
-        return BcmOk;
       if (uint64_t(dx) > columns - x)
         return BcmErrRead;
       x += uint64_t(dx);
-    } else { // value pixels, two per byte, then padding to a 16-bit boundary
+    } else { // literal of value pixels (two a byte in RLE4), padded to a 16-bit boundary
       if (uint64_t(value) > columns - x)
         return BcmErrRead;
-      const int bytes = (value + 1) / 2;
+      const int bytes = Nibbles ? (value + 1) / 2 : value;
       for (int i = 0; i < bytes; ++i) {
         const int b = GetByte(In);
         if (b < 0)
           return BcmErrRead;
-        PutNibble(row, x++, b >> 4);
-        if (2 * i + 1 < value)
-          PutNibble(row, x++, b & 0x0F);
+        if constexpr (Nibbles) {
+          PutNibble(row, x++, b >> 4);
+          if (2 * i + 1 < value)
+            PutNibble(row, x++, b & 0x0F);
+        } else {
+          row[x++] = static_cast<uint8_t>(b);
+        }
       }
       if ((bytes & 1) && GetByte(In) < 0)
         return BcmErrRead;
@@ -307,8 +274,8 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
     if (!in)
       return BcmErrNoMemory;
     std::memset(Data, 0, total);
-    rc = compression == 1 ? DecodeRle8(*in, Data, rowBytes, height)
-                          : DecodeRle4(*in, Data, rowBytes, height);
+    rc = compression == 1 ? DecodeRle<false>(*in, Data, rowBytes, height)
+                          : DecodeRle<true>(*in, Data, rowBytes, height);
   }
   if (p->InvB)
     for (uint64_t i = 0; i < total; ++i)

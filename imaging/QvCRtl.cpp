@@ -33,6 +33,26 @@ TFileStream* Lookup(THandleTable& T, int Handle) {
   return T.Slots[static_cast<std::size_t>(Handle) - 1].get();
 }
 
+// Op on the stream behind Handle, under the table's lock; -1 when the handle is not
+// open or the stream fails.
+template <typename TOp> int64_t OnStream(int Handle, TOp&& Op) {
+  THandleTable& t = Table();
+  std::lock_guard<std::mutex> guard(t.Lock);
+  TFileStream* f = Lookup(t, Handle);
+  if (!f)
+    return -1;
+  try {
+    return Op(*f);
+  } catch (const EStreamError&) {
+    return -1;
+  }
+}
+
+// A read or write whose count the int result can hold, with a buffer unless it is 0.
+bool TransferFits(const void* Buffer, unsigned Count) {
+  return Count <= static_cast<unsigned>(INT_MAX) && (Buffer || !Count);
+}
+
 [[noreturn]] void Refuse(const std::string& Path, const char* Why, int Errno) {
   throw EFileStreamError("Cannot open file \"" + Path + "\". " + Why, Errno);
 }
@@ -119,49 +139,24 @@ int close(int Handle) {
 }
 
 int64_t lseek(int Handle, int64_t Offset, int Whence) {
-  THandleTable& t = Table();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  TFileStream* f = Lookup(t, Handle);
-  if (!f)
-    return -1;
   TSeekOrigin origin = Whence == 0   ? TSeekOrigin::Beginning
                        : Whence == 2 ? TSeekOrigin::End
                                      : TSeekOrigin::Current;
-  try {
-    return f->Seek(Offset, origin);
-  } catch (const EStreamError&) {
-    return -1;
-  }
+  return OnStream(Handle, [&](TFileStream& F) { return F.Seek(Offset, origin); });
 }
 
 int read(int Handle, void* Buffer, unsigned Count) {
-  if (Count > static_cast<unsigned>(INT_MAX) || (!Buffer && Count))
+  if (!TransferFits(Buffer, Count))
     return -1;
-  THandleTable& t = Table();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  TFileStream* f = Lookup(t, Handle);
-  if (!f)
-    return -1;
-  try {
-    return static_cast<int>(f->Read(Buffer, Count));
-  } catch (const EStreamError&) {
-    return -1;
-  }
+  return static_cast<int>(OnStream(
+      Handle, [&](TFileStream& F) { return static_cast<int64_t>(F.Read(Buffer, Count)); }));
 }
 
 int write(int Handle, const void* Buffer, unsigned Count) {
-  if (Count > static_cast<unsigned>(INT_MAX) || (!Buffer && Count))
+  if (!TransferFits(Buffer, Count))
     return -1;
-  THandleTable& t = Table();
-  std::lock_guard<std::mutex> guard(t.Lock);
-  TFileStream* f = Lookup(t, Handle);
-  if (!f)
-    return -1;
-  try {
-    return static_cast<int>(f->Write(Buffer, Count));
-  } catch (const EStreamError&) {
-    return -1;
-  }
+  return static_cast<int>(OnStream(
+      Handle, [&](TFileStream& F) { return static_cast<int64_t>(F.Write(Buffer, Count)); }));
 }
 
 char* strtok(char* Text, const char* Delimiters, char** Position) {

@@ -70,6 +70,15 @@ void Color16Entry(int I, int& R, int& G, int& B) {
   }
 }
 
+// The 16 colours, which also open the 256-colour palette.
+void SetColor16Entries(TMaxLogPalette& P) {
+  for (int i = 0; i < 16; ++i) {
+    int r, g, b;
+    Color16Entry(i, r, g, b);
+    SetEntry(P, i, r, g, b);
+  }
+}
+
 } // namespace
 
 void MakeBlackWhitePalette(TMaxLogPalette& Palette) {
@@ -92,20 +101,12 @@ void MakeGray256Palette(TMaxLogPalette& Palette) {
 
 void MakeColor16Palette(TMaxLogPalette& Palette) {
   Start(Palette, 16);
-  for (int i = 0; i < 16; ++i) {
-    int r, g, b;
-    Color16Entry(i, r, g, b);
-    SetEntry(Palette, i, r, g, b);
-  }
+  SetColor16Entries(Palette);
 }
 
 void MakeColor256Palette(TMaxLogPalette& Palette) {
   Start(Palette, 256);
-  for (int i = 0; i < 16; ++i) {
-    int r, g, b;
-    Color16Entry(i, r, g, b);
-    SetEntry(Palette, i, r, g, b);
-  }
+  SetColor16Entries(Palette);
   static const int grey[16] = {0, 5, 8, 11, 14, 17, 20, 24, 28, 32, 36, 40, 45, 50, 56, 63};
   for (int i = 0; i < 16; ++i)
     SetEntry(Palette, 16 + i, Widen(grey[i]), Widen(grey[i]), Widen(grey[i]));

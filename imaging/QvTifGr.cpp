@@ -97,6 +97,13 @@ template <typename T> void SetTag(TIFF* Tif, uint32_t Tag, T Value, const char* 
     RaiseTiffError(Format("%s: Tag = %d", Entry, Tag));
 }
 
+// Hands libtiff's texts of one load or save to To whichever way it ends.
+struct TKeepMessages {
+  std::vector<std::string>& To;
+  TTiffHandle& From;
+  ~TKeepMessages() { To = From.TakeMessages(); }
+};
+
 } // namespace
 
 // --- The class ---------------------------------------------------------------------
@@ -163,12 +170,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (!handle)
     RaiseTiffError("TIFFOpen");
   TIFF* tif = handle->Tif();
-  // Keep libtiff's texts whichever way the load ends.
-  struct TKeep {
-    std::vector<std::string>& To;
-    TTiffHandle& From;
-    ~TKeep() { To = From.TakeMessages(); }
-  } keep{FMessages, *handle};
+  const TKeepMessages keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
 
@@ -379,11 +381,7 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
   auto handle = TTiffHandle::Open(Stream, static_cast<TTiffHandle::TMode>(Mode));
   if (!handle)
     RaiseTiffError("TIFFOpen");
-  struct TKeep {
-    std::vector<std::string>& To;
-    TTiffHandle& From;
-    ~TKeep() { To = From.TakeMessages(); }
-  } keep{FMessages, *handle};
+  const TKeepMessages keep{FMessages, *handle};
   TIFF* tif = handle->Tif();
   const TImageFormat format = ImageFormat();
 

@@ -398,22 +398,6 @@ void TFolderDelegate::setModelData(QWidget* Editor, QAbstractItemModel*,
   FDialog.STVEdited(Index, s);
 }
 
-namespace {
-
-QToolButton* MakeButton(QWidget* Parent, const char* Text, const char* GlyphName, int Left) {
-  auto* b = new QToolButton(Parent);
-  b->setText(Text);
-  b->setIcon(Glyph(GlyphName));
-  b->setIconSize(QSize(20, 20));
-  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  b->setAutoRaise(true);
-  b->setFocusPolicy(Qt::StrongFocus);
-  b->setGeometry(Left, 226, 96, 30);
-  return b;
-}
-
-} // namespace
-
 TDialogSelectDir::TDialogSelectDir(TDesktop& Desktop, QWidget* Parent,
                                    std::vector<TFolderModel::TRoot> Roots)
     : QDialog(Parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -441,9 +425,9 @@ TDialogSelectDir::TDialogSelectDir(TDesktop& Desktop, QWidget* Parent,
     STV->expand(FModel->index(i, 0, {}));
   connect(STV->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           Guarded([this] { STVChange(); }));
-  SpeedButton3 = MakeButton(this, "&New", "BTN_NEW", 12);
-  SpeedButton1 = MakeButton(this, "&OK", "BTN_OK", 117);
-  SpeedButton2 = MakeButton(this, "&Cancel", "BTN_CANCEL", 221);
+  SpeedButton3 = MakeGlyphButton(this, "&New", "BTN_NEW", {12, 226, 96, 30});
+  SpeedButton1 = MakeGlyphButton(this, "&OK", "BTN_OK", {117, 226, 96, 30});
+  SpeedButton2 = MakeGlyphButton(this, "&Cancel", "BTN_CANCEL", {221, 226, 96, 30});
   connect(SpeedButton1, &QToolButton::clicked, this, Guarded([this] { SpeedButton1Click(); }));
   connect(SpeedButton2, &QToolButton::clicked, this, Guarded([this] { SpeedButton2Click(); }));
   connect(SpeedButton3, &QToolButton::clicked, this, Guarded([this] { SpeedButton3Click(); }));

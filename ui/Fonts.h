@@ -1,8 +1,13 @@
-// The forms' common font and the buttons' glyphs from the embedded resources.
+// The forms' common font, the buttons' glyphs from the embedded resources, and the
+// flat glyph buttons the forms are made of.
 #pragma once
 
+#include <QtCore/QRect>
 #include <QtGui/QFont>
 #include <QtGui/QIcon>
+
+class QToolButton;
+class QWidget;
 
 namespace gf {
 
@@ -11,5 +16,10 @@ namespace gf {
 QFont FormFont(int Pixels = 11);
 // A button glyph with its disabled twin: resources NAME.png and NAME_D.png.
 QIcon Glyph(const char* Name);
+// A flat tool button of Parent with the glyph GlyphName beside (or under) its text,
+// placed at Geometry; it takes the keyboard focus, as a push button does.
+QToolButton* MakeGlyphButton(QWidget* Parent, const char* Text, const char* GlyphName,
+                             const QRect& Geometry, int IconSize = 20,
+                             Qt::ToolButtonStyle Style = Qt::ToolButtonTextBesideIcon);
 
 } // namespace gf

@@ -116,16 +116,10 @@ QLabel* MakeValueLabel(QWidget* Parent, int Top) {
   return l;
 }
 
+// The row of large buttons under the progress bar.
 QToolButton* MakeButton(QWidget* Parent, const char* Text, const char* GlyphName, int Left) {
-  auto* b = new QToolButton(Parent);
-  b->setText(Text);
-  b->setIcon(Glyph(GlyphName));
-  b->setIconSize(QSize(32, 32));
-  b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-  b->setAutoRaise(true);
-  b->setGeometry(Left, 44, 80, 70);
-  b->setFocusPolicy(Qt::StrongFocus);
-  return b;
+  return MakeGlyphButton(Parent, Text, GlyphName, {Left, 44, 80, 70}, 32,
+                         Qt::ToolButtonTextUnderIcon);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ namespace gf {
 TFormMessage::TFormMessage(QWidget* Owner)
     : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       Memo1(new QPlainTextEdit(this)), PanelBottom(new QFrame(this)),
-      SpeedButton1(new QToolButton(PanelBottom)) {
+      SpeedButton1(MakeGlyphButton(PanelBottom, "&OK", "BTN_OK", {(585 - 88) / 2, 4, 88, 30})) {
   setWindowTitle("Information");
   setFont(FormFont());
   setModal(true);
@@ -27,13 +27,6 @@ TFormMessage::TFormMessage(QWidget* Owner)
   Memo1->setPalette(pal);
   PanelBottom->setGeometry(0, 296 - bottom, 585, bottom);
   PanelBottom->setFrameShape(QFrame::NoFrame);
-  SpeedButton1->setAutoRaise(true);
-  SpeedButton1->setText("&OK");
-  SpeedButton1->setIcon(Glyph("BTN_OK"));
-  SpeedButton1->setIconSize(QSize(20, 20));
-  SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  SpeedButton1->setGeometry((585 - 88) / 2, 4, 88, 30);
-  SpeedButton1->setFocusPolicy(Qt::StrongFocus);
   Memo1->setFocusPolicy(Qt::ClickFocus); // Tab stays on OK
   connect(SpeedButton1, &QToolButton::clicked, this, Guarded([this] { SpeedButton1Click(); }));
 }

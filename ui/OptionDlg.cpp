@@ -15,22 +15,6 @@
 
 namespace gf {
 
-namespace {
-
-QToolButton* MakeButton(QWidget* Parent, const char* Text, const char* GlyphName, int Top) {
-  auto* b = new QToolButton(Parent);
-  b->setText(Text);
-  b->setIcon(Glyph(GlyphName));
-  b->setIconSize(QSize(20, 20));
-  b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  b->setAutoRaise(true);
-  b->setFocusPolicy(Qt::StrongFocus);
-  b->setGeometry(356, Top, 90, 30);
-  return b;
-}
-
-} // namespace
-
 TFormOptions::TFormOptions(TFormMain& Main, TDialogSelectDir& SelectDir)
     : QDialog(&Main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FMain(Main),
       FSelectDir(SelectDir), Controller(Main.Controller()) {
@@ -47,7 +31,7 @@ TFormOptions::TFormOptions(TFormMain& Main, TDialogSelectDir& SelectDir)
   Label7->adjustSize();
   EditDestPath = new QLineEdit(this);
   EditDestPath->setGeometry(8, 28, 340, 24);
-  SpeedButton3 = MakeButton(this, "&Browse", "BTN_BROWSE", 25);
+  SpeedButton3 = MakeGlyphButton(this, "&Browse", "BTN_BROWSE", {356, 25, 90, 30});
   Label8 = new QLabel("File name prefix:", this);
   Label8->move(8, 60);
   Label8->adjustSize();
@@ -57,8 +41,8 @@ TFormOptions::TFormOptions(TFormMain& Main, TDialogSelectDir& SelectDir)
   CBThumbnailExisting->setGeometry(8, 110, 340, 20);
   CBClearThumbs = new QCheckBox("Clear list of thumbnails when starting recovery", this);
   CBClearThumbs->setGeometry(8, 132, 340, 20);
-  SpeedButton1 = MakeButton(this, "&OK", "BTN_OK", 86);
-  SpeedButton2 = MakeButton(this, "&Cancel", "BTN_CANCEL", 122);
+  SpeedButton1 = MakeGlyphButton(this, "&OK", "BTN_OK", {356, 86, 90, 30});
+  SpeedButton2 = MakeGlyphButton(this, "&Cancel", "BTN_CANCEL", {356, 122, 90, 30});
   // Edits first, then the switches, then the buttons, as the user works through it.
   setTabOrder(EditDestPath, SpeedButton3);
   setTabOrder(SpeedButton3, EditFilenamePrefix);

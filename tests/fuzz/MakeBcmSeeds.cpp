@@ -3,6 +3,7 @@
 // depth and layout, and files of the forms the writers do not make (RLE8 and RLE4
 // BMP, bitmap arrays, planar PCX, run-length and 16/32-bit Targa, right-to-left rows).
 #include "Bcm.h"
+#include "SeedBytes.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,15 +14,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using gf::test::Bytes;
+using gf::test::Le;
 namespace fs = std::filesystem;
-
-void Le(Bytes& b, std::size_t at, uint32_t v, int n) {
-  if (b.size() < at + static_cast<std::size_t>(n))
-    b.resize(at + static_cast<std::size_t>(n), 0);
-  for (int i = 0; i < n; ++i)
-    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 void Save(const fs::path& Path, const Bytes& B) {
   std::ofstream(Path, std::ios::binary)

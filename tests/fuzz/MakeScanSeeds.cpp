@@ -1,6 +1,8 @@
 // Writes a small seed corpus for the fuzz targets into each folder given (made when
 // missing): one file per format, each a sector-size byte and a tiny well-formed
 // file, some behind a sector of other bytes.
+#include "SeedBytes.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -10,14 +12,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Le(Bytes& b, std::size_t at, uint32_t v, int n) {
-  if (b.size() < at + static_cast<std::size_t>(n))
-    b.resize(at + static_cast<std::size_t>(n), 0);
-  for (int i = 0; i < n; ++i)
-    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
-}
+using gf::test::Be;
+using gf::test::Bytes;
+using gf::test::Le;
 
 void Text(Bytes& b, std::size_t at, const std::string& s) {
   if (b.size() < at + s.size())
@@ -102,13 +99,6 @@ Bytes Crw() {
   Le(b, 1400, 76, 4);
   Le(b, 1404, 86, 4);
   return b;
-}
-
-void Be(Bytes& b, std::size_t at, uint32_t v, int n) {
-  if (b.size() < at + static_cast<std::size_t>(n))
-    b.resize(at + static_cast<std::size_t>(n), 0);
-  for (int i = 0; i < n; ++i)
-    b[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(v >> (8 * (n - 1 - i)));
 }
 
 // A program stream: a pack, a few packets and the end code.

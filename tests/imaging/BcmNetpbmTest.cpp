@@ -4,15 +4,14 @@
 #include "Bcm.h"
 #include "BcmFixture.h"
 #include "Pnm.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
+#include <optional>
 
 using namespace gf;
 using namespace gf::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,18 +22,11 @@ protected:
          {"bmptopnm", "ppmtobmp", "pcxtoppm", "ppmtopcx", "tgatoppm", "pamtotga"})
       if (!HaveTool(tool))
         GTEST_SKIP() << tool << " is missing (Debian package netpbm, see scripts/deps.sh)";
-    FDir = fs::temp_directory_path() /
-           ("gf_bcm_netpbm_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(FDir);
+    FDir.emplace("gf_bcm_netpbm_");
   }
-  void TearDown() override {
-    if (!FDir.empty())
-      fs::remove_all(FDir);
-  }
-  std::string Path(const std::string& Name) const { return (FDir / Name).string(); }
+  std::string Path(const std::string& Name) const { return FDir->Path(Name); }
 
-  fs::path FDir;
+  std::optional<TTestDir> FDir;
 };
 
 // A picture in a given number of colours (2, 16, 256) or true colour (0), 31 x 9 so that

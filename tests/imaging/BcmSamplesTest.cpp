@@ -5,11 +5,12 @@
 #include "Bcm.h"
 #include "BcmFixture.h"
 #include "Pnm.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
+#include <optional>
 
 using namespace gf;
 using namespace gf::test;
@@ -27,27 +28,13 @@ protected:
   void SetUp() override {
     if (fs::exists(fs::path(GF_BCM_SAMPLES) / "UNAVAILABLE"))
       GTEST_SKIP() << "sample packages could not be fetched";
-    FDir = fs::temp_directory_path() /
-           ("gf_bcm_samples_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(FDir);
+    FDir.emplace("gf_bcm_samples_");
   }
-  void TearDown() override {
-    if (!FDir.empty())
-      fs::remove_all(FDir);
-  }
-  // The picture a netpbm command makes of a file, or nothing without the tool.
   std::optional<TPnm> Reference(const std::string& Command, const fs::path& File) {
-    const std::string tool = Command.substr(0, Command.find(' '));
-    if (!HaveTool(tool.c_str()))
-      return std::nullopt;
-    const std::string out = (FDir / (File.filename().string() + ".pnm")).string();
-    if (!RunQuietly(Command + " '" + File.string() + "' >'" + out + "'"))
-      return std::nullopt;
-    return ReadPnm(out);
+    return NetpbmReference(Command, File, FDir->Dir());
   }
 
-  fs::path FDir;
+  std::optional<TTestDir> FDir;
 };
 
 TEST_F(Samples, SdlPictureReadsTheSameInEveryFormat) {
@@ -73,7 +60,7 @@ TEST_F(Samples, SdlPictureReadsTheSameInEveryFormat) {
     ExpectPixels(palette.Image, *viaNetpbm);
   if (auto viaNetpbm = Reference("bmptopnm", Sdl / "sample.bmp")) {
     ExpectPixels(tga.Image, *viaNetpbm);
-    const std::string rewritten = (FDir / "sample40.bmp").string();
+    const std::string rewritten = FDir->Path("sample40.bmp");
     ASSERT_TRUE(RunQuietly("bmptopnm '" + (Sdl / "sample.bmp").string() +
                            "' 2>/dev/null | ppmtobmp -bpp=24 >'" + rewritten + "'"));
     TReadResult again = ReadFile(rewritten, BcmFormatBmp);

@@ -1,6 +1,7 @@
 #include "Clipboard.h"
 #include "QvDiGrph.h"
 #include "QvIcoGr.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -8,17 +9,9 @@
 #include <string>
 
 using namespace gf;
+using namespace gf::test;
 
 namespace {
-
-template <typename F> std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 TMaxLogPalette MakePalette(std::initializer_list<TPaletteEntry> Entries) {
   TMaxLogPalette p{};

@@ -1,5 +1,6 @@
 #include "QvDiGrph.h"
 #include "QvIcoGr.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 using namespace gf;
+using namespace gf::test;
 
 namespace {
 
@@ -82,13 +84,6 @@ std::vector<uint8_t> MakeIcon(int Bits) {
   Put32(file, 22);
   file.insert(file.end(), img.begin(), img.end());
   return file;
-}
-
-std::unique_ptr<TMemoryStream> StreamOf(const std::vector<uint8_t>& Bytes) {
-  auto s = std::make_unique<TMemoryStream>();
-  s->WriteBuffer(Bytes.data(), Bytes.size());
-  s->SetPosition(0);
-  return s;
 }
 
 } // namespace

@@ -2,16 +2,14 @@
 #include "QvJpgGr.h"
 
 #include "Pnm.h"
-#include "Streams.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <unistd.h>
+#include <optional>
 
 using namespace gf;
 using namespace gf::test;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -21,18 +19,11 @@ protected:
     for (const char* tool : {"jpegtopnm", "pnmtojpeg"})
       if (!HaveTool(tool))
         GTEST_SKIP() << tool << " is missing (Debian package netpbm, see scripts/deps.sh)";
-    FDir = fs::temp_directory_path() /
-           ("gf_jpeg_netpbm_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(FDir);
+    FDir.emplace("gf_jpeg_netpbm_");
   }
-  void TearDown() override {
-    if (!FDir.empty())
-      fs::remove_all(FDir);
-  }
-  std::string Path(const std::string& Name) const { return (FDir / Name).string(); }
+  std::string Path(const std::string& Name) const { return FDir->Path(Name); }
 
-  fs::path FDir;
+  std::optional<TTestDir> FDir;
 };
 
 void Paint(TJpegGraphic& G, TImageFormat Format) {
@@ -56,15 +47,6 @@ TPnm PnmOf(TJpegGraphic& G) {
   return p;
 }
 
-void Save(TJpegGraphic& G, const std::string& Path) {
-  TFileStream f(Path, TFileMode::CreateReplace);
-  G.SaveToStream(f);
-}
-void Load(TJpegGraphic& G, const std::string& Path) {
-  TFileStream f(Path, TFileMode::OpenRead);
-  G.LoadFromStream(f);
-}
-
 TEST_F(JpegNetpbm, WhatTheClassWritesNetpbmReads) {
   struct Case {
     TImageFormat Format;
@@ -83,12 +65,12 @@ TEST_F(JpegNetpbm, WhatTheClassWritesNetpbmReads) {
     g.Progressive = c.Progressive;
     g.Optimize = c.Optimize;
     const std::string file = Path("o" + std::to_string(n++) + ".jpg");
-    Save(g, file);
+    g.SaveToFile(file);
     ASSERT_TRUE(RunQuietly("jpegtopnm " + file + " >" + file + ".pnm"));
     const auto ref = ReadPnm(file + ".pnm");
     ASSERT_TRUE(ref);
     TJpegGraphic back;
-    Load(back, file);
+    back.LoadFromFile(file);
     EXPECT_EQ(back.ImageFormat(), c.Format);
     // One library decodes in both: the same pixels.
     EXPECT_EQ(PnmOf(back).Pixels, ref->Pixels);
@@ -117,7 +99,7 @@ TEST_F(JpegNetpbm, WhatNetpbmWritesTheClassReads) {
     const auto ref = ReadPnm(file + ".pnm");
     ASSERT_TRUE(ref);
     TJpegGraphic g;
-    Load(g, file);
+    g.LoadFromFile(file);
     EXPECT_EQ(g.ImageFormat(), o == "-greyscale" ? ifGray256 : ifTrueColor);
     EXPECT_EQ(PnmOf(g).Pixels, ref->Pixels);
   }

@@ -10,6 +10,8 @@
 #include "Libjpeg.h"
 #include "Pnm.h"
 #include "Streams.h"
+#include "TestDir.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -38,25 +40,6 @@ std::vector<uint8_t> FileBytes(const fs::path& Path) {
   TMemoryStream m;
   m.LoadFromFile(Path.string());
   return std::vector<uint8_t>(m.Memory(), m.Memory() + m.GetSize());
-}
-
-// The image's pixels, rows from the top, as RGB or grey bytes.
-std::vector<uint8_t> PixelsOf(TJpegGraphic& G) {
-  std::vector<uint8_t> out;
-  for (int y = 0; y < G.GetHeight(); ++y) {
-    const uint8_t* row = G.ScanLine(y);
-    for (int x = 0; x < G.GetWidth(); ++x)
-      if (G.ImageFormat() == ifTrueColor)
-        out.insert(out.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
-      else
-        out.push_back(row[x]);
-  }
-  return out;
-}
-
-void Load(TJpegGraphic& G, const fs::path& Path) {
-  TFileStream f(Path.string(), TFileMode::OpenRead);
-  G.LoadFromStream(f);
 }
 
 // Mean and largest difference of every channel of every pixel.
@@ -113,23 +96,17 @@ TEST_F(JpegSamples, GoSetDecodesAsLibjpegDoes) {
       {"video-005.gray.q50.progressive.jpeg", nullptr, ifGray256},
       {"video-005.gray.q50.2x2.progressive.jpeg", nullptr, ifGray256},
   };
+  const TTestDir dir("gf_jpeg_samples_"); // netpbm's readings of the PNGs
   for (const Case& c : cases) {
     SCOPED_TRACE(c.File);
     TJpegGraphic g;
-    ASSERT_NO_THROW(Load(g, GoImages / c.File));
+    ASSERT_NO_THROW(g.LoadFromFile((GoImages / c.File).string()));
     EXPECT_EQ(g.ImageFormat(), c.Format);
     EXPECT_EQ(g.WarningCount(), 0);
     const TDirectPicture direct = DirectDecode(FileBytes(GoImages / c.File));
     EXPECT_EQ(PixelsOf(g), direct.Pixels);
     if (c.Png) {
-      auto png = [&]() -> std::optional<TPnm> {
-        if (!HaveTool("pngtopnm"))
-          return std::nullopt;
-        const std::string out = (fs::temp_directory_path() / "gf_jpeg_ref.pnm").string();
-        if (!RunQuietly("pngtopnm '" + (GoImages / c.Png).string() + "' >'" + out + "'"))
-          return std::nullopt;
-        return ReadPnm(out);
-      }();
+      auto png = NetpbmReference("pngtopnm", GoImages / c.Png, dir.Dir());
       if (png) { // two decoders: close, not equal
         const TDifference d = Compare(g, *png);
         EXPECT_LT(d.Mean, 1.5);
@@ -144,7 +121,7 @@ TEST_F(JpegSamples, CutShortFilesLoad) {
   // as libjpeg gives it, without a warning.
   const fs::path truncated = GoImages / "video-001.progressive.truncated.jpeg";
   TJpegGraphic g;
-  ASSERT_NO_THROW(Load(g, truncated));
+  ASSERT_NO_THROW(g.LoadFromFile(truncated.string()));
   EXPECT_EQ(g.GetWidth(), 150);
   EXPECT_EQ(g.GetHeight(), 103);
   EXPECT_EQ(PixelsOf(g), DirectDecode(FileBytes(truncated)).Pixels);
@@ -169,7 +146,7 @@ TEST_F(JpegSamples, CutShortFilesLoad) {
 TEST_F(JpegSamples, CmykIsRefused) {
   TJpegGraphic g;
   try {
-    Load(g, GoImages / "video-001.cmyk.jpeg");
+    g.LoadFromFile((GoImages / "video-001.cmyk.jpeg").string());
     ADD_FAILURE() << "loaded";
   } catch (const EJpegError&) {
     ADD_FAILURE() << "refused by the class, not by libjpeg";
@@ -180,7 +157,7 @@ TEST_F(JpegSamples, CmykIsRefused) {
 
 TEST_F(JpegSamples, SdlPictureMatchesItsLosslessForms) {
   TJpegGraphic g;
-  Load(g, Sdl / "sample.jpg");
+  g.LoadFromFile((Sdl / "sample.jpg").string());
   EXPECT_EQ(g.GetWidth(), 23);
   EXPECT_EQ(g.GetHeight(), 42);
   EXPECT_EQ(g.GetXDpi(), 100); // JFIF density 100 x 100 per inch

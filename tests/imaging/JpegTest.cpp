@@ -3,6 +3,7 @@
 
 #include "Libjpeg.h"
 #include "Streams.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -32,28 +33,6 @@ TDirectPicture Gradient(uint32_t W, uint32_t H, int Components) {
 void Fill(TMemoryStream& S, const std::vector<uint8_t>& Bytes) {
   S.WriteBuffer(Bytes.data(), Bytes.size());
   S.SetPosition(0);
-}
-
-std::vector<uint8_t> BytesOf(TMemoryStream& S) {
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + S.GetSize());
-}
-
-// The image's pixels, rows from the top, as RGB or grey bytes.
-std::vector<uint8_t> PixelsOf(TJpegGraphic& G) {
-  std::vector<uint8_t> out;
-  const int comps = G.ImageFormat() == ifTrueColor ? 3 : 1;
-  for (int y = 0; y < G.GetHeight(); ++y) {
-    const uint8_t* row = G.ScanLine(y);
-    for (int x = 0; x < G.GetWidth(); ++x)
-      if (comps == 3) {
-        out.push_back(row[3 * x + 2]);
-        out.push_back(row[3 * x + 1]);
-        out.push_back(row[3 * x]);
-      } else {
-        out.push_back(row[x]);
-      }
-  }
-  return out;
 }
 
 int MaxDifference(const std::vector<uint8_t>& A, const std::vector<uint8_t>& B) {

@@ -3,6 +3,7 @@
 // known resolution; and our own output checked by pngcheck.
 #include "QvPngGr.h"
 #include "Samples.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 #include <vector>
 
 using namespace gf;
@@ -264,16 +264,14 @@ TEST_F(PngSamples, ResolutionOfAKnownFile) {
 TEST_F(PngSamples, PngcheckAcceptsOurOutput) {
   if (std::system("command -v pngcheck >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "pngcheck is not installed (scripts/deps.sh installs it)";
-  const fs::path dir = fs::temp_directory_path() / ("gf_png_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const gf::test::TTestDir dir("gf_png_");
   for (int f = ifBlackWhite; f <= ifTrueColor; ++f) {
     TPngGraphic g;
     g.NewImage(17, 11, static_cast<TImageFormat>(f), nullptr, 72, 72);
     g.SaveBackground = true;
     g.SaveTransparency = f == ifColor16 || f == ifColor256 || f == ifTrueColor;
-    const fs::path out = dir / ("f" + std::to_string(f) + ".png");
+    const fs::path out = dir.Dir() / ("f" + std::to_string(f) + ".png");
     g.SaveToFile(out);
     EXPECT_EQ(std::system(("pngcheck -q " + out.string() + " >/dev/null").c_str()), 0) << f;
   }
-  fs::remove_all(dir);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -78,6 +79,20 @@ inline bool HaveTool(const char* Name) {
 // Runs a shell command quietly; true when it succeeded.
 inline bool RunQuietly(const std::string& Command) {
   return std::system((Command + " 2>/dev/null").c_str()) == 0;
+}
+
+// The picture a netpbm command makes of File, converted into Dir; nothing when the
+// tool is missing or fails.
+inline std::optional<TPnm> NetpbmReference(const std::string& Command,
+                                           const std::filesystem::path& File,
+                                           const std::filesystem::path& Dir) {
+  const std::string tool = Command.substr(0, Command.find(' '));
+  if (!HaveTool(tool.c_str()))
+    return std::nullopt;
+  const std::string out = (Dir / (File.filename().string() + ".pnm")).string();
+  if (!RunQuietly(Command + " '" + File.string() + "' >'" + out + "'"))
+    return std::nullopt;
+  return ReadPnm(out);
 }
 
 // Reads a file from the disk through the module's default hooks.

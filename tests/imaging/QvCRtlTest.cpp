@@ -1,33 +1,24 @@
 #include "QvCRtl.h"
 
 #include "Streams.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace gf;
-namespace fs = std::filesystem;
+using namespace gf::test;
 
 namespace {
 
 class CRtlFiles : public ::testing::Test {
 protected:
-  void SetUp() override {
-    FDir = fs::temp_directory_path() /
-           ("gf_crtl_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(FDir);
-  }
-  void TearDown() override { fs::remove_all(FDir); }
-
   std::string Make(const std::string& Name, const std::string& Content) {
-    std::string path = (FDir / Name).string();
+    std::string path = FDir.Path(Name);
     std::ofstream(path, std::ios::binary) << Content;
     return path;
   }
@@ -41,7 +32,7 @@ protected:
     return n < 0 ? "<error>" : std::string(buf, static_cast<std::size_t>(n));
   }
 
-  fs::path FDir;
+  TTestDir FDir{"gf_crtl_"};
 };
 
 TEST_F(CRtlFiles, OpenFlagsChooseTheMode) {
@@ -51,10 +42,10 @@ TEST_F(CRtlFiles, OpenFlagsChooseTheMode) {
   EXPECT_EQ(ReadAll(h), "hello");
   EXPECT_EQ(crt::write(h, "x", 1), -1); // read only
   EXPECT_EQ(crt::close(h), 0);
-  EXPECT_THROW(crt::open((FDir / "missing").c_str(), 0x8000), EFileStreamError);
+  EXPECT_THROW(crt::open((FDir.Dir() / "missing").c_str(), 0x8000), EFileStreamError);
 
   // 0x8301 (binary, create, truncate, write): created when missing, emptied when not.
-  const std::string made = (FDir / "new.bin").string();
+  const std::string made = (FDir.Dir() / "new.bin").string();
   h = crt::open(made.c_str(), 0x8301, 0x180);
   EXPECT_EQ(crt::write(h, "abc", 3), 3);
   crt::close(h);
@@ -81,7 +72,7 @@ TEST_F(CRtlFiles, OpenFlagsChooseTheMode) {
   crt::close(h);
   EXPECT_EQ(Content(path), "Jello!?");
   // 0x100 without 0x200 is no create: the file must exist.
-  EXPECT_THROW(crt::open((FDir / "missing").c_str(), 0x101), EFileStreamError);
+  EXPECT_THROW(crt::open((FDir.Dir() / "missing").c_str(), 0x101), EFileStreamError);
 }
 
 TEST_F(CRtlFiles, SeekWhence) {

@@ -3,6 +3,7 @@
 // must pass; and our output read back by tiffinfo.
 #include "QvTifGr.h"
 #include "Samples.h"
+#include "TestDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <unistd.h>
 #include <vector>
 
 using namespace gf;
@@ -159,19 +159,17 @@ TEST_F(TiffSamples, CheckitTiffFiles) {
 TEST_F(TiffSamples, TiffinfoReadsOurOutput) {
   if (std::system("command -v tiffinfo >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "tiffinfo is not installed (scripts/deps.sh installs libtiff-tools)";
-  const fs::path dir = fs::temp_directory_path() / ("gf_tiff_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  const gf::test::TTestDir dir("gf_tiff_");
   for (int f = ifBlackWhite; f <= ifTrueColor; ++f) {
     TTiffGraphic g;
     g.NewImage(17, 11, static_cast<TImageFormat>(f), nullptr, 72, 72);
-    const fs::path out = dir / ("f" + std::to_string(f) + ".tif");
+    const fs::path out = dir.Dir() / ("f" + std::to_string(f) + ".tif");
     g.SaveToFile(out);
-    const std::string log = (dir / "log").string();
+    const std::string log = dir.Path("log");
     EXPECT_EQ(std::system(("tiffinfo -D " + out.string() + " >" + log + " 2>&1").c_str()), 0) << f;
     std::ifstream in(log);
     const std::string text((std::istreambuf_iterator<char>(in)), {});
     EXPECT_NE(text.find("Software: Quorvane Image Library"), std::string::npos) << text;
     EXPECT_EQ(text.find("rror"), std::string::npos) << text;
   }
-  fs::remove_all(dir);
 }

@@ -1,4 +1,5 @@
 #include "QvTifGr.h"
+#include "TestHelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,43 +13,9 @@
 #include <vector>
 
 using namespace gf;
+using namespace gf::test;
 
 namespace {
-
-template <typename F> std::string ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
-std::unique_ptr<TMemoryStream> StreamOf(const std::vector<uint8_t>& Bytes) {
-  auto s = std::make_unique<TMemoryStream>();
-  if (!Bytes.empty())
-    s->WriteBuffer(Bytes.data(), Bytes.size());
-  s->SetPosition(0);
-  return s;
-}
-
-std::vector<uint8_t> BytesOf(TMemoryStream& S) {
-  return std::vector<uint8_t>(S.Memory(), S.Memory() + S.GetSize());
-}
-
-void FillPattern(TDibGraphic& G) {
-  const bool colour = G.ImageFormat() == ifColor16 || G.ImageFormat() == ifColor256;
-  const int levels = colour ? G.ImagePalette().palNumEntries : 1 << BitsPerPixel(G.ImageFormat());
-  for (int y = 0; y < G.GetHeight(); ++y)
-    for (int x = 0; x < G.GetWidth(); ++x) {
-      if (G.ImageFormat() == ifTrueColor)
-        G.SetPixelColor(x, y,
-                        RGBToColor(static_cast<uint8_t>(x * 20), static_cast<uint8_t>(y * 30),
-                                   static_cast<uint8_t>(x * y)));
-      else
-        G.SetPixelIndex(x, y, static_cast<uint8_t>((x + 3 * y) % levels));
-    }
-}
 
 // libtiff over a file image in memory, for writing test files and reading ours.
 struct TMemTiff {

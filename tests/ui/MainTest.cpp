@@ -5,6 +5,7 @@
 #include "Format.h"
 #include "Language.h"
 #include "LogCapture.h"
+#include "MainFormTest.h"
 #include "Registry.h"
 #include "ScanResults.h"
 #include "SimulatedDrives.h"
@@ -60,20 +61,8 @@ TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
   return d;
 }
 
-class MainTest : public ::testing::Test {
+class MainTest : public TMainFormTest {
 protected:
-  void SetUp() override {
-    Dest = Dir.Path + "/out/";
-    fs::create_directories(Dest);
-  }
-  void TearDown() override { Form.reset(); }
-
-  void Make(std::vector<std::string> Args = {}) {
-    Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
-    Form = std::make_unique<TFormMain>(Platform, *Settings, Desktop, std::move(Args));
-    Form->Controller().SetDestPath(Dest);
-  }
-
   std::vector<std::string> Listed() const {
     std::vector<std::string> roots;
     for (int i = 0; i < Form->LBDrives->count(); ++i)
@@ -109,12 +98,6 @@ protected:
   }
 
   TLogCapture Log;
-  TTempDir Dir;
-  std::string Dest;
-  TSimulatedDrives Platform;
-  TTestDesktop Desktop;
-  std::unique_ptr<TRegistry> Settings;
-  std::unique_ptr<TFormMain> Form;
 };
 
 } // namespace

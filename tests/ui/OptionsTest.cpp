@@ -3,6 +3,7 @@
 #include "DialogDir.h"
 #include "GFClasses.h"
 #include "Main.h"
+#include "MainFormTest.h"
 #include "OptionDlg.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
@@ -76,10 +77,7 @@ protected:
   std::vector<std::string> Thumbnails() {
     while (Main->QueuedThumbnails() > 0)
       Main->ProcessThumbnailQueue();
-    std::vector<std::string> c;
-    for (int i = 0; i < Main->LVThumbnails->count(); ++i)
-      c.push_back(Main->LVThumbnails->item(i)->text().toStdString());
-    return c;
+    return ThumbnailCaptions(*Main);
   }
   void Mark() {
     Main->ClearThumbnails();

@@ -2,6 +2,7 @@
 // open, delete to the trash, and the keys of the list.
 #include "Debug.h"
 #include "Main.h"
+#include "MainFormTest.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "Streams.h"
@@ -50,31 +51,21 @@ int OpenFileHandles() {
   return n;
 }
 
-class ThumbQueueTest : public ::testing::Test {
+class ThumbQueueTest : public TMainFormTest {
 protected:
   void SetUp() override {
     DebugLogEnabled = true;
-    Dest = Dir.Path + "/out/";
-    fs::create_directories(Dest);
-    Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
-    Form = std::make_unique<TFormMain>(Platform, *Settings, Desktop, std::vector<std::string>{});
-    Form->Controller().SetDestPath(Dest);
+    TMainFormTest::SetUp();
+    Make();
   }
   void TearDown() override {
-    Form.reset();
+    TMainFormTest::TearDown();
     DebugLogEnabled = false;
   }
 
   void Drain() {
     while (Form->QueuedThumbnails() > 0)
       Form->ProcessThumbnailQueue();
-  }
-
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> c;
-    for (int i = 0; i < Form->LVThumbnails->count(); ++i)
-      c.push_back(Form->LVThumbnails->item(i)->text().toStdString());
-    return c;
   }
 
   // The item's picture, as the list shows it.
@@ -86,13 +77,6 @@ protected:
   void Put(const std::string& Name, const std::vector<uint8_t>& Bytes) {
     WriteFile(Dest + Name, Bytes);
   }
-
-  TTempDir Dir;
-  std::string Dest;
-  TSimulatedDrives Platform;
-  TTestDesktop Desktop;
-  std::unique_ptr<TRegistry> Settings;
-  std::unique_ptr<TFormMain> Form;
 };
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "DialogDir.h"
 #include "GFClasses.h"
 #include "Main.h"
+#include "MainFormTest.h"
 #include "OptionDlg.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
@@ -117,12 +118,7 @@ protected:
     return Desktop->Texts.size() > texts && Form->QueuedThumbnails() == 0;
   }
 
-  std::vector<std::string> Captions() const {
-    std::vector<std::string> c;
-    for (int i = 0; i < Form->LVThumbnails->count(); ++i)
-      c.push_back(Form->LVThumbnails->item(i)->text().toStdString());
-    return c;
-  }
+  std::vector<std::string> Captions() const { return ThumbnailCaptions(*Form); }
 
   // Runs the options dialog, shown by whatever Show does; Act runs inside it.
   void InOptions(const std::function<void()>& Act) {

@@ -1,0 +1,56 @@
+// The main window over simulated drives for the window tests: its settings file and
+// its destination in a folder of the test's own.
+#pragma once
+
+#include "Main.h"
+#include "Registry.h"
+#include "SimulatedDrives.h"
+#include "TestDesktop.h"
+#include "TestPictures.h"
+
+#include <QtWidgets/QListWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace gf::test {
+
+// The captions of the window's thumbnails, in the list's order.
+inline std::vector<std::string> ThumbnailCaptions(const TFormMain& Form) {
+  std::vector<std::string> c;
+  for (int i = 0; i < Form.LVThumbnails->count(); ++i)
+    c.push_back(Form.LVThumbnails->item(i)->text().toStdString());
+  return c;
+}
+
+class TMainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Dest = Dir.Path + "/out/";
+    std::filesystem::create_directories(Dest);
+  }
+  void TearDown() override { Form.reset(); }
+
+  // The window, with settings read afresh from the settings file and the destination
+  // set to Dest.
+  void Make(std::vector<std::string> Args = {}) {
+    Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
+    Form = std::make_unique<TFormMain>(Platform, *Settings, Desktop, std::move(Args));
+    Form->Controller().SetDestPath(Dest);
+  }
+
+  std::vector<std::string> Captions() const { return ThumbnailCaptions(*Form); }
+
+  TTempDir Dir;
+  std::string Dest;
+  TSimulatedDrives Platform;
+  TTestDesktop Desktop;
+  std::unique_ptr<TRegistry> Settings;
+  std::unique_ptr<TFormMain> Form;
+};
+
+} // namespace gf::test

@@ -25,14 +25,10 @@ bool TRIFFRecognizer::Check(TMedium& M) {
 }
 
 bool TRIFFRecognizer::HasForm(TMedium& M, const char (&Form)[5]) {
-  const uint8_t* data = M.GetData();
-  if (data && M.SectorSize() >= 12) // the usual case: one look at the cached sector
-    return IsRiff(data) && std::memcmp(data + 8, Form, 4) == 0;
-  const uint32_t at = M.GetPosition();
+  // The identifier first, so that a short sector that is no RIFF file is not read on.
   uint8_t buf[12];
   if (const uint8_t* id = HeaderBytes(M, 4, buf); !id || !IsRiff(id))
     return false;
-  M.SetPosition(at);
   const uint8_t* h = HeaderBytes(M, 12, buf);
   return h && std::memcmp(h + 8, Form, 4) == 0;
 }

@@ -378,6 +378,10 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
   FMessages.clear();
   if (GetEmpty())
     RaiseTiffError("Image is empty");
+  // Refused before anything is written: libjpeg would fail on the first row, after
+  // libtiff has begun the file.
+  if (FCompression == tcJpeg && GetWidth() > TiffJpegMaxWidth)
+    RaiseTiffError(Format("JPEG compression takes at most %d pixels a row", TiffJpegMaxWidth));
   auto handle = TTiffHandle::Open(Stream, static_cast<TTiffHandle::TMode>(Mode));
   if (!handle)
     RaiseTiffError("TIFFOpen");

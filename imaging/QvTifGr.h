@@ -26,6 +26,10 @@ enum TTiffCompression : uint8_t {
   tcJpeg = 6
 };
 
+// The widest image a JPEG-compressed save takes: libjpeg's limit. The height is free,
+// as every strip of 8 rows is a JPEG picture of its own.
+constexpr int TiffJpegMaxWidth = 65500;
+
 // "None" ... "JPEG"; empty for any other value.
 std::string CompressionName(TTiffCompression Compression);
 

@@ -540,3 +540,34 @@ TEST(TiffGraphic, ThroughTheRegistryIntoABitmap) {
   bmp.Assign(graphic.get());
   EXPECT_EQ(bmp.Canvas().GetPixel(2, 1), RGB(255, 0, 0));
 }
+
+// libjpeg codes at most 65500 pixels a side; each JPEG strip is 8 rows, so only the
+// width is bounded. A refusal comes before a byte is written.
+TEST(TiffGraphic, JpegSaveRefusesRowsLibjpegCannotCode) {
+  const struct {
+    int Width, Height;
+    bool Saves;
+  } cases[] = {{TiffJpegMaxWidth, 2, true},
+               {TiffJpegMaxWidth + 1, 2, false},
+               {65535, 5, false},
+               {1, 70000, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height));
+    TTiffGraphic g;
+    g.NewImage(c.Width, c.Height, ifGray256, nullptr, 0, 0);
+    g.SetCompression(tcJpeg);
+    TMemoryStream s;
+    const std::string error = ErrorOf([&] { g.SaveToStream(s); });
+    if (c.Saves) {
+      EXPECT_EQ(error, "(no error)");
+      s.SetPosition(0);
+      TTiffGraphic back;
+      back.LoadFromStream(s);
+      EXPECT_EQ(back.GetWidth(), c.Width);
+      EXPECT_EQ(back.GetHeight(), c.Height);
+    } else {
+      EXPECT_EQ(error, "ETiffError JPEG compression takes at most 65500 pixels a row");
+      EXPECT_EQ(s.GetSize(), 0);
+    }
+  }
+}

@@ -6,6 +6,7 @@
 #include "Fonts.h"
 #include "Format.h"
 #include "Language.h"
+#include "Streams.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -50,20 +51,6 @@ bool IsMountPoint(const QString& Path) {
   if (::stat(p.constData(), &self) != 0 || ::stat(u.constData(), &up) != 0)
     return false;
   return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
-}
-
-// Renames without ever replacing: rename(2) alone would put a folder in the place of
-// an existing empty one.
-int RenameNoReplace(const QString& From, const QString& To) {
-  QByteArray f = QFile::encodeName(From), t = QFile::encodeName(To);
-  if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-    return 0;
-  if (errno != EINVAL && errno != ENOSYS)
-    return errno;
-  struct stat st {}; // a file system without the flag: check, then rename
-  if (::lstat(t.constData(), &st) == 0)
-    return EEXIST;
-  return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
 }
 
 std::string UserName() {
@@ -345,7 +332,9 @@ QString TFolderModel::Rename(const QModelIndex& Index, const QString& NewName) {
     return "A folder name cannot contain \"/\", nor be \".\" or \"..\".";
   QString from = n->Path();
   QString to = Join(n->Parent->Path(), NewName);
-  if (int e = RenameNoReplace(from, to))
+  // Never rename(2) alone: it would put the folder in the place of an empty one.
+  if (int e = RenameNoReplace(QFile::encodeName(from).toStdString(),
+                              QFile::encodeName(to).toStdString()))
     return e == EEXIST || e == ENOTEMPTY ? QString("A file or folder of that name exists already.")
                                          : QString::fromLocal8Bit(std::strerror(e));
   if (NewName.startsWith('.'))

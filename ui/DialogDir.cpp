@@ -53,6 +53,12 @@ bool IsMountPoint(const QString& Path) {
   return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
 }
 
+QMargins FrameMargins(const QWidget& W) {
+  QRect frame = W.frameGeometry(), client = W.geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
+}
+
 std::string UserName() {
   if (const char* u = std::getenv("USER"); u && *u)
     return u;
@@ -461,8 +467,21 @@ void TDialogSelectDir::showEvent(QShowEvent* Event) {
 }
 
 void TDialogSelectDir::FormShow() {
-  if (QScreen* screen = this->screen())
-    move(screen->geometry().center() - rect().center());
+  QWidget* parent = parentWidget();
+  if (QScreen* screen = parent ? parent->screen() : this->screen()) {
+    // The frame is centred, not the client area. Before the first show the window
+    // manager has not framed the dialog yet; a framed window of the program tells
+    // how it will.
+    QMargins frame = FrameMargins(*this);
+    if (frame.isNull()) {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && !(frame = FrameMargins(*w)).isNull())
+          break;
+    }
+    QRect box(QPoint(), size().grownBy(frame));
+    box.moveCenter(screen->availableGeometry().center());
+    move(box.topLeft());
+  }
   std::error_code ec;
   if (!FDirectory.empty() && std::filesystem::is_directory(FDirectory, ec))
     SetPath(FDirectory);
@@ -472,7 +491,9 @@ void TDialogSelectDir::FormShow() {
 void TDialogSelectDir::STVChange() {
   std::string path = SelectedPath();
   ShowPathLabel(QString::fromStdString(path));
+  // Without a folder, OK would answer "/" and New would make a folder there.
   SpeedButton1->setEnabled(!path.empty());
+  SpeedButton3->setEnabled(!path.empty());
 }
 
 void TDialogSelectDir::ShowPathLabel(const QString& Path) {
@@ -504,11 +525,13 @@ void TDialogSelectDir::SpeedButton2Click() {
 }
 
 void TDialogSelectDir::SpeedButton3Click() {
+  if (SelectedPath().empty())
+    return;
   setEnabled(false);
   std::string target;
   try {
     std::string base = SelectedPath();
-    if (base.empty() || base.back() != '/')
+    if (base.back() != '/')
       base += '/';
     const std::string name = LoadStr(sNewFolder);
     target = base + name;

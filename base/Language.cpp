@@ -8,6 +8,20 @@ namespace {
 
 const std::unordered_map<int, const char*>& Table() {
   static const std::unordered_map<int, const char*> table = {
+      {sNotSavedTitle, "Scan Completed, Files Not Saved."},
+      {sNotSavedBody,
+       "%d Images could not be saved to %s\r\nThe destination may be full, write-protected or "
+       "gone. Free some space or choose another destination, then re-run the scan.\r\n"},
+      {sIncompleteNoneSaved,
+       "Glimmerfold did not complete its scan. This could be caused by errors on the card or a "
+       "damaged card. Images were found prior to the scan terminating, but none of them could "
+       "be saved. Try re-running the scan, if the error occurs repeatedly check the "
+       "following:\r\n"},
+      {sTargetNotWritable, "The target directory %s cannot be written to:\r\n%s"},
+      {sPrefixInvalid, "The file name prefix must not contain \"/\"."},
+      {sDestNotFull,
+       "The destination path %s is not a full path.\r\nEnter a path that begins with \"/\", or "
+       "with \"~/\" for your home folder."},
       {sIncompleteNothing,
        "Glimmerfold did not complete its scan of the media and no images were found. This can "
        "indicate a severe problem with the media or a damaged card. Try re-running the scan, if "

@@ -7,6 +7,13 @@
 namespace gf {
 
 enum TMessageId : int {
+  // Saving, the destination and the prefix: a string-table block of their own.
+  sNotSavedTitle = 65232,       // summary title: scan completed, files not saved
+  sNotSavedBody = 65233,        // %d = count, %s = folder
+  sIncompleteNoneSaved = 65234, // summary body: scan incomplete, files found, none saved
+  sTargetNotWritable = 65235,   // %s = folder, %s = reason
+  sPrefixInvalid = 65236,
+  sDestNotFull = 65237,       // %s = path
   sIncompleteNothing = 65248, // summary body: scan incomplete, nothing saved
   sCheckSeated = 65249,
   sCheckDrivers = 65250,

@@ -150,6 +150,26 @@ std::string TGlimmerfold::DefaultDestPath() const {
   return base + "/" + LoadStr(sDefaultDestFolder);
 }
 
+bool TGlimmerfold::FullDestPath(const std::string& Value, std::string& Full) {
+  if (Value.find('\0') != std::string::npos)
+    return false;
+  if (Value == "~" || Value.starts_with("~/")) {
+    std::string home = HomeFolder();
+    if (!home.empty() && home.back() == '/')
+      home.pop_back();
+    Full = home + Value.substr(1);
+    if (Full.empty())
+      Full = "/"; // "~" when the home folder is the root
+  } else {
+    Full = Value;
+  }
+  return Full.empty() || Full.front() == '/';
+}
+
+bool TGlimmerfold::ValidFilePrefix(const std::string& Value) {
+  return Value.find_first_of(std::string("/\0", 2)) == std::string::npos;
+}
+
 void TGlimmerfold::LoadSettings() {
   // A stored value of the wrong type counts as missing: its default applies, the
   // log names it, and the store is left as it is until the next save.
@@ -174,12 +194,21 @@ void TGlimmerfold::LoadSettings() {
       return fallback;
     }
   };
-  std::string s;
-  if (readString("DestPath", s))
-    SetDestPath(s);
+  std::string s, full;
+  if (readString("DestPath", s)) {
+    if (FullDestPath(s, full))
+      SetDestPath(full);
+    else
+      DebugLog("SETTINGS: Ignoring stored value DestPath: \"%s\" is not a full path", s);
+  }
   if (FDestPath.empty())
     SetDestPath(DefaultDestPath());
-  SetFilePrefix(readString("FilePrefix", s) ? s : LoadStr(sDefaultPrefix));
+  bool prefix = readString("FilePrefix", s);
+  if (prefix && !ValidFilePrefix(s)) {
+    DebugLog("SETTINGS: Ignoring stored value FilePrefix: \"%s\" contains \"/\"", s);
+    prefix = false;
+  }
+  SetFilePrefix(prefix ? s : LoadStr(sDefaultPrefix));
   SetThumbnailExisting(readBool("ThumbnailExisting", false));
   SetClearThumbs(readBool("ClearThumbs", true));
 }

@@ -84,6 +84,14 @@ public:
   void SetThumbnailExisting(bool Value);
   void SetClearThumbs(bool Value);
 
+  // A destination as the user writes it, made a full path: a leading "~/" (or a lone
+  // "~") stands for the home folder. False for a path that is relative after that or
+  // holds a NUL, which Full is then not. An empty path stays empty (the start checks
+  // answer it).
+  static bool FullDestPath(const std::string& Value, std::string& Full);
+  // Whether a prefix keeps the saved files in the destination folder: no "/", no NUL.
+  static bool ValidFilePrefix(const std::string& Value);
+
   // The destination used when none is stored: the user's Pictures folder, else the
   // Documents folder, else the home folder, then "Recovered" and a trailing "/".
   std::string DefaultDestPath() const;

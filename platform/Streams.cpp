@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -243,9 +244,54 @@ void TFileStream::SetSize(int64_t NewSize) {
     Fail("Cannot set size of file");
 }
 
+void TFileStream::Close() {
+  int fd = FFd;
+  FFd = -1;
+  // Linux releases the descriptor even when close fails, so it is never retried.
+  if (fd >= 0 && ::close(fd) != 0 && errno != EINTR)
+    Fail("Cannot write file");
+}
+
 void TFileStream::Flush() {
   if (::fsync(FFd) != 0 && errno != EINVAL)
     Fail("Cannot flush file");
+}
+
+int RenameNoReplace(const std::string& From, const std::string& To) {
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+    return errno;
+  return RenameNoReplaceFallback(From, To);
+}
+
+int RenameNoReplaceFallback(const std::string& From, const std::string& To) {
+  struct stat st {};
+  if (::lstat(From.c_str(), &st) != 0)
+    return errno;
+  bool folder = S_ISDIR(st.st_mode);
+  if (!folder) {
+    if (::link(From.c_str(), To.c_str()) == 0) {
+      ::unlink(From.c_str());
+      return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK)
+      return errno; // EEXIST among them
+  }
+  // No hard links here: take the name with an exclusive create, which fails when it
+  // exists, then put From in the place of what was just made.
+  int made = folder ? ::mkdir(To.c_str(), 0700)
+                    : ::open(To.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (made < 0)
+    return errno;
+  if (!folder)
+    ::close(made);
+  if (::rename(From.c_str(), To.c_str()) != 0) {
+    int e = errno;
+    folder ? ::rmdir(To.c_str()) : ::unlink(To.c_str());
+    return e;
+  }
+  return 0;
 }
 
 } // namespace gf

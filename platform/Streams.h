@@ -94,6 +94,10 @@ public:
 
   // Flushes written data to the device; raises on failure.
   void Flush();
+  // Closes the file now, raising when the system reports that written data was lost
+  // (network file systems may tell of a full disk only here). Nothing but the
+  // destructor may follow.
+  void Close();
   const std::string& FileName() const { return FFileName; }
   int Handle() const { return FFd; }
 
@@ -103,5 +107,14 @@ private:
   std::string FFileName;
   int FFd = -1;
 };
+
+// Renames From to To unless an entry named To exists (a dangling link counts), in one
+// step where the file system allows it. Returns 0, or the errno value: EEXIST when To
+// exists.
+int RenameNoReplace(const std::string& From, const std::string& To);
+// The same on file systems without renameat2's RENAME_NOREPLACE (network and FUSE file
+// systems): a hard link to To, or where there are none, To first claimed by creating
+// it exclusively and then replaced. RenameNoReplace falls back to it.
+int RenameNoReplaceFallback(const std::string& From, const std::string& To);
 
 } // namespace gf

@@ -6,6 +6,7 @@
 #include "Fonts.h"
 #include "Format.h"
 #include "Language.h"
+#include "Streams.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -52,18 +53,10 @@ bool IsMountPoint(const QString& Path) {
   return self.st_dev != up.st_dev || self.st_ino == up.st_ino;
 }
 
-// Renames without ever replacing: rename(2) alone would put a folder in the place of
-// an existing empty one.
-int RenameNoReplace(const QString& From, const QString& To) {
-  QByteArray f = QFile::encodeName(From), t = QFile::encodeName(To);
-  if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-    return 0;
-  if (errno != EINVAL && errno != ENOSYS)
-    return errno;
-  struct stat st {}; // a file system without the flag: check, then rename
-  if (::lstat(t.constData(), &st) == 0)
-    return EEXIST;
-  return ::rename(f.constData(), t.constData()) == 0 ? 0 : errno;
+QMargins FrameMargins(const QWidget& W) {
+  QRect frame = W.frameGeometry(), client = W.geometry();
+  return {client.left() - frame.left(), client.top() - frame.top(), frame.right() - client.right(),
+          frame.bottom() - client.bottom()};
 }
 
 std::string UserName() {
@@ -345,7 +338,9 @@ QString TFolderModel::Rename(const QModelIndex& Index, const QString& NewName) {
     return "A folder name cannot contain \"/\", nor be \".\" or \"..\".";
   QString from = n->Path();
   QString to = Join(n->Parent->Path(), NewName);
-  if (int e = RenameNoReplace(from, to))
+  // Never rename(2) alone: it would put the folder in the place of an empty one.
+  if (int e = RenameNoReplace(QFile::encodeName(from).toStdString(),
+                              QFile::encodeName(to).toStdString()))
     return e == EEXIST || e == ENOTEMPTY ? QString("A file or folder of that name exists already.")
                                          : QString::fromLocal8Bit(std::strerror(e));
   if (NewName.startsWith('.'))
@@ -472,8 +467,21 @@ void TDialogSelectDir::showEvent(QShowEvent* Event) {
 }
 
 void TDialogSelectDir::FormShow() {
-  if (QScreen* screen = this->screen())
-    move(screen->geometry().center() - rect().center());
+  QWidget* parent = parentWidget();
+  if (QScreen* screen = parent ? parent->screen() : this->screen()) {
+    // The frame is centred, not the client area. Before the first show the window
+    // manager has not framed the dialog yet; a framed window of the program tells
+    // how it will.
+    QMargins frame = FrameMargins(*this);
+    if (frame.isNull()) {
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && !(frame = FrameMargins(*w)).isNull())
+          break;
+    }
+    QRect box(QPoint(), size().grownBy(frame));
+    box.moveCenter(screen->availableGeometry().center());
+    move(box.topLeft());
+  }
   std::error_code ec;
   if (!FDirectory.empty() && std::filesystem::is_directory(FDirectory, ec))
     SetPath(FDirectory);
@@ -483,7 +491,9 @@ void TDialogSelectDir::FormShow() {
 void TDialogSelectDir::STVChange() {
   std::string path = SelectedPath();
   ShowPathLabel(QString::fromStdString(path));
+  // Without a folder, OK would answer "/" and New would make a folder there.
   SpeedButton1->setEnabled(!path.empty());
+  SpeedButton3->setEnabled(!path.empty());
 }
 
 void TDialogSelectDir::ShowPathLabel(const QString& Path) {
@@ -515,11 +525,13 @@ void TDialogSelectDir::SpeedButton2Click() {
 }
 
 void TDialogSelectDir::SpeedButton3Click() {
+  if (SelectedPath().empty())
+    return;
   setEnabled(false);
   std::string target;
   try {
     std::string base = SelectedPath();
-    if (base.empty() || base.back() != '/')
+    if (base.back() != '/')
       base += '/';
     const std::string name = LoadStr(sNewFolder);
     target = base + name;

@@ -621,17 +621,38 @@ bool TFormMain::CheckDestination() {
     ShowOptions();
     return false;
   }
-  std::error_code ec;
-  if (std::filesystem::is_directory(dest, ec))
-    return true;
-  if (FDesktop.MessageBox(this, TBoxKind::Confirmation, Format(LoadStr(sTargetMissingCreate), dest),
-                          TBoxButtons::YesNo) != TBoxAnswer::Yes) {
+  // The options dialog and the settings file refuse these; a value set in any other
+  // way must not send files into the working folder or out of the destination.
+  std::string full, why;
+  if (!TGlimmerfold::FullDestPath(dest, full) || full != dest)
+    why = Format(LoadStr(sDestNotFull), dest);
+  else if (!TGlimmerfold::ValidFilePrefix(FController->FilePrefix()))
+    why = LoadStr(sPrefixInvalid);
+  if (!why.empty()) {
+    FDesktop.MessageBox(this, TBoxKind::Error, why, TBoxButtons::Ok);
     ShowOptions();
     return false;
   }
-  std::filesystem::create_directories(dest, ec);
-  if (ec || !std::filesystem::is_directory(dest, ec)) {
-    FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sCreateDirFailed), dest),
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dest, ec)) {
+    if (FDesktop.MessageBox(this, TBoxKind::Confirmation,
+                            Format(LoadStr(sTargetMissingCreate), dest),
+                            TBoxButtons::YesNo) != TBoxAnswer::Yes) {
+      ShowOptions();
+      return false;
+    }
+    std::filesystem::create_directories(dest, ec);
+    if (ec || !std::filesystem::is_directory(dest, ec)) {
+      FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sCreateDirFailed), dest),
+                          TBoxButtons::Ok);
+      ShowOptions();
+      return false;
+    }
+  }
+  // Found files would each fail with a question of their own; one box now instead.
+  why = CheckWritableFolder(dest);
+  if (!why.empty()) {
+    FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTargetNotWritable), dest, why),
                         TBoxButtons::Ok);
     ShowOptions();
     return false;
@@ -677,7 +698,7 @@ void TFormMain::SBStartClick() {
     return;
   if (FController->ClearThumbs())
     ClearThumbnails();
-  FRecovered = 0;
+  FRecovered = FNotSaved = 0;
   LabelRecovered->clear();
   SetScanning(true);
   LoadAnimation();
@@ -737,10 +758,8 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
                             TBoxButtons::YesNo) == TBoxAnswer::No)
       FController->StopScan();
     FController->SetPaused(false);
-    // Not on disk, so the queue keeps the bytes, within its bound.
-    if (!r.FileName.empty())
-      QueueThumbnail(r.FileName, std::move(Stream));
-    return;
+    ++FNotSaved;
+    return; // nothing on disk, so no thumbnail: it would look recovered
   }
   ++FRecovered;
   LabelRecovered->setText(QString::number(FRecovered));
@@ -937,7 +956,8 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
   SetScanning(false);
   QCoreApplication::processEvents();
   FAnimation->Stop();
-  TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FController->DestPath());
+  TSummary summary =
+      ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved, FController->DestPath());
   if (!summary.Sound.empty())
     FDesktop.PlaySound(summary.Sound);
   FDesktop.ShowText(summary.Text);

@@ -81,6 +81,7 @@ public:
   static std::string FormatSize(uint32_t KB);
 
   TGlimmerfold& Controller() { return *FController; }
+  TDesktop& Desktop() { return FDesktop; }
   TFormDebug& FormDebug() { return *FFormDebug; }
   TAnimation& Animation() { return *FAnimation; }
   bool Scanning() const;
@@ -129,6 +130,8 @@ public:
   void ShowProgress();
   // The number of files saved in the current or last scan.
   int64_t Recovered() const { return FRecovered; }
+  // The number of files found in the current or last scan that could not be saved.
+  int64_t NotSaved() const { return FNotSaved; }
 
   // The Windows virtual-key code that FormKeyDown compares for a Qt key (0 for keys
   // the window does not handle).
@@ -200,6 +203,7 @@ private:
   std::string FCreditsKeys;
   int FCreditsKeyIndex = 0;
   int64_t FRecovered = 0;
+  int64_t FNotSaved = 0; // files of the current or last scan that could not be saved
   // Progress is kept here as it arrives and shown by FProgressTimer, so that the
   // scanner's flood of progress messages costs no repaint each.
   int64_t FProgressPos = 0;

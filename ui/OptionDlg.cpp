@@ -1,12 +1,15 @@
 #include "OptionDlg.h"
 #include "Application.h"
 
+#include "Desktop.h"
 #include "DialogDir.h"
 #include "Fonts.h"
+#include "Format.h"
 #include "GFClasses.h"
 #include "Language.h"
 #include "Main.h"
 
+#include <QtGui/QCloseEvent>
 #include <QtGui/QKeyEvent>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QLabel>
@@ -16,8 +19,11 @@
 namespace gf {
 
 TFormOptions::TFormOptions(TFormMain& Main, TDialogSelectDir& SelectDir)
-    : QDialog(&Main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FMain(Main),
-      FSelectDir(SelectDir), Controller(Main.Controller()) {
+    // A title and a close button, nothing else. Without the close button the window
+    // manager is told nothing about what the window allows, and offers everything.
+    : QDialog(&Main, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint),
+      FMain(Main), FSelectDir(SelectDir), Controller(Main.Controller()) {
   setFont(FormFont());
   QPalette pal = palette();
   for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
@@ -80,10 +86,20 @@ void TFormOptions::SettingsChanged() {
 
 void TFormOptions::SpeedButton1Click() {
   // All four are read first: every setter that changes a value rewrites the controls.
-  const std::string path = EditDestPath->text().toStdString();
+  const std::string typed = EditDestPath->text().toStdString();
   const std::string prefix = EditFilenamePrefix->text().toStdString();
   const bool existing = CBThumbnailExisting->isChecked();
   const bool clear = CBClearThumbs->isChecked();
+  // A value that would send the files elsewhere keeps the dialog open, with the reason.
+  std::string path;
+  if (!TGlimmerfold::FullDestPath(typed, path)) {
+    Refuse(EditDestPath, Format(LoadStr(sDestNotFull), typed));
+    return;
+  }
+  if (!TGlimmerfold::ValidFilePrefix(prefix)) {
+    Refuse(EditFilenamePrefix, LoadStr(sPrefixInvalid));
+    return;
+  }
   bool reload = false, clearList = false;
   if (existing)
     reload = path != Controller.DestPath() || existing != Controller.ThumbnailExisting();
@@ -102,8 +118,19 @@ void TFormOptions::SpeedButton1Click() {
   accept();
 }
 
+void TFormOptions::Refuse(QLineEdit* Edit, const std::string& Why) {
+  FMain.Desktop().MessageBox(this, TBoxKind::Error, Why, TBoxButtons::Ok);
+  Edit->setFocus();
+  Edit->selectAll();
+}
+
 void TFormOptions::SpeedButton2Click() {
   reject();
+}
+
+void TFormOptions::closeEvent(QCloseEvent* Event) {
+  SpeedButton2Click();
+  Event->accept();
 }
 
 void TFormOptions::Button3Click() {

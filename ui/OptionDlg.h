@@ -6,6 +6,8 @@
 
 #include <QtWidgets/QDialog>
 
+#include <string>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -44,8 +46,13 @@ protected:
   // Enter applies as OK does and Escape cancels, from any control (an edit, a check
   // box and the buttons leave both keys to the dialog).
   void keyPressEvent(QKeyEvent* Event) override;
+  // The close button cancels.
+  void closeEvent(QCloseEvent* Event) override;
 
 private:
+  // Tells why a value cannot be taken and puts the cursor on it.
+  void Refuse(QLineEdit* Edit, const std::string& Why);
+
   TFormMain& FMain;
   TDialogSelectDir& FSelectDir;
   TGlimmerfold& Controller;

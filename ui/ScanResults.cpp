@@ -6,50 +6,138 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gf {
 
 namespace {
+
 // The numbers stay within what the summary and the counters show.
 constexpr int64_t LastNumber = INT32_MAX;
+
+std::string Reason(const char* What, const std::string& Name, int Errno) {
+  return std::string(What) + " \"" + Name + "\". " + std::strerror(Errno);
+}
+
+// A new hidden file in Folder for bytes that are not complete yet. A leftover of a run
+// that was killed keeps its name; the next free one is taken.
+std::unique_ptr<TFileStream> CreatePartFile(const std::string& Folder, std::string& Name) {
+  const std::string base = Folder + ".glimmerfold-" + std::to_string(::getpid()) + "-";
+  for (int k = 0;; ++k) {
+    Name = base + std::to_string(k) + ".part";
+    try {
+      return std::make_unique<TFileStream>(Name, TFileMode::CreateExclusive);
+    } catch (const EFileStreamError& e) {
+      if (e.Errno() != EEXIST || k == 1000)
+        throw;
+    }
+  }
+}
+
 } // namespace
 
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
                           const std::string& Key, TMemoryStream& Stream) {
   TSaveResult r;
-  for (int64_t n = First < 0 ? 0 : First;; ++n) {
+  auto nameOf = [&](int64_t n) { return DestPath + Prefix + std::to_string(n) + "." + Key; };
+  int64_t n = First < 0 ? 0 : First;
+  // A "/" would lead out of the folder, and a NUL would cut the name short, so that
+  // every number would seem taken.
+  const std::string unsafe("/\0", 2);
+  if (Prefix.find_first_of(unsafe) != std::string::npos ||
+      Key.find_first_of(unsafe) != std::string::npos || DestPath.find('\0') != std::string::npos) {
+    r.FileName = nameOf(n);
+    r.Error = Reason("Cannot create file", r.FileName, EINVAL);
+    return r;
+  }
+  // The name the file will most likely get, for the error texts.
+  for (struct stat st{}; n <= LastNumber && ::lstat(nameOf(n).c_str(), &st) == 0;)
+    ++n;
+  if (n > LastNumber) {
+    r.Error = "No free file name in " + DestPath;
+    return r;
+  }
+  r.FileName = nameOf(n);
+  std::string part;
+  std::unique_ptr<TFileStream> file;
+  try {
+    file = CreatePartFile(DestPath, part);
+  } catch (const EFileStreamError& e) {
+    r.Error = Reason("Cannot create file", r.FileName, e.Errno());
+    return r;
+  }
+  try {
+    Stream.SetPosition(0);
+    file->WriteBuffer(Stream.Memory(), static_cast<std::size_t>(Stream.GetSize()));
+    file->Close();
+  } catch (const EFileStreamError& e) {
+    file.reset();
+    ::unlink(part.c_str());
+    r.Error = Reason("Cannot write file", r.FileName, e.Errno());
+    return r;
+  }
+  for (;; ++n) {
     if (n > LastNumber) {
+      ::unlink(part.c_str());
       r.Error = "No free file name in " + DestPath;
       return r;
     }
-    r.FileName = DestPath + Prefix + std::to_string(n) + "." + Key;
-    std::unique_ptr<TFileStream> file;
-    try {
-      file = std::make_unique<TFileStream>(r.FileName, TFileMode::CreateExclusive);
-    } catch (const EFileStreamError& e) {
-      if (e.Errno() == EEXIST)
-        continue;
-      r.Error = e.what();
+    r.FileName = nameOf(n);
+    int e = RenameNoReplace(part, r.FileName);
+    if (e == 0) {
+      r.Saved = true;
       return r;
     }
-    try {
-      Stream.SetPosition(0);
-      file->WriteBuffer(Stream.Memory(), static_cast<std::size_t>(Stream.GetSize()));
-      r.Saved = true;
-    } catch (const EStreamError& e) {
-      r.Error = e.what();
+    if (e != EEXIST) {
+      ::unlink(part.c_str());
+      r.Error = Reason("Cannot create file", r.FileName, e);
+      return r;
     }
-    return r;
   }
 }
 
-TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count,
+std::string CheckWritableFolder(const std::string& Folder) {
+  std::string part;
+  try {
+    std::unique_ptr<TFileStream> file = CreatePartFile(Folder, part);
+    try {
+      const char byte = 0;
+      file->WriteBuffer(&byte, 1);
+      file->Close();
+    } catch (const EFileStreamError&) {
+      file.reset();
+      ::unlink(part.c_str());
+      throw;
+    }
+  } catch (const EFileStreamError& e) {
+    return std::strerror(e.Errno());
+  }
+  if (::unlink(part.c_str()) != 0)
+    return std::strerror(errno);
+  return {};
+}
+
+TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
                      const std::string& DestPath) {
   const std::string br = "\r\n\r\n";
   const std::string indent = "  ";
+  // Files that were found but are not on disk are told of in every case, and a scan
+  // that lost any does not sound like a success.
+  const std::string notSaved =
+      NotSaved > 0 ? Format(LoadStr(sNotSavedBody), NotSaved, DestPath) : std::string();
+  const char* okSound = NotSaved > 0 ? "FAILWAV" : "OKWAV";
   if (StoppedByUser)
-    return {LoadStr(sCancelledTitle) + br + LoadStr(sCancelledBody), ""};
+    return {LoadStr(sCancelledTitle) + br + LoadStr(sCancelledBody) +
+                (NotSaved > 0 ? br + notSaved : std::string()),
+            ""};
+  if (Completed && NotSaved > 0)
+    return {LoadStr(sNotSavedTitle) + br +
+                (Count > 0 ? Format(LoadStr(sCompletedBody), Count, DestPath) : std::string()) +
+                notSaved,
+            "FAILWAV"};
   if (Completed && Count > 0)
     return {LoadStr(sCompletedTitle) + br + Format(LoadStr(sCompletedBody), Count, DestPath),
             "OKWAV"};
@@ -59,9 +147,12 @@ TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count,
                 LoadStr(sNothingFoundCause3) + LoadStr(sNothingFoundCause4),
             "FAILWAV"};
   std::string checks = indent + LoadStr(sCheckSeated) + indent + LoadStr(sCheckDrivers) + indent +
-                       LoadStr(sCheckCables) + LoadStr(sIncompleteAdvice);
+                       LoadStr(sCheckCables) + LoadStr(sIncompleteAdvice) +
+                       (NotSaved > 0 ? br + notSaved : std::string());
   if (Count > 0)
-    return {LoadStr(sIncompleteTitle) + br + LoadStr(sIncompleteSaved) + checks, "OKWAV"};
+    return {LoadStr(sIncompleteTitle) + br + LoadStr(sIncompleteSaved) + checks, okSound};
+  if (NotSaved > 0)
+    return {LoadStr(sIncompleteTitle) + br + LoadStr(sIncompleteNoneSaved) + checks, "FAILWAV"};
   return {LoadStr(sIncompleteTitle) + br + LoadStr(sIncompleteNothing) + checks, "FAILWAV"};
 }
 

@@ -10,25 +10,34 @@ namespace gf {
 class TMemoryStream;
 
 struct TSaveResult {
-  std::string FileName; // the name taken (also when writing failed)
+  std::string FileName; // the name taken; when not saved, the name the file would have had
   bool Saved = false;   // every byte was written
   std::string Error;    // the error's text when not saved
 };
 
 // Writes the stream's bytes to DestPath + Prefix + N + "." + Key, for the first N from
-// First up whose name is free. The file is created exclusively, so a name taken by
-// anyone meanwhile moves on to the next number and no file is ever overwritten. A
-// partly written file stays. Never throws for file-system errors.
+// First up whose name is free. The bytes go to a hidden file in the folder first, which
+// takes its name only once it is complete and is removed when it is not, so a full or
+// failing destination leaves no empty or cut file behind. The name is taken without
+// ever replacing: one that anyone took meanwhile moves on to the next number. Never
+// throws for file-system errors.
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
                           const std::string& Key, TMemoryStream& Stream);
+
+// Whether a found file can be saved into Folder, by writing a byte to a hidden file
+// there and removing it: the system's reason why not, or empty. Permission bits alone
+// would not tell (they do not bind the superuser, nor show a read-only mount or a full
+// disk).
+std::string CheckWritableFolder(const std::string& Folder);
 
 struct TSummary {
   std::string Text;
   std::string Sound; // empty: no sound
 };
 
-// The text and sound for the end of a scan; Count is the number of files saved.
-TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count,
+// The text and sound for the end of a scan; Count is the number of files saved,
+// NotSaved the number of files found that could not be saved.
+TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
                      const std::string& DestPath);
 
 } // namespace gf

@@ -27,3 +27,24 @@ TEST(Language, TextsKeepTheirLineBreaks) {
   EXPECT_EQ(LoadStr(sUnformatted), "<Unformatted>");
   EXPECT_EQ(LoadStr(sProductTitle), "Glimmerfold(tm) for Digital Media");
 }
+
+// The texts that Format fills take their arguments in the order the callers pass them.
+TEST(Language, FilledTextsTakeTheirArgumentsInOrder) {
+  struct TCase {
+    int Id;
+    std::string Directives;
+  };
+  const TCase cases[] = {
+      {sTargetMissingCreate, "%s"}, {sCreateDirFailed, "%s"},   {sCompletedBody, "%d%s"},
+      {sFixedDiskWarning, "%s"},    {sSaveErrorContinue, "%s"}, {sNotSavedTitle, ""},
+      {sNotSavedBody, "%d%s"},      {sIncompleteNoneSaved, ""}, {sTargetNotWritable, "%s%s"},
+      {sPrefixInvalid, ""},         {sDestNotFull, "%s"},
+  };
+  for (const TCase& c : cases) {
+    std::string text = LoadStr(c.Id), found;
+    ASSERT_FALSE(text.empty()) << c.Id;
+    for (std::size_t i = text.find('%'); i != std::string::npos; i = text.find('%', i + 2))
+      found += text.substr(i, 2);
+    EXPECT_EQ(found, c.Directives) << c.Id;
+  }
+}

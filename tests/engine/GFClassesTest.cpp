@@ -217,6 +217,60 @@ TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
       << "loading leaves the store as it was";
 }
 
+// A stored destination may start with "~/" for the home folder; a relative one, or a
+// prefix that would lead out of the folder, falls back to the default with a log line.
+TEST_F(ControllerTest, StoredPathsAndPrefixesThatWouldSendFilesElsewhereFallBack) {
+  const std::string home = Home.string();
+  struct TCase {
+    const char* What;
+    std::string DestPath, FilePrefix;
+    std::string WantDest, WantPrefix;
+    std::vector<std::string> Logged;
+  };
+  const std::string destLine = "SETTINGS: Ignoring stored value DestPath: ";
+  const std::string prefixLine = "SETTINGS: Ignoring stored value FilePrefix: ";
+  const TCase cases[] = {
+      {"full path", "/srv/cards/", "Trip", "/srv/cards/", "Trip", {}},
+      {"home folder", "~/Pictures", "Trip", home + "/Pictures/", "Trip", {}},
+      {"home itself", "~", "Trip", home + "/", "Trip", {}},
+      {"relative",
+       "Pictures",
+       "Trip",
+       home + "/Recovered/",
+       "Trip",
+       {destLine + "\"Pictures\" is not a full path"}},
+      {"another user's home",
+       "~other/x",
+       "Trip",
+       home + "/Recovered/",
+       "Trip",
+       {destLine + "\"~other/x\" is not a full path"}},
+      {"prefix leaving the folder",
+       "/srv/cards/",
+       "../../escaped",
+       "/srv/cards/",
+       "Image",
+       {prefixLine + "\"../../escaped\" contains \"/\""}},
+      {"both",
+       "out",
+       "a/b",
+       home + "/Recovered/",
+       "Image",
+       {destLine + "\"out\" is not a full path", prefixLine + "\"a/b\" contains \"/\""}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Settings->WriteString(Key, "DestPath", c.DestPath);
+    Settings->WriteString(Key, "FilePrefix", c.FilePrefix);
+    Log.Clear();
+    TGlimmerfold& ctl = Make();
+    ctl.LoadSettings();
+    EXPECT_EQ(ctl.DestPath(), c.WantDest);
+    EXPECT_EQ(ctl.FilePrefix(), c.WantPrefix);
+    EXPECT_EQ(Log.Lines(), c.Logged);
+  }
+}
+
 TEST_F(ControllerTest, StartScanWithoutDriveOrMediumOnlyReportsDone) {
   TSimDrive empty = Disk(64);
   empty.HasMedium = false;

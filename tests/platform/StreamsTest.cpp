@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -95,5 +97,79 @@ TEST(FileStream, OpenForWritingKeepsTheFile) {
   }
   EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenWrite), EFileStreamError);
   EXPECT_THROW(TFileStream((dir / "missing").string(), TFileMode::OpenReadWrite), EFileStreamError);
+  std::filesystem::remove_all(dir);
+}
+
+// A rename that would replace anything is refused, in one step or through the fallback
+// of file systems without the kernel's flag (a hard link, or a claimed name).
+TEST(RenameNoReplace, NeverReplacesWhatIsThere) {
+  namespace fs = std::filesystem;
+  auto dir = fs::temp_directory_path() / ("gf_rename_" + std::to_string(getpid()));
+  enum TWhat { Free, File, EmptyFolder, DanglingLink };
+  struct TCase {
+    bool Fallback;
+    bool Folder; // what is renamed
+    TWhat Target;
+    int Result;
+  };
+  const TCase cases[] = {
+      {false, false, Free, 0},
+      {false, false, File, EEXIST},
+      {false, false, EmptyFolder, EEXIST},
+      {false, false, DanglingLink, EEXIST},
+      {false, true, Free, 0},
+      {false, true, EmptyFolder, EEXIST},
+      {true, false, Free, 0},
+      {true, false, File, EEXIST},
+      {true, false, EmptyFolder, EEXIST},
+      {true, false, DanglingLink, EEXIST},
+      {true, true, Free, 0},
+      {true, true, File, EEXIST},
+      {true, true, EmptyFolder, EEXIST},
+      {true, true, DanglingLink, EEXIST},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Fallback << c.Folder << c.Target);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::string from = (dir / "from").string(), to = (dir / "to").string();
+    if (c.Folder)
+      fs::create_directory(from);
+    else
+      TFileStream(from, TFileMode::CreateExclusive).WriteBuffer("new", 3);
+    if (c.Target == File)
+      TFileStream(to, TFileMode::CreateExclusive).WriteBuffer("old", 3);
+    else if (c.Target == EmptyFolder)
+      fs::create_directory(to);
+    else if (c.Target == DanglingLink)
+      fs::create_symlink(dir / "nowhere", to);
+    int r = c.Fallback ? RenameNoReplaceFallback(from, to) : RenameNoReplace(from, to);
+    EXPECT_EQ(r, c.Result) << std::strerror(r);
+    EXPECT_EQ(fs::exists(from), r != 0);
+    if (r == 0) {
+      EXPECT_EQ(fs::is_directory(to), c.Folder);
+    } else {
+      EXPECT_EQ(fs::is_symlink(to), c.Target == DanglingLink);
+      EXPECT_EQ(fs::is_directory(to), c.Target == EmptyFolder);
+      if (c.Target == File) {
+        TMemoryStream m;
+        m.LoadFromFile(to);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.Memory()), 3), "old");
+      }
+    }
+    EXPECT_FALSE(fs::exists(dir / "nowhere"));
+  }
+  fs::remove_all(dir);
+}
+
+TEST(FileStream, CloseReportsAndIsFinal) {
+  auto dir = std::filesystem::temp_directory_path() / ("gf_close_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  TFileStream f((dir / "a.bin").string(), TFileMode::CreateExclusive);
+  f.WriteBuffer("abc", 3);
+  EXPECT_NO_THROW(f.Close());
+  EXPECT_EQ(f.Handle(), -1);
+  EXPECT_NO_THROW(f.Close()); // nothing left to close
+  EXPECT_EQ(std::filesystem::file_size(dir / "a.bin"), 3u);
   std::filesystem::remove_all(dir);
 }

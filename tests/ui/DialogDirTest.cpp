@@ -7,6 +7,7 @@
 #include "TestPictures.h"
 
 #include <QtCore/QTimer>
+#include <QtGui/QScreen>
 #include <QtTest/QTest>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -137,6 +138,40 @@ TEST_F(DialogDirTest, OkIsOffUntilAFolderIsSelected) {
     EXPECT_FALSE(Dialog->SpeedButton1->isEnabled());
   }));
   EXPECT_EQ(Dialog->Directory(), Root + "/gone/");
+}
+
+// With no folder selected, New is off as OK is: it would make "/New Folder".
+TEST_F(DialogDirTest, NewIsOffUntilAFolderIsSelected) {
+  const bool existed = fs::exists("/New Folder");
+  Dialog->SetDirectory(Root + "/gone");
+  Run([this] {
+    EXPECT_FALSE(Dialog->SpeedButton3->isEnabled());
+    Dialog->SpeedButton3Click(); // as a shortcut would
+    EXPECT_TRUE(Dialog->isEnabled());
+    Dialog->STV->setCurrentIndex(Find(Root + "/Music"));
+    EXPECT_TRUE(Dialog->SpeedButton3->isEnabled());
+    Dialog->STV->clearSelection();
+    EXPECT_FALSE(Dialog->SpeedButton3->isEnabled());
+  });
+  EXPECT_EQ(fs::exists("/New Folder"), existed);
+  if (!existed && fs::exists("/New Folder"))
+    fs::remove("/New Folder");
+  EXPECT_FALSE(fs::exists(Root + "/Music/New Folder"));
+}
+
+// The dialog's frame is centred on the screen at every show, the first one included.
+TEST_F(DialogDirTest, CentredAtEveryShow) {
+  std::vector<QPoint> places;
+  for (int i = 0; i < 2; ++i)
+    Run([&] {
+      QRect frame = Dialog->frameGeometry();
+      QRect box(QPoint(), frame.size());
+      box.moveCenter(Dialog->screen()->availableGeometry().center());
+      EXPECT_EQ(frame.topLeft(), box.topLeft()) << "show " << i;
+      places.push_back(frame.topLeft());
+    });
+  ASSERT_EQ(places.size(), 2u);
+  EXPECT_EQ(places[0], places[1]);
 }
 
 TEST_F(DialogDirTest, HiddenFoldersShowOnlyWhenAskedForByPath) {

@@ -392,10 +392,17 @@ TEST_F(MainTest, StartChecksTheDestination) {
     std::vector<TBoxKind> Boxes;
     std::vector<std::string> Texts;
     bool Started;
+    std::string Prefix = "Image";
+    rlim_t FileSizeLimit = RLIM_INFINITY; // 0: nothing can be written, as on a full disk
   };
   std::string missing = Dir.Path + "/new/deeper/";
   std::string refused = Dir.Path + "/refused/";
   std::string failing = file + "/sub/";
+  std::string full = Dir.Path + "/full/";
+  fs::create_directories(full);
+  std::string fullMissing = Dir.Path + "/full2/";
+  const std::string notFull = "is not a full path.\r\nEnter a path that begins with \"/\", or "
+                              "with \"~/\" for your home folder.";
   const TCase cases[] = {
       {"no destination", "", {}, {TBoxKind::Error}, {"No target directory selected."}, false},
       {"missing, created",
@@ -417,6 +424,39 @@ TEST_F(MainTest, StartChecksTheDestination) {
        {"The target directory " + failing + " does not exist.\r\nCreate it?",
         "Failed to create directory " + failing},
        false},
+      // A folder that cannot be written is found out before the first file is.
+      {"cannot be written",
+       full,
+       {},
+       {TBoxKind::Error},
+       {"The target directory " + full + " cannot be written to:\r\nFile too large"},
+       false,
+       "Image",
+       0},
+      {"created, then cannot be written",
+       fullMissing,
+       {TBoxAnswer::Yes},
+       {TBoxKind::Confirmation, TBoxKind::Error},
+       {"The target directory " + fullMissing + " does not exist.\r\nCreate it?",
+        "The target directory " + fullMissing + " cannot be written to:\r\nFile too large"},
+       false,
+       "Image",
+       0},
+      // Set past the options dialog and the settings file, which refuse them.
+      {"relative", "out/", {}, {TBoxKind::Error}, {"The destination path out/ " + notFull}, false},
+      {"home not expanded",
+       "~/out/",
+       {},
+       {TBoxKind::Error},
+       {"The destination path ~/out/ " + notFull},
+       false},
+      {"prefix leaving the folder",
+       full,
+       {},
+       {TBoxKind::Error},
+       {"The file name prefix must not contain \"/\"."},
+       false,
+       "../escaped"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
@@ -424,8 +464,12 @@ TEST_F(MainTest, StartChecksTheDestination) {
     Desktop.Answers.assign(c.Answers.begin(), c.Answers.end());
     Make();
     Form->Controller().SetDestPath(c.DestPath);
+    Form->Controller().SetFilePrefix(c.Prefix);
     Select("E:\\");
-    Form->SBStartClick();
+    {
+      TFileSizeLimit limit(c.FileSizeLimit);
+      Form->SBStartClick();
+    }
     ASSERT_EQ(Desktop.Boxes.size(), c.Boxes.size());
     for (std::size_t i = 0; i < c.Boxes.size(); ++i) {
       EXPECT_EQ(Desktop.Boxes[i].Kind, c.Boxes[i]);
@@ -443,6 +487,8 @@ TEST_F(MainTest, StartChecksTheDestination) {
       EXPECT_TRUE(Desktop.Texts.empty());
     }
     EXPECT_FALSE(fs::exists(refused));
+    EXPECT_TRUE(fs::is_empty(full));
+    EXPECT_FALSE(fs::exists(Dir.Path + "/escaped1.JPG"));
     Form.reset();
   }
 }
@@ -558,7 +604,7 @@ TEST_F(MainTest, SummariesAtTheWindow) {
     Form->SBStartClick();
     ASSERT_TRUE(WaitForSummary());
     TSummary expected =
-        ScanSummary(c.Title == "Scan Completed.", false, c.Sound == "OKWAV" ? 1 : 0, Dest);
+        ScanSummary(c.Title == "Scan Completed.", false, c.Sound == "OKWAV" ? 1 : 0, 0, Dest);
     EXPECT_EQ(Desktop.Texts[0].substr(0, c.Title.size()), c.Title);
     EXPECT_EQ(Desktop.Texts[0], expected.Text);
     EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", c.Sound}));
@@ -609,9 +655,50 @@ TEST_F(MainTest, UnwritableDestinationAsksAndNoStopsTheScan) {
       << Desktop.Boxes[0].Text;
   EXPECT_EQ(files, 2);
   EXPECT_EQ(Form->LabelRecovered->text(), "1"); // the failed save is not counted
-  EXPECT_EQ(Desktop.Texts[0], LoadStr(sCancelledTitle) + "\r\n\r\n" + LoadStr(sCancelledBody));
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, true, 1, 1, Dest).Text);
   EXPECT_TRUE(fs::exists(Dir.Path + "/moved/Image1.JPG"));
   EXPECT_FALSE(Form->Controller().IsScanning());
+  while (Form->QueuedThumbnails() > 0)
+    Form->ProcessThumbnailQueue();
+  EXPECT_EQ(Captions(), std::vector<std::string>{"Image1.JPG"}); // none for the unsaved
+}
+
+// A destination that fills up during the scan: the files that fit are whole, the others
+// leave nothing and get no thumbnail, and the summary counts them.
+TEST_F(MainTest, FullDestinationKeepsWholeFilesAndCountsTheRest) {
+  std::vector<std::vector<uint8_t>> pictures = {MakeJpeg(12, 16, 16), MakeJpeg(13),
+                                                MakeJpeg(14, 24, 16)};
+  const std::size_t limit = 16 << 10;
+  ASSERT_LT(pictures[0].size(), limit / 2);
+  ASSERT_LT(pictures[2].size(), limit / 2);
+  ASSERT_GT(pictures[1].size(), limit);
+  // No empty tail: the last file would run on into it.
+  Platform.AddDrive('E', Removable(CardWith(pictures, 0)));
+  Make();
+  Form->show();
+  Select("E:\\");
+  {
+    TFileSizeLimit full(limit);
+    ASSERT_TRUE(full.Active);
+    Form->SBStartClick();
+    ASSERT_TRUE(WaitForSummary());
+  }
+  EXPECT_EQ(Saved(), (std::vector<std::string>{"Image1.JPG", "Image3.JPG"}));
+  for (auto [name, picture] :
+       {std::pair{"Image1.JPG", &pictures[0]}, {"Image3.JPG", &pictures[2]}}) {
+    auto saved = ReadFile(Dest + name);
+    ASSERT_GE(saved.size(), picture->size()) << name;
+    EXPECT_TRUE(std::equal(picture->begin(), picture->end(), saved.begin())) << name;
+  }
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(Desktop.Boxes[0].Text, "Error saving file:Cannot write file \"" + Dest +
+                                       "Image2.JPG\". File too large\r\nContinue scanning?");
+  EXPECT_EQ(Form->LabelRecovered->text(), "2");
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(true, false, 2, 1, Dest).Text);
+  EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "FAILWAV"}));
+  while (Form->QueuedThumbnails() > 0)
+    Form->ProcessThumbnailQueue();
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Image1.JPG", "Image3.JPG"}));
 }
 
 TEST_F(MainTest, StartClickedWhileTheEndIsHandledStartsNothingAndLeavesTheWindowIdle) {

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -114,7 +115,12 @@ TEST_F(OptionsTest, LooksAsDesignedAndFollowsTheController) {
   EXPECT_EQ(Options->windowTitle().toStdString(),
             "Glimmerfold(tm) for Digital Media 2.0 - Options");
   EXPECT_EQ(Options->size(), QSize(454, 160));
-  EXPECT_FALSE(Options->windowFlags() & Qt::WindowCloseButtonHint);
+  // At most a close button: with no button at all the window manager offers them all.
+  const Qt::WindowFlags flags = Options->windowFlags();
+  EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                        Qt::WindowContextHelpButtonHint));
   EXPECT_EQ(Options->SpeedButton3->text(), "&Browse");
   EXPECT_EQ(Options->SpeedButton1->text(), "&OK");
   EXPECT_EQ(Options->SpeedButton2->text(), "&Cancel");
@@ -226,4 +232,78 @@ TEST_F(OptionsTest, BrowseFillsTheEditWithTheChosenFolder) {
     EXPECT_EQ(Options->EditDestPath->text().toStdString(), ok ? D2 : D1);
     EXPECT_EQ(C().DestPath(), D1);
   }
+}
+
+// The close button cancels: nothing is applied and what was typed stays.
+TEST_F(OptionsTest, CloseButtonActsAsCancel) {
+  Run([this] {
+    Options->EditFilenamePrefix->setText("Typed");
+    Options->CBClearThumbs->setChecked(false);
+    EXPECT_TRUE(Options->close());
+    EXPECT_FALSE(Options->isVisible());
+  });
+  EXPECT_EQ(C().FilePrefix(), "Image");
+  EXPECT_TRUE(C().ClearThumbs());
+  EXPECT_FALSE(fs::exists(SettingsFile()));
+  EXPECT_EQ(Options->EditFilenamePrefix->text(), "Typed");
+}
+
+// A prefix with "/" or a relative destination keeps the dialog open with a box saying
+// why, and applies and saves nothing; "~/" stands for the home folder.
+TEST_F(OptionsTest, OkRefusesWhatWouldSendFilesElsewhere) {
+  const std::string home = Dir.Path + "/home";
+  fs::create_directories(home);
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  setenv("HOME", home.c_str(), 1);
+  const std::string notFull = " is not a full path.\r\nEnter a path that begins with \"/\", "
+                              "or with \"~/\" for your home folder.";
+  struct TCase {
+    const char* What;
+    std::string Path, Prefix;
+    std::string Box;       // empty: accepted
+    std::string DestAfter; // when accepted
+  };
+  const TCase cases[] = {
+      {"prefix leaving the folder", D2, "../../escaped",
+       "The file name prefix must not contain \"/\".", ""},
+      {"prefix naming a folder", D2, "sub/Image", "The file name prefix must not contain \"/\".",
+       ""},
+      {"relative path", "Pictures", "Image", "The destination path Pictures" + notFull, ""},
+      {"dot path", "./out/", "Image", "The destination path ./out/" + notFull, ""},
+      {"another user's home", "~other/x", "Image", "The destination path ~other/x" + notFull, ""},
+      {"home folder", "~/Pictures", "Trip", "", home + "/Pictures/"},
+      {"home itself", "~", "Trip", "", home + "/"},
+      {"full path", D2, "Trip", "", D2},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    C().SetDestPath(D1);
+    C().SetFilePrefix("Image");
+    fs::remove(SettingsFile());
+    Desktop.Boxes.clear();
+    bool open = false;
+    Run([&] {
+      Options->EditDestPath->setText(QString::fromStdString(c.Path));
+      Options->EditFilenamePrefix->setText(QString::fromStdString(c.Prefix));
+      QTest::mouseClick(Options->SpeedButton1, Qt::LeftButton);
+      open = Options->isVisible();
+    });
+    if (c.Box.empty()) {
+      EXPECT_FALSE(open);
+      EXPECT_TRUE(Desktop.Boxes.empty());
+      EXPECT_EQ(C().DestPath(), c.DestAfter);
+      EXPECT_EQ(C().FilePrefix(), c.Prefix);
+      EXPECT_EQ(Saved().DestPath, c.DestAfter);
+    } else {
+      EXPECT_TRUE(open);
+      ASSERT_EQ(Desktop.Boxes.size(), 1u);
+      EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
+      EXPECT_EQ(Desktop.Boxes[0].Text, c.Box);
+      EXPECT_EQ(C().DestPath(), D1);
+      EXPECT_EQ(C().FilePrefix(), "Image");
+      EXPECT_FALSE(fs::exists(SettingsFile()));
+    }
+  }
+  oldHome ? setenv("HOME", savedHome.c_str(), 1) : unsetenv("HOME");
 }

@@ -1,13 +1,14 @@
 #include "ScanResults.h"
 #include "Language.h"
 #include "Streams.h"
+#include "TestPictures.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include <map>
+
 #include <filesystem>
 #include <fstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,14 @@ std::string Read(const std::string& Name) {
 
 void Touch(const std::string& Name, const std::string& Text = "old") {
   std::ofstream(Name, std::ios::binary) << Text;
+}
+
+// Every entry of a folder with its size, by name.
+std::map<std::string, uintmax_t> Listing(const std::string& Folder) {
+  std::map<std::string, uintmax_t> m;
+  for (auto& e : fs::directory_iterator(Folder))
+    m[e.path().filename().string()] = e.is_regular_file() ? e.file_size() : 0;
+  return m;
 }
 
 } // namespace
@@ -98,26 +107,99 @@ TEST(SaveFoundFile, MissingFolderIsReportedNotSaved) {
   auto s = Bytes("x");
   auto r = SaveFoundFile(d.Dest() + "gone/", "Image", 1, "JPG", *s);
   EXPECT_FALSE(r.Saved);
-  EXPECT_NE(r.Error.find("No such file or directory"), std::string::npos) << r.Error;
+  EXPECT_EQ(r.Error, "Cannot create file \"" + d.Dest() +
+                         "gone/Image1.JPG\". No such file or "
+                         "directory");
+  EXPECT_TRUE(Listing(d.Path).empty());
 }
 
-TEST(SaveFoundFile, WriteFailureIsReportedNotSavedAndThePartStays) {
+// A destination that fills up keeps only the files written in full, each under its
+// number, and nothing of the rest: no empty file, no cut one, no hidden part.
+TEST(SaveFoundFile, FullDestinationKeepsOnlyWholeFiles) {
   TTempDir d;
-  // A file-size limit makes the write fail midway, as a full disk would.
-  struct rlimit old {};
-  getrlimit(RLIMIT_FSIZE, &old);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  auto s = Bytes(std::string(1 << 16, 'x'));
-  auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s);
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(r.Saved);
-  EXPECT_EQ(r.FileName, d.Dest() + "Image1.JPG");
-  EXPECT_NE(r.Error.find("Cannot write file"), std::string::npos) << r.Error;
-  EXPECT_EQ(fs::file_size(r.FileName), 4096u);
+  Touch(d.Dest() + "Image2.JPG", "old");
+  struct TCase {
+    std::size_t Size;
+    bool Saved;
+    const char* Name; // taken, or named in the error
+  };
+  const TCase cases[] = {
+      {1000, true, "Image1.JPG"},   {4096, true, "Image3.JPG"}, {4097, false, "Image4.JPG"},
+      {65536, false, "Image4.JPG"}, {2000, true, "Image4.JPG"}, {10, true, "Image5.JPG"},
+  };
+  std::map<std::string, uintmax_t> expected = {{"Image2.JPG", 3}};
+  {
+    gf::test::TFileSizeLimit limit(4096);
+    ASSERT_TRUE(limit.Active);
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(c.Size);
+      auto s = Bytes(std::string(c.Size, 'x'));
+      auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s);
+      EXPECT_EQ(r.Saved, c.Saved);
+      EXPECT_EQ(r.FileName, d.Dest() + c.Name);
+      if (c.Saved)
+        expected[c.Name] = c.Size;
+      else
+        EXPECT_EQ(r.Error, "Cannot write file \"" + d.Dest() + c.Name + "\". File too large");
+      EXPECT_EQ(Listing(d.Path), expected);
+    }
+  }
+  EXPECT_EQ(Read(d.Dest() + "Image2.JPG"), "old");
+}
+
+// A prefix that would lead out of the folder, or cut the name short, writes nothing.
+TEST(SaveFoundFile, UnsafePrefixWritesNothing) {
+  TTempDir d;
+  fs::create_directories(d.Dest() + "a/b");
+  for (const std::string& prefix :
+       {std::string("../escaped"), std::string("a/b/"), std::string("Ima\0ge", 7)}) {
+    SCOPED_TRACE(prefix);
+    auto s = Bytes("x");
+    auto r = SaveFoundFile(d.Dest() + "a/b/", prefix, 1, "JPG", *s);
+    EXPECT_FALSE(r.Saved);
+    EXPECT_NE(r.Error.find("Invalid argument"), std::string::npos) << r.Error;
+  }
+  EXPECT_EQ(Listing(d.Path), (std::map<std::string, uintmax_t>{{"a", 0}}));
+  EXPECT_EQ(Listing(d.Dest() + "a"), (std::map<std::string, uintmax_t>{{"b", 0}}));
+  EXPECT_TRUE(Listing(d.Dest() + "a/b").empty());
+}
+
+// The start check writes for real and leaves nothing behind: permission bits do not
+// stop the superuser, and a full disk has none to show.
+TEST(CheckWritableFolder, WritesForRealAndLeavesNothing) {
+  TTempDir d;
+  Touch(d.Path + "/afile");
+  fs::create_directory(d.Path + "/readonly");
+  fs::permissions(d.Path + "/readonly", fs::perms::owner_read | fs::perms::owner_exec);
+  struct TCase {
+    const char* What;
+    std::string Folder;
+    std::string Reason; // "?": any reason
+    rlim_t Limit = RLIM_INFINITY;
+  };
+  std::vector<TCase> cases = {
+      {"a folder", d.Dest(), ""},
+      {"gone", d.Dest() + "gone/", "No such file or directory"},
+      {"below a file", d.Path + "/afile/", "Not a directory"},
+      {"full", d.Dest(), "File too large", 0},
+  };
+  if (geteuid() != 0)
+    cases.push_back({"read-only folder", d.Path + "/readonly/", "Permission denied"});
+  if (fs::is_directory("/sys/kernel")) // sysfs, which no one may create files in
+    cases.push_back({"sysfs", "/sys/", "?"});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::string reason;
+    {
+      gf::test::TFileSizeLimit limit(c.Limit);
+      reason = CheckWritableFolder(c.Folder);
+    }
+    if (c.Reason == "?")
+      EXPECT_NE(reason, "");
+    else
+      EXPECT_EQ(reason, c.Reason);
+    EXPECT_EQ(Listing(d.Path), (std::map<std::string, uintmax_t>{{"afile", 3}, {"readonly", 0}}));
+  }
 }
 
 TEST(ScanSummary, TextsAndSounds) {
@@ -126,30 +208,43 @@ TEST(ScanSummary, TextsAndSounds) {
                              "  The drivers are installed properly and are the latest versions.\r\n"
                              "  The cables are securely in place.\r\n" +
                              LoadStr(sIncompleteAdvice);
+  const std::string saved7 =
+      "Glimmerfold has completed scanning the media for images and files.\r\n7 Images "
+      "were found and recovered.\r\nImages were saved to /home/u/Recovered/\r\n";
+  const std::string notSaved2 = "2 Images could not be saved to /home/u/Recovered/\r\nThe "
+                                "destination may be full, write-protected or gone. Free some "
+                                "space or choose another destination, then re-run the scan.\r\n";
   struct TCase {
     bool Completed, Stopped;
-    int64_t Count;
+    int64_t Count, NotSaved;
     std::string Text, Sound;
   };
   const TCase cases[] = {
-      {false, true, 3, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
-      {true, true, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
-      {true, false, 7,
-       "Scan Completed." + br +
-           "Glimmerfold has completed scanning the media for images and files.\r\n7 Images "
-           "were found and recovered.\r\nImages were saved to /home/u/Recovered/\r\n",
-       "OKWAV"},
-      {true, false, 0,
+      {false, true, 3, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
+      {true, true, 0, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
+      {true, false, 7, 0, "Scan Completed." + br + saved7, "OKWAV"},
+      {true, false, 0, 0,
        "Scan Completed." + br + LoadStr(sNothingFoundIntro) + LoadStr(sNothingFoundCause1) +
            LoadStr(sNothingFoundCause2) + LoadStr(sNothingFoundCause3) +
            LoadStr(sNothingFoundCause4),
        "FAILWAV"},
-      {false, false, 2, "Scan Incomplete." + br + LoadStr(sIncompleteSaved) + checks, "OKWAV"},
-      {false, false, 0, "Scan Incomplete." + br + LoadStr(sIncompleteNothing) + checks, "FAILWAV"},
+      {false, false, 2, 0, "Scan Incomplete." + br + LoadStr(sIncompleteSaved) + checks, "OKWAV"},
+      {false, false, 0, 0, "Scan Incomplete." + br + LoadStr(sIncompleteNothing) + checks,
+       "FAILWAV"},
+      // Files found but not saved are counted whatever the end, and never sound like
+      // a success.
+      {false, true, 3, 2, "Scan Cancelled" + br + LoadStr(sCancelledBody) + br + notSaved2, ""},
+      {true, false, 7, 2, "Scan Completed, Files Not Saved." + br + saved7 + notSaved2, "FAILWAV"},
+      {true, false, 0, 2, "Scan Completed, Files Not Saved." + br + notSaved2, "FAILWAV"},
+      {false, false, 2, 2,
+       "Scan Incomplete." + br + LoadStr(sIncompleteSaved) + checks + br + notSaved2, "FAILWAV"},
+      {false, false, 0, 2,
+       "Scan Incomplete." + br + LoadStr(sIncompleteNoneSaved) + checks + br + notSaved2,
+       "FAILWAV"},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.Completed << c.Stopped << c.Count);
-    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, "/home/u/Recovered/");
+    SCOPED_TRACE(testing::Message() << c.Completed << c.Stopped << c.Count << c.NotSaved);
+    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/");
     EXPECT_EQ(s.Text, c.Text);
     EXPECT_EQ(s.Sound, c.Sound);
   }

@@ -82,8 +82,8 @@ protected:
 } // namespace
 
 // A saved file is queued by name and read back at its tick: what the picture shows is
-// the file on disk, and the queue holds no bytes. Only a file that could not be saved
-// keeps its bytes, within the bound.
+// the file on disk, and the queue holds no bytes. A file that could not be saved is not
+// queued at all; a request with bytes keeps them, within the bound.
 TEST_F(ThumbQueueTest, SavedFilesAreQueuedByNameAndReadBackAtTheirTick) {
   Form->FileFound("JPG", StreamOf(SolidJpeg(Qt::red)));
   ASSERT_TRUE(fs::exists(Dest + "Image0.JPG"));
@@ -94,12 +94,20 @@ TEST_F(ThumbQueueTest, SavedFilesAreQueuedByNameAndReadBackAtTheirTick) {
   ASSERT_EQ(Captions(), std::vector<std::string>{"Image0.JPG"});
   EXPECT_EQ(QColor(Picture(0).pixel(40, 40)).blue() > 200, true);
 
-  // The destination is gone: the save fails, and the bytes stay for the thumbnail.
+  // The destination is gone: the save fails, and a file that is not on disk gets no
+  // thumbnail, which would look recovered.
   Form->ClearThumbnails();
   fs::remove_all(Dest);
-  auto bytes = SolidJpeg(Qt::green);
-  Form->FileFound("JPG", StreamOf(bytes));
+  Form->FileFound("JPG", StreamOf(SolidJpeg(Qt::red)));
   ASSERT_EQ(Desktop.Boxes.size(), 1u); // "Error saving file:..."
+  EXPECT_EQ(Form->QueuedThumbnails(), 0u);
+  EXPECT_EQ(Form->HeldThumbnailBytes(), 0u);
+  Drain();
+  EXPECT_EQ(Form->LVThumbnails->count(), 0);
+
+  // A request may still bring its bytes along, which the queue holds until its tick.
+  auto bytes = SolidJpeg(Qt::green);
+  Form->QueueThumbnail(Dest + "Image0.JPG", StreamOf(bytes));
   EXPECT_EQ(Form->HeldThumbnailBytes(), bytes.size());
   Drain();
   EXPECT_EQ(Form->HeldThumbnailBytes(), 0u);

@@ -211,7 +211,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const auto perPixel = static_cast<int64_t>(std::nearbyint(static_cast<double>(scanline) / width));
   const int bytesPerPixel = static_cast<int>(std::clamp<int64_t>(perPixel, 1, 1 << 16));
   const auto bitCount = static_cast<int>(std::min<int64_t>(int64_t{bits} * bytesPerPixel, 24));
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
+  // The RGBA reader converts every layout it accepts and copies no rows, and the scan
+  // line of subsampled YCbCr says nothing about the bits of a pixel: the test is for
+  // the row copies only.
+  if (!rgba && bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitCount));
 
   if (photometric == PHOTOMETRIC_MINISBLACK && ccitt)

@@ -455,6 +455,76 @@ TEST(TiffGraphic, StripsAndTilesFromMemoryAndFromAFile) {
       }
 }
 
+TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
+  // Smooth colours, so that JPEG's loss stays small.
+  auto rgb = [](int X, int Y, int S) {
+    return static_cast<uint8_t>(S == 0 ? X * 4 : S == 1 ? Y * 4 : 200 - X - Y);
+  };
+  // 1 bit palette: two colours, 16-bit values.
+  const std::vector<uint16_t> twoColours = {200 * 257, 10 * 257, 30 * 257, 20 * 257, 0, 250 * 257};
+  struct TCase {
+    const char* Name;
+    TTiffSpec Spec;
+    TSampleOf Sample;
+    TImageFormat Format;
+    TTiffCompression Compression;
+    int Tolerance;               // per channel
+    const char* Error = nullptr; // a refusal instead
+  };
+  const TCase cases[] = {
+      {"JPEG YCbCr 2x2, strips",
+       {.W = 45, .H = 35, .Samples = 3, .Compression = COMPRESSION_JPEG},
+       rgb,
+       ifTrueColor,
+       tcJpeg,
+       10},
+      {"JPEG YCbCr 2x2, tiles",
+       {.W = 45, .H = 35, .Samples = 3, .Compression = COMPRESSION_JPEG, .Tiled = true},
+       rgb,
+       ifTrueColor,
+       tcJpeg,
+       10},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto in = StreamOf(LibtiffWrite(c.Spec, c.Sample));
+    TTiffGraphic g;
+    const std::string error = ErrorOf([&] { g.LoadFromStream(*in); });
+    if (c.Error) {
+      EXPECT_EQ(error, c.Error);
+      continue;
+    }
+    ASSERT_EQ(error, "(no error)") << (g.Messages().empty() ? "" : g.Messages().front());
+    ASSERT_EQ(g.ImageFormat(), c.Format);
+    EXPECT_EQ(g.GetCompression(), c.Compression);
+    ASSERT_EQ(g.GetWidth(), c.Spec.W);
+    ASSERT_EQ(g.GetHeight(), c.Spec.H);
+    int wrong = 0;
+    for (int y = 0; y < c.Spec.H; ++y)
+      for (int x = 0; x < c.Spec.W; ++x) {
+        TColor want;
+        if (c.Spec.Photometric == PHOTOMETRIC_PALETTE) {
+          const int i = c.Sample(x, y, 0);
+          want = RGBToColor(static_cast<uint8_t>(twoColours[i] / 257),
+                            static_cast<uint8_t>(twoColours[2 + i] / 257),
+                            static_cast<uint8_t>(twoColours[4 + i] / 257));
+        } else {
+          const int max = (1 << c.Spec.Bits) - 1, scale = 255 / max;
+          want = RGBToColor(static_cast<uint8_t>((c.Sample(x, y, 0) & max) * scale),
+                            static_cast<uint8_t>((c.Sample(x, y, 1) & max) * scale),
+                            static_cast<uint8_t>((c.Sample(x, y, 2) & max) * scale));
+        }
+        const TColor got = g.GetPixelColor(x, y);
+        if (std::abs(ColorRed(got) - ColorRed(want)) > c.Tolerance ||
+            std::abs(ColorGreen(got) - ColorGreen(want)) > c.Tolerance ||
+            std::abs(ColorBlue(got) - ColorBlue(want)) > c.Tolerance)
+          if (++wrong <= 3)
+            ADD_FAILURE() << x << "," << y << ": " << std::hex << got << " != " << want;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 TEST(TiffGraphic, MinIsWhiteIsInvertedOnce) {
   // Stored 0x30 everywhere, min-is-white: shown as 255 - 0x30 whichever reader runs.
   for (bool tiled : {false, true})

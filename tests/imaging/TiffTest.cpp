@@ -460,6 +460,7 @@ TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
   auto rgb = [](int X, int Y, int S) {
     return static_cast<uint8_t>(S == 0 ? X * 4 : S == 1 ? Y * 4 : 200 - X - Y);
   };
+  auto rgb4 = [](int X, int Y, int S) { return static_cast<uint8_t>((X + 2 * Y + 5 * S) % 16); };
   // 1 bit palette: two colours, 16-bit values.
   const std::vector<uint16_t> twoColours = {200 * 257, 10 * 257, 30 * 257, 20 * 257, 0, 250 * 257};
   struct TCase {
@@ -484,6 +485,25 @@ TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
        ifTrueColor,
        tcJpeg,
        10},
+      {"RGB 4 bits, strips",
+       {.W = 33, .H = 20, .Bits = 4, .Samples = 3, .Photometric = PHOTOMETRIC_RGB},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0},
+      {"RGB 4 bits, tiles",
+       {.W = 33, .H = 20, .Bits = 4, .Samples = 3, .Photometric = PHOTOMETRIC_RGB, .Tiled = true},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0,
+       "ETiffError Unsupported bit count: 12"},
+      {"RGB 2 bits, strips",
+       {.W = 33, .H = 20, .Bits = 2, .Samples = 3, .Photometric = PHOTOMETRIC_RGB},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

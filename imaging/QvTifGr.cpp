@@ -339,6 +339,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
     }
   } else {
     const bool pixels = bytesPerPixel == 3 || bytesPerPixel == 4;
+    // Two-colour palettes become 16-colour images: each index bit a pixel of 4 bits.
+    const bool unpack = format == ifColor16 && bits == 1;
+    if (unpack && samples != 1)
+      RaiseTiffError(Format("Unsupported bit count: %d", bits * samples));
     if (!pixels && !packedRgb && static_cast<uint64_t>(scanline) > RowSize())
       RaiseTiffError("Scan line longer than the image row");
     if (packedRgb && static_cast<uint64_t>(scanline) * 8 < uint64_t{width} * bits * samples)
@@ -376,6 +380,9 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
             dst[1] = sample(first + 1);
             dst[2] = sample(first);
           }
+        } else if (unpack) {
+          for (int x = 0; x < w; ++x)
+            SetPixelIndex(x, row + i, static_cast<uint8_t>((src[x >> 3] >> (7 - (x & 7))) & 1));
         } else if (!pixels) {
           std::memcpy(ScanLine(row + i), src, static_cast<std::size_t>(scanline));
         } else if (format == ifTrueColor) {

@@ -461,6 +461,7 @@ TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
     return static_cast<uint8_t>(S == 0 ? X * 4 : S == 1 ? Y * 4 : 200 - X - Y);
   };
   auto rgb4 = [](int X, int Y, int S) { return static_cast<uint8_t>((X + 2 * Y + 5 * S) % 16); };
+  auto bit = [](int X, int Y, int) { return static_cast<uint8_t>((X / 3 + Y) % 2); };
   // 1 bit palette: two colours, 16-bit values.
   const std::vector<uint16_t> twoColours = {200 * 257, 10 * 257, 30 * 257, 20 * 257, 0, 250 * 257};
   struct TCase {
@@ -502,6 +503,23 @@ TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
        {.W = 33, .H = 20, .Bits = 2, .Samples = 3, .Photometric = PHOTOMETRIC_RGB},
        rgb4,
        ifTrueColor,
+       tcNone,
+       0},
+      {"palette 1 bit, strips",
+       {.W = 21, .H = 9, .Bits = 1, .Photometric = PHOTOMETRIC_PALETTE, .Colormap = twoColours},
+       bit,
+       ifColor16,
+       tcNone,
+       0},
+      {"palette 1 bit, tiles",
+       {.W = 21,
+        .H = 9,
+        .Bits = 1,
+        .Photometric = PHOTOMETRIC_PALETTE,
+        .Tiled = true,
+        .Colormap = twoColours},
+       bit,
+       ifColor16,
        tcNone,
        0},
   };

@@ -75,6 +75,7 @@ TEST_F(TiffTools, FilesOtherProgramsWroteReadAsNetpbmReadsThem) {
       {"JPEG, YCbCr 2x2, tiles", "tiffcp -c jpeg -t -w 16 -l 16 " + src, ifTrueColor, tcJpeg},
       {"uncompressed tiles", "tiffcp -c none -t -w 16 -l 16 " + src, ifTrueColor, tcNone},
       {"Deflate tiles", "tiffcp -c zip -t -w 32 -l 16 " + src, ifTrueColor, tcZLib},
+      {"1-bit palette", "pamtotiff -indexbits=1 '" + Path("two.ppm") + "' >", ifColor16, tcNone},
   };
   int n = 0;
   for (const TCase& c : cases) {

@@ -81,6 +81,7 @@ struct BcmBmpPrivate {
   uint32_t DataOffset = 0;
   uint8_t Inv = 0;
   uint8_t InvB = 0;
+  uint8_t TopDown = 0; // a negative height: the file's first row is the top row
 };
 struct BcmPcxPrivate {
   uint8_t Version = 0;

@@ -46,7 +46,7 @@ bool ValidHeaderSize(uint32_t Size) {
 }
 
 int CheckDimensions(int64_t Width, int64_t Height, uint32_t Planes, uint32_t BitCount) {
-  if (Width <= 0 || Height <= 0) // a negative (top-down) height included
+  if (Width <= 0 || Height <= 0)
     return BcmErrBadSize;
   if (Planes != 1)
     return BcmErrBmpPlanes;
@@ -130,6 +130,12 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
       colorsUsed = full;
     p.ColorsUsed = std::min(colorsUsed, full);
     p.Windows = 1;
+    // A negative height stores the rows from the top down. The format allows it only
+    // uncompressed: run-length codes count their rows from the bottom.
+    if (height < 0 && p.Compression == 0) {
+      height = -height;
+      p.TopDown = 1;
+    }
   }
   if (int rc = CheckDimensions(width, height, planes, bitCount))
     return rc;
@@ -277,6 +283,10 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
     rc = compression == 1 ? DecodeRle<false>(*in, Data, rowBytes, height)
                           : DecodeRle<true>(*in, Data, rowBytes, height);
   }
+  if (p->TopDown && compression == 0)
+    for (uint64_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+      std::swap_ranges(Data + top * rowBytes, Data + (top + 1) * rowBytes,
+                       Data + bottom * rowBytes);
   if (p->InvB)
     for (uint64_t i = 0; i < total; ++i)
       Data[i] = static_cast<uint8_t>(~Data[i]);

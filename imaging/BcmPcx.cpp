@@ -149,6 +149,8 @@ public:
       FRun = 0;
   }
   bool Ended() const { return FEnded; }
+  // Bytes of data taken so far.
+  uint64_t Consumed() const { return FConsumed; }
   // Past the end and past the last run read before it: every line from here on
   // decodes alike.
   bool Exhausted() const { return FEnded && (FRun == 0 || FValue == 0xFF); }
@@ -160,8 +162,10 @@ private:
     if (FEnded)
       return 0xFF;
     const int b = GetByte(FIn);
-    if (b >= 0)
+    if (b >= 0) {
+      ++FConsumed;
       return b;
+    }
     FEnded = true;
     return 0xFF;
   }
@@ -171,6 +175,7 @@ private:
   uint32_t FRun = 0;
   uint8_t FValue = 0;
   bool FEnded = false;
+  uint64_t FConsumed = 0;
 };
 
 int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
@@ -223,7 +228,16 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
       }
     }
   }
-  return decoder.Ended() ? BcmErrRead : BcmOk;
+  if (decoder.Ended())
+    return BcmErrRead;
+  // A 256-colour file cut short can still hold the whole picture's data, with the
+  // palette taken from where its trailer would be: the data must end before that.
+  if (Bitmap->BitsPerPixel == 8) {
+    const int64_t size = FileSize(Handle);
+    if (size < 0 || HeaderBytes + decoder.Consumed() + TrailerBytes > uint64_t(size))
+      return BcmErrPcxTrailer;
+  }
+  return BcmOk;
 }
 
 // Runs of equal bytes up to 63, never across the line's end.

@@ -71,9 +71,9 @@ toff_t TiffStreamSize(thandle_t H) {
   }
 }
 
-// A memory stream being read is handed to libtiff as mapped memory: libtiff 4.5.0
-// refuses uncompressed tiles that it reads through the read procedure ("Invalid tile
-// byte count"), and mapped reading is also faster. Anything else is not mapped.
+// A stream being read is handed to libtiff as mapped memory: libtiff 4.5.0 refuses
+// uncompressed tiles that it reads through the read procedure ("Invalid tile byte
+// count"), and mapped reading is also faster.
 int TiffStreamMap(thandle_t H, void** Base, toff_t* Size) {
   const TContext& c = Ctx(H);
   if (!c.Map)
@@ -96,6 +96,23 @@ int TiffMessage(TIFF*, void* UserData, const char* Module, const char* Fmt, va_l
   return 1; // handled: nothing reaches the process-wide handlers
 }
 
+void MapForReading(TContext& C) {
+  const int64_t size = C.Stream->GetSize() - C.Base;
+  if (size <= 0)
+    return;
+  if (auto* memory = dynamic_cast<TMemoryStream*>(C.Stream)) {
+    C.Map = memory->Memory() + C.Base;
+  } else {
+    if (size > TTiffHandle::MaxReadIntoMemory)
+      return;
+    C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
+    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
+    C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
+    C.Map = C.Copy.get();
+  }
+  C.MapSize = static_cast<toff_t>(size);
+}
+
 } // namespace
 
 std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
@@ -103,11 +120,8 @@ std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
   h->FContext = std::make_unique<TContext>();
   h->FContext->Stream = &Stream;
   h->FContext->Base = Stream.GetPosition();
-  if (auto* memory = dynamic_cast<TMemoryStream*>(&Stream);
-      memory && Mode == ReadMode && memory->GetSize() > h->FContext->Base) {
-    h->FContext->Map = memory->Memory() + h->FContext->Base;
-    h->FContext->MapSize = static_cast<toff_t>(memory->GetSize() - h->FContext->Base);
-  }
+  if (Mode == ReadMode)
+    MapForReading(*h->FContext);
   TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
   if (!opts)
     return nullptr;

@@ -22,9 +22,10 @@ class TTiffHandle {
 public:
   enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2 }; // "r", "w", "a"
   // Opens the TIFF that starts at the stream's current position: every offset
-  // inside it counts from there. A memory stream opened for reading is mapped. nullptr when libtiff
-  // cannot open it (Messages of that attempt in LastOpenMessages); a stream failure during the
-  // attempt is rethrown.
+  // inside it counts from there. For reading, libtiff is given the TIFF's bytes as
+  // mapped memory: a memory stream's own, any other stream's read into memory first
+  // (up to MaxReadIntoMemory bytes; a longer one is read through the stream). nullptr
+  // when libtiff cannot open it; a stream failure during the attempt is rethrown.
   static std::unique_ptr<TTiffHandle> Open(TStream& Stream, TMode Mode);
   ~TTiffHandle(); // TIFFClose; the stream stays open
   TTiffHandle(const TTiffHandle&) = delete;
@@ -43,9 +44,11 @@ public:
     int64_t Base = 0; // stream position of the TIFF's first byte
     std::exception_ptr Error;
     std::vector<std::string> Messages;
-    const uint8_t* Map = nullptr; // a memory stream's bytes from Base, when reading
+    const uint8_t* Map = nullptr; // the TIFF's bytes from Base, when reading
     toff_t MapSize = 0;
+    std::unique_ptr<uint8_t[]> Copy; // what Map points at, for a stream without memory
   };
+  static constexpr int64_t MaxReadIntoMemory = int64_t{1} << 30;
 
 private:
   TTiffHandle() = default;

@@ -57,6 +57,12 @@ TDibGraphic::~TDibGraphic() {
 
 void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format,
                            const TMaxLogPalette* Palette, uint16_t XDpi, uint16_t YDpi) {
+  // The palette may be this image's own, which is cleared below before it is filled.
+  TMaxLogPalette given;
+  if (Palette) {
+    given = *Palette;
+    Palette = &given;
+  }
   FreeImage();
   try {
     const int bits = BitsPerPixel(Format);

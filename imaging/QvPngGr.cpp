@@ -310,6 +310,9 @@ void TPngGraphic::LoadFrame(TStream& Stream, int) {
 
 void TPngGraphic::SaveToStream(TStream& Stream) {
   FWarnings.clear();
+  // An empty image has no converter for the background and transparency indices.
+  if (GetEmpty())
+    RaisePngError("Image is empty");
   const TImageFormat format = ImageFormat();
   const int colorType = PngColorType(format);
   const int depth = std::min(BitsPerPixel(format), 8);

@@ -201,6 +201,13 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
 
   const bool rgba = compression == COMPRESSION_JPEG || TIFFIsTiled(tif) || photometric == 5 ||
                     photometric == 6 || bits > 8 || planar > 1;
+  // RGB of 1, 2 or 4 bits a sample has no bitmap row layout, and libtiff's RGBA reader
+  // cannot read it: strips are unpacked here, anything else is refused.
+  const auto samples = GetOptional<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  const bool packedRgb =
+      photometric == PHOTOMETRIC_RGB && (bits == 1 || bits == 2 || bits == 4) && samples >= 3;
+  if (packedRgb && rgba)
+    RaiseTiffError(Format("Unsupported bit count: %d", bits * samples));
 
   if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
     RaiseTiffError("Invalid image size");
@@ -211,7 +218,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const auto perPixel = static_cast<int64_t>(std::nearbyint(static_cast<double>(scanline) / width));
   const int bytesPerPixel = static_cast<int>(std::clamp<int64_t>(perPixel, 1, 1 << 16));
   const auto bitCount = static_cast<int>(std::min<int64_t>(int64_t{bits} * bytesPerPixel, 24));
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
+  // The RGBA reader converts every layout it accepts and copies no rows, and the scan
+  // line of subsampled YCbCr says nothing about the bits of a pixel: the test is for
+  // the row copies only.
+  if (!rgba && !packedRgb && bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitCount));
 
   if (photometric == PHOTOMETRIC_MINISBLACK && ccitt)
@@ -329,8 +339,14 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
     }
   } else {
     const bool pixels = bytesPerPixel == 3 || bytesPerPixel == 4;
-    if (!pixels && static_cast<uint64_t>(scanline) > RowSize())
+    // Two-colour palettes become 16-colour images: each index bit a pixel of 4 bits.
+    const bool unpack = format == ifColor16 && bits == 1;
+    if (unpack && samples != 1)
+      RaiseTiffError(Format("Unsupported bit count: %d", bits * samples));
+    if (!pixels && !packedRgb && static_cast<uint64_t>(scanline) > RowSize())
       RaiseTiffError("Scan line longer than the image row");
+    if (packedRgb && static_cast<uint64_t>(scanline) * 8 < uint64_t{width} * bits * samples)
+      RaiseTiffError("Scan line shorter than its pixels");
     if (pixels && static_cast<uint64_t>(scanline) < static_cast<uint64_t>(width) * bytesPerPixel)
       RaiseTiffError("Scan line shorter than its pixels");
     const tmsize_t stripSize = TIFFStripSize(tif);
@@ -350,7 +366,24 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       for (int i = 0; i < n; ++i) {
         const uint8_t* src =
             buffer.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(scanline);
-        if (!pixels) {
+        if (packedRgb) {
+          const unsigned mask = (1u << bits) - 1;
+          auto sample = [&](uint64_t At) {
+            const uint64_t bit = At * bits;
+            const unsigned v = (src[bit >> 3] >> (8 - bits - (bit & 7))) & mask;
+            return static_cast<uint8_t>(v * 255 / mask);
+          };
+          uint8_t* dst = ScanLine(row + i);
+          for (int x = 0; x < w; ++x, dst += 3) {
+            const uint64_t first = uint64_t(x) * samples;
+            dst[0] = sample(first + 2);
+            dst[1] = sample(first + 1);
+            dst[2] = sample(first);
+          }
+        } else if (unpack) {
+          for (int x = 0; x < w; ++x)
+            SetPixelIndex(x, row + i, static_cast<uint8_t>((src[x >> 3] >> (7 - (x & 7))) & 1));
+        } else if (!pixels) {
           std::memcpy(ScanLine(row + i), src, static_cast<std::size_t>(scanline));
         } else if (format == ifTrueColor) {
           uint8_t* dst = ScanLine(row + i);

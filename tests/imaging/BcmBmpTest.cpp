@@ -121,7 +121,12 @@ TEST(BmpRead, HeaderChecks) {
       {"os2 2 bits", {.Bits = 2, .HeaderSize = 12, .Pixels = px}, BcmErrBmpBitCount},
       {"width 0", {.Width = 0, .Pixels = px}, BcmErrBadSize},
       {"os2 height 0", {.Height = 0, .HeaderSize = 12, .Pixels = px}, BcmErrBadSize},
-      {"negative height", {.Height = -2, .Pixels = px}, BcmErrBadSize},
+      {"negative height", {.Height = -2, .Pixels = px}, BcmOk},
+      {"negative height, RLE8", {.Height = -2, .Compression = 1, .Pixels = px}, BcmErrBadSize},
+      {"negative height, RLE4",
+       {.Height = -2, .Bits = 4, .Compression = 2, .Pixels = px},
+       BcmErrBadSize},
+      {"most negative height", {.Height = INT32_MIN, .Pixels = px}, BcmErrBadSize},
       {"negative width", {.Width = -4, .Pixels = px}, BcmErrBadSize},
       {"row past 32 bits", {.Width = 0x7FFFFFFF, .Height = 1, .Bits = 24}, BcmErrBadSize},
       {"image past 32 bits", {.Width = 100000, .Height = 100000, .Bits = 24}, BcmErrBadSize},
@@ -236,6 +241,45 @@ TEST(BmpRead, ShortFilesAreErrorsNotStaleData) {
   r = ReadAll(files, far, BcmFormatBmp);
   EXPECT_EQ(r.Data, BcmErrRead);
   EXPECT_EQ(r.Image.Data, std::vector<uint8_t>(8, 0));
+}
+
+TEST(BmpRead, TopDownRowsAreTurnedBottomUp) {
+  // The same picture stored both ways reads to the same bitmap, in every bit count.
+  struct TCase {
+    uint32_t Bits;
+    int64_t Width;
+  };
+  TMemoryFiles files;
+  for (const TCase& c : {TCase{1, 13}, TCase{4, 5}, TCase{8, 3}, TCase{24, 3}}) {
+    SCOPED_TRACE(c.Bits);
+    const int64_t height = 3;
+    const std::size_t row = (static_cast<std::size_t>(c.Width) * c.Bits + 31) / 32 * 4;
+    std::vector<uint8_t> bottomUp(row * height);
+    for (std::size_t i = 0; i < bottomUp.size(); ++i)
+      bottomUp[i] = static_cast<uint8_t>(i * 37 + 5);
+    std::vector<uint8_t> topDown;
+    for (int64_t y = height - 1; y >= 0; --y)
+      topDown.insert(topDown.end(), bottomUp.begin() + static_cast<long>(row * y),
+                     bottomUp.begin() + static_cast<long>(row * (y + 1)));
+    const TReadResult up = ReadAll(
+        files, TBmp{.Width = c.Width, .Height = height, .Bits = c.Bits, .Pixels = bottomUp}.Build(),
+        BcmFormatBmp);
+    const TReadResult down = ReadAll(
+        files, TBmp{.Width = c.Width, .Height = -height, .Bits = c.Bits, .Pixels = topDown}.Build(),
+        BcmFormatBmp);
+    ASSERT_EQ(up.Rc(), BcmOk);
+    ASSERT_EQ(down.Rc(), BcmOk);
+    EXPECT_EQ(down.Image.Bitmap.Height, height);
+    EXPECT_EQ(down.Image.Data, bottomUp);
+    EXPECT_EQ(std::get<BcmBmpPrivate>(down.Image.Bitmap.Private).TopDown, 1);
+  }
+  // Cut short: the top rows that were read are the top rows, the rest is zero.
+  const std::vector<uint8_t> rows = {1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3}; // top row first
+  std::vector<uint8_t> file = TBmp{.Width = 4, .Height = -3, .Pixels = rows}.Build();
+  file.resize(file.size() - 6);
+  const TReadResult cut = ReadAll(files, file, BcmFormatBmp);
+  EXPECT_EQ(cut.Data, BcmErrRead);
+  EXPECT_EQ(cut.Image.Data, (std::vector<uint8_t>{0, 0, 0, 0, 2, 2, 0, 0, 1, 1, 1, 1}));
 }
 
 // RLE streams on a 4-pixel-wide, 2-row 8-bit image (rows of 4 bytes, bottom row first).

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <optional>
 
 using namespace gf;
@@ -170,6 +172,40 @@ TEST_F(NetpbmCrossCheck, WhatNetpbmWritesTheModuleReads) {
     } else {
       ExpectPixels(r.Image, ToPnm(im));
     }
+  }
+}
+
+TEST_F(NetpbmCrossCheck, TopDownBmpsReadAsNetpbmReadsThem) {
+  // The module's own file turned top down: rows in the other order, height negated.
+  for (int colours : {256, 0}) {
+    SCOPED_TRACE(colours);
+    const TImage im = Picture(colours);
+    const std::string name = Path("up" + std::to_string(colours) + ".bmp");
+    ASSERT_EQ(WriteFile(name, im, BcmFormatBmp, ""), BcmOk);
+    std::vector<uint8_t> file;
+    {
+      std::ifstream in(name, std::ios::binary);
+      file.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::size_t dataAt = file[10] | std::size_t{file[11]} << 8;
+    const std::size_t row = im.RowBytes();
+    std::vector<uint8_t> flipped(file.begin(), file.begin() + static_cast<long>(dataAt));
+    for (int y = 0; y < im.Bitmap.Height; ++y) { // the top row, stored last, first
+      const auto at = file.begin() + static_cast<long>(dataAt + row * (im.Bitmap.Height - 1 - y));
+      flipped.insert(flipped.end(), at, at + static_cast<long>(row));
+    }
+    Put(flipped, 22, static_cast<uint32_t>(-im.Bitmap.Height), 4);
+    const std::string down = Path("down" + std::to_string(colours) + ".bmp");
+    std::ofstream(down, std::ios::binary)
+        .write(reinterpret_cast<const char*>(flipped.data()),
+               static_cast<std::streamsize>(flipped.size()));
+    ASSERT_TRUE(RunQuietly("bmptopnm " + down + " >" + down + ".pnm"));
+    const auto ref = ReadPnm(down + ".pnm");
+    ASSERT_TRUE(ref);
+    ExpectPixels(im, *ref); // netpbm sees the picture the module wrote
+    TReadResult r = ReadFile(down, BcmFormatBmp);
+    ASSERT_EQ(r.Rc(), BcmOk) << BcmErrorText(r.Rc());
+    ExpectPixels(r.Image, *ref);
   }
 }
 

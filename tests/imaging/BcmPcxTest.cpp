@@ -233,6 +233,36 @@ TEST(PcxRead, PaletteTrailer) {
   EXPECT_EQ(ReadAll(files, small, BcmFormatPcx).Palette, BcmErrPcxTrailer);
 }
 
+TEST(PcxRead, DataRunningIntoTheTrailerIsNotAPalette) {
+  // 8 bits, 64 x 16 of literal bytes: 1024 bytes of data, then the trailer. Cut by
+  // Cut bytes, with a 12 placed where the trailer's mark would then be, the palette
+  // reader finds a mark; the data must not be taken as ending before it.
+  std::vector<uint8_t> pixels(64 * 16);
+  for (std::size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = static_cast<uint8_t>(i % 0xC0);
+  const TPcx pcx{.XMax = 63, .YMax = 15, .BytesPerLine = 64, .Data = pixels, .Trailer = true};
+  const std::vector<uint8_t> whole = pcx.Build();
+  struct TCase {
+    std::size_t Cut;
+    int Data; // the data reader's answer
+  };
+  TMemoryFiles files;
+  for (const TCase& c :
+       {TCase{0, BcmOk}, TCase{1, BcmErrPcxTrailer}, TCase{100, BcmErrPcxTrailer},
+        TCase{768, BcmErrPcxTrailer}, TCase{769, BcmErrPcxTrailer}, TCase{900, BcmErrRead}}) {
+    SCOPED_TRACE(c.Cut);
+    std::vector<uint8_t> file(whole.begin(), whole.end() - static_cast<long>(c.Cut));
+    if (c.Cut > 0)
+      file[file.size() - 769] = 12;
+    const TReadResult r = ReadAll(files, file, BcmFormatPcx);
+    ASSERT_EQ(r.Palette, BcmOk);
+    EXPECT_EQ(r.Data, c.Data);
+    if (c.Data == BcmOk) {
+      EXPECT_EQ(r.Image.Palette[1].Red, 9); // entry i is 9i, 9i + 3, 9i + 6
+    }
+  }
+}
+
 TEST(PcxWrite, LineLengthIsEvenAndPadBytesZero) {
   TMemoryFiles files;
   struct Case {

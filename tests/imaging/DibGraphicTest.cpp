@@ -145,6 +145,29 @@ TEST(DibGraphic, LongPaletteIsCutToTheFormat) {
   EXPECT_EQ(bw.ImagePalette().palNumEntries, 2);
 }
 
+TEST(DibGraphic, NewImageWithTheImagesOwnPalette) {
+  for (TImageFormat f : {ifBlackWhite, ifGray16, ifGray256, ifColor16, ifColor256}) {
+    SCOPED_TRACE(ImageFormatName(f));
+    TMaxLogPalette custom{};
+    custom.palVersion = 0x300;
+    custom.palNumEntries = 2;
+    custom.palPalEntry[0] = {10, 20, 30, 0};
+    custom.palPalEntry[1] = {200, 150, 100, 0};
+    TDibGraphic g;
+    g.NewImage(4, 3, f, &custom, 72, 72);
+    g.SetPixelIndex(1, 1, 1);
+    // Made again, larger, from its own palette: the colours stay.
+    g.NewImage(6, 5, f, &g.ImagePalette(), 72, 72);
+    ASSERT_EQ(g.ImagePalette().palNumEntries, 2);
+    EXPECT_EQ(std::memcmp(g.ImagePalette().palPalEntry, custom.palPalEntry, 2 * 4), 0);
+    EXPECT_EQ(g.BitmapInfo().bmiColors[1].rgbRed, 200);
+    g.SetPixelIndex(5, 4, 1);
+    EXPECT_EQ(g.GetPixelColor(5, 4), RGBToColor(200, 150, 100));
+    g.SetPixelColor(0, 0, RGBToColor(12, 20, 30)); // nearest: entry 0
+    EXPECT_EQ(g.GetPixelIndex(0, 0), 0);
+  }
+}
+
 TEST(DibGraphic, PixelAccessThroughPalette) {
   TDibGraphic g;
   g.NewImage(4, 2, ifColor16, nullptr, 0, 0);

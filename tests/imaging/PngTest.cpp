@@ -186,6 +186,29 @@ TEST(PngGraphic, TransparencyAndBackgroundChunks) {
   }
 }
 
+TEST(PngGraphic, AnEmptyImageIsNotSaved) {
+  struct TCase {
+    bool Background, Transparency;
+  };
+  for (const TCase& c : {TCase{false, false}, TCase{true, false}, TCase{false, true}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << "background " << c.Background << " transparency " << c.Transparency);
+    // Empty from the start, and emptied after holding a palette image.
+    for (bool emptied : {false, true}) {
+      TPngGraphic g;
+      if (emptied) {
+        g.NewImage(3, 3, ifColor256, nullptr, 0, 0);
+        g.FreeImage();
+      }
+      g.SaveBackground = c.Background;
+      g.SaveTransparency = c.Transparency;
+      TMemoryStream out;
+      EXPECT_EQ(ErrorOf([&] { g.SaveToStream(out); }), "Image is empty");
+      EXPECT_EQ(out.GetSize(), 0);
+    }
+  }
+}
+
 TEST(PngGraphic, AlphaCompositesAgainstTheBackground) {
   const double screen = ScreenGamma;
   ScreenGamma = 1.0 / 0.45455; // the simplified writer's sRGB gamma: no correction

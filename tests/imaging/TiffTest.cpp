@@ -1,4 +1,5 @@
 #include "QvTifGr.h"
+#include "TestDir.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>
@@ -76,6 +77,80 @@ std::vector<uint8_t> LibtiffImage(int W, int H, int Bits, int Photometric, int C
     std::vector<uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(t)), Fill);
     for (int y = 0; y < H; ++y)
       TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0);
+  }
+  TIFFClose(t);
+  return m.Data;
+}
+
+// What LibtiffWrite makes: samples of Bits bits, packed from the high bit, Samples a
+// pixel; in strips of RowsPerStrip rows or in 16 x 16 tiles. Jpeg writes JPEG-in-TIFF
+// as YCbCr with 2 x 2 subsampling from RGB samples, as tiffcp -c jpeg does.
+struct TTiffSpec {
+  int W = 0, H = 0;
+  int Bits = 8, Samples = 1;
+  int Photometric = PHOTOMETRIC_MINISBLACK;
+  int Compression = COMPRESSION_NONE;
+  bool Tiled = false;
+  int RowsPerStrip = 4;
+  std::vector<uint16_t> Colormap = {}; // red, green, blue arrays one after the other
+};
+using TSampleOf = uint8_t (*)(int X, int Y, int Sample);
+
+std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
+  TMemTiff m;
+  TIFF* t = m.Open("w");
+  const bool jpeg = S.Compression == COMPRESSION_JPEG;
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, S.W);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, S.H);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, S.Bits);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, S.Samples);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, S.Compression);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  if (jpeg) {
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+    TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
+  } else {
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
+  }
+  if (!S.Colormap.empty()) {
+    const std::size_t n = S.Colormap.size() / 3;
+    TIFFSetField(t, TIFFTAG_COLORMAP, S.Colormap.data(), S.Colormap.data() + n,
+                 S.Colormap.data() + 2 * n);
+  }
+  const int across = S.Tiled ? 16 : S.W, down = S.Tiled ? 16 : S.H;
+  // One block (a tile, or the whole image) of packed rows, at (X0, Y0).
+  auto block = [&](int X0, int Y0) {
+    const std::size_t rowBytes = (static_cast<std::size_t>(across) * S.Bits * S.Samples + 7) / 8;
+    std::vector<uint8_t> out(rowBytes * static_cast<std::size_t>(down));
+    for (int y = 0; y < down; ++y)
+      for (int x = 0; x < across; ++x)
+        for (int s = 0; s < S.Samples; ++s) {
+          const int bit = (x * S.Samples + s) * S.Bits;
+          const unsigned v = Sample(X0 + x, Y0 + y, s) & ((1u << S.Bits) - 1);
+          uint8_t* p = out.data() + static_cast<std::size_t>(y) * rowBytes + bit / 8;
+          if (S.Bits == 8)
+            *p = static_cast<uint8_t>(v);
+          else
+            *p = static_cast<uint8_t>(*p | v << (8 - S.Bits - bit % 8));
+        }
+    return out;
+  };
+  if (S.Tiled) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+    for (int y = 0; y < S.H; y += 16)
+      for (int x = 0; x < S.W; x += 16) {
+        auto tile = block(x, y);
+        TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
+      }
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : S.RowsPerStrip);
+    auto rows = block(0, 0);
+    const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(S.H);
+    for (int y = 0; y < S.H; ++y)
+      TIFFWriteScanline(t, rows.data() + static_cast<std::size_t>(y) * rowBytes,
+                        static_cast<uint32_t>(y), 0);
   }
   TIFFClose(t);
   return m.Data;
@@ -338,6 +413,154 @@ TEST(TiffGraphic, ATiffInsideAStream) {
   s.SetPosition(100);
   reader.LoadFromStream(s);
   EXPECT_EQ(reader.GetPixelColor(5, 3), g.GetPixelColor(5, 3));
+}
+
+TEST(TiffGraphic, StripsAndTilesFromMemoryAndFromAFile) {
+  // The same pixels whichever way the TIFF is stored and whatever stream holds it, also
+  // when the TIFF starts inside the stream.
+  auto sample = [](int X, int Y, int S) { return static_cast<uint8_t>(X * 5 + Y * 11 + S * 80); };
+  const TTestDir dir("gf_tiff_streams_");
+  for (bool tiled : {false, true})
+    for (bool file : {false, true})
+      for (std::size_t at : {std::size_t{0}, std::size_t{100}}) {
+        SCOPED_TRACE(::testing::Message() << (tiled ? "tiles" : "strips") << " from "
+                                          << (file ? "a file" : "memory") << " at " << at);
+        std::vector<uint8_t> bytes(at, 0xEE);
+        const auto tiff = LibtiffWrite(
+            {.W = 40, .H = 37, .Samples = 3, .Photometric = PHOTOMETRIC_RGB, .Tiled = tiled},
+            sample);
+        bytes.insert(bytes.end(), tiff.begin(), tiff.end());
+        std::unique_ptr<TStream> in;
+        if (file) {
+          const std::string path = dir.Path("in.tif");
+          {
+            TFileStream out(path, TFileMode::CreateReplace);
+            out.WriteBuffer(bytes.data(), bytes.size());
+          }
+          in = std::make_unique<TFileStream>(path, TFileMode::OpenRead);
+        } else {
+          in = StreamOf(bytes);
+        }
+        in->SetPosition(static_cast<int64_t>(at));
+        TTiffGraphic g;
+        g.LoadFromStream(*in);
+        ASSERT_EQ(g.ImageFormat(), ifTrueColor);
+        ASSERT_EQ(g.GetWidth(), 40);
+        ASSERT_EQ(g.GetHeight(), 37);
+        for (int y = 0; y < 37; ++y)
+          for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(g.GetPixelColor(x, y),
+                      RGBToColor(sample(x, y, 0), sample(x, y, 1), sample(x, y, 2)))
+                << x << "," << y;
+      }
+}
+
+TEST(TiffGraphic, LayoutsWithoutABitmapRowReadRight) {
+  // Smooth colours, so that JPEG's loss stays small.
+  auto rgb = [](int X, int Y, int S) {
+    return static_cast<uint8_t>(S == 0 ? X * 4 : S == 1 ? Y * 4 : 200 - X - Y);
+  };
+  auto rgb4 = [](int X, int Y, int S) { return static_cast<uint8_t>((X + 2 * Y + 5 * S) % 16); };
+  auto bit = [](int X, int Y, int) { return static_cast<uint8_t>((X / 3 + Y) % 2); };
+  // 1 bit palette: two colours, 16-bit values.
+  const std::vector<uint16_t> twoColours = {200 * 257, 10 * 257, 30 * 257, 20 * 257, 0, 250 * 257};
+  struct TCase {
+    const char* Name;
+    TTiffSpec Spec;
+    TSampleOf Sample;
+    TImageFormat Format;
+    TTiffCompression Compression;
+    int Tolerance;               // per channel
+    const char* Error = nullptr; // a refusal instead
+  };
+  const TCase cases[] = {
+      {"JPEG YCbCr 2x2, strips",
+       {.W = 45, .H = 35, .Samples = 3, .Compression = COMPRESSION_JPEG},
+       rgb,
+       ifTrueColor,
+       tcJpeg,
+       10},
+      {"JPEG YCbCr 2x2, tiles",
+       {.W = 45, .H = 35, .Samples = 3, .Compression = COMPRESSION_JPEG, .Tiled = true},
+       rgb,
+       ifTrueColor,
+       tcJpeg,
+       10},
+      {"RGB 4 bits, strips",
+       {.W = 33, .H = 20, .Bits = 4, .Samples = 3, .Photometric = PHOTOMETRIC_RGB},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0},
+      {"RGB 4 bits, tiles",
+       {.W = 33, .H = 20, .Bits = 4, .Samples = 3, .Photometric = PHOTOMETRIC_RGB, .Tiled = true},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0,
+       "ETiffError Unsupported bit count: 12"},
+      {"RGB 2 bits, strips",
+       {.W = 33, .H = 20, .Bits = 2, .Samples = 3, .Photometric = PHOTOMETRIC_RGB},
+       rgb4,
+       ifTrueColor,
+       tcNone,
+       0},
+      {"palette 1 bit, strips",
+       {.W = 21, .H = 9, .Bits = 1, .Photometric = PHOTOMETRIC_PALETTE, .Colormap = twoColours},
+       bit,
+       ifColor16,
+       tcNone,
+       0},
+      {"palette 1 bit, tiles",
+       {.W = 21,
+        .H = 9,
+        .Bits = 1,
+        .Photometric = PHOTOMETRIC_PALETTE,
+        .Tiled = true,
+        .Colormap = twoColours},
+       bit,
+       ifColor16,
+       tcNone,
+       0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto in = StreamOf(LibtiffWrite(c.Spec, c.Sample));
+    TTiffGraphic g;
+    const std::string error = ErrorOf([&] { g.LoadFromStream(*in); });
+    if (c.Error) {
+      EXPECT_EQ(error, c.Error);
+      continue;
+    }
+    ASSERT_EQ(error, "(no error)") << (g.Messages().empty() ? "" : g.Messages().front());
+    ASSERT_EQ(g.ImageFormat(), c.Format);
+    EXPECT_EQ(g.GetCompression(), c.Compression);
+    ASSERT_EQ(g.GetWidth(), c.Spec.W);
+    ASSERT_EQ(g.GetHeight(), c.Spec.H);
+    int wrong = 0;
+    for (int y = 0; y < c.Spec.H; ++y)
+      for (int x = 0; x < c.Spec.W; ++x) {
+        TColor want;
+        if (c.Spec.Photometric == PHOTOMETRIC_PALETTE) {
+          const int i = c.Sample(x, y, 0);
+          want = RGBToColor(static_cast<uint8_t>(twoColours[i] / 257),
+                            static_cast<uint8_t>(twoColours[2 + i] / 257),
+                            static_cast<uint8_t>(twoColours[4 + i] / 257));
+        } else {
+          const int max = (1 << c.Spec.Bits) - 1, scale = 255 / max;
+          want = RGBToColor(static_cast<uint8_t>((c.Sample(x, y, 0) & max) * scale),
+                            static_cast<uint8_t>((c.Sample(x, y, 1) & max) * scale),
+                            static_cast<uint8_t>((c.Sample(x, y, 2) & max) * scale));
+        }
+        const TColor got = g.GetPixelColor(x, y);
+        if (std::abs(ColorRed(got) - ColorRed(want)) > c.Tolerance ||
+            std::abs(ColorGreen(got) - ColorGreen(want)) > c.Tolerance ||
+            std::abs(ColorBlue(got) - ColorBlue(want)) > c.Tolerance)
+          if (++wrong <= 3)
+            ADD_FAILURE() << x << "," << y << ": " << std::hex << got << " != " << want;
+      }
+    EXPECT_EQ(wrong, 0);
+  }
 }
 
 TEST(TiffGraphic, MinIsWhiteIsInvertedOnce) {

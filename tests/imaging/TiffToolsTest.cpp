@@ -1,0 +1,96 @@
+// TIFFs that libtiff's and netpbm's tools write, read by the TIFF class from files and
+// compared with netpbm's reading of the same files.
+#include "QvTifGr.h"
+
+#include "Pnm.h"
+#include "TestDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+
+using namespace gf;
+using namespace gf::test;
+
+namespace {
+
+class TiffTools : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char* tool : {"tiffcp", "tifftopnm", "pamtotiff"})
+      if (!HaveTool(tool))
+        GTEST_SKIP() << tool << " is missing (Debian packages libtiff-tools and netpbm)";
+    FDir.emplace("gf_tiff_tools_");
+  }
+  std::string Path(const std::string& Name) const { return FDir->Path(Name); }
+
+  std::optional<TTestDir> FDir;
+};
+
+// Every pixel as netpbm reads it.
+void ExpectSame(TDibGraphic& G, const TPnm& Reference) {
+  ASSERT_EQ(G.GetWidth(), Reference.Width);
+  ASSERT_EQ(G.GetHeight(), Reference.Height);
+  for (int y = 0; y < Reference.Height; ++y)
+    for (int x = 0; x < Reference.Width; ++x) {
+      const TColor got = G.GetPixelColor(x, y);
+      const uint32_t want = Reference.At(x, y);
+      if (got != want) {
+        ADD_FAILURE() << "pixel " << x << "," << y << std::hex << ": " << got << " != reference "
+                      << want;
+        return;
+      }
+    }
+}
+
+} // namespace
+
+TEST_F(TiffTools, FilesOtherProgramsWroteReadAsNetpbmReadsThem) {
+  // A photograph-like true-colour image of odd size, saved by the class.
+  TTiffGraphic source;
+  source.NewImage(61, 45, ifTrueColor, nullptr, 0, 0);
+  for (int y = 0; y < 45; ++y)
+    for (int x = 0; x < 61; ++x)
+      source.SetPixelColor(x, y, RGBToColor(uint8_t(x * 4), uint8_t(y * 5), uint8_t(180 - x - y)));
+  source.SetCompression(tcNone);
+  source.SaveToFile(Path("source.tif"));
+  // Two colours in a 1-bit palette, from netpbm.
+  {
+    std::ofstream ppm(Path("two.ppm"), std::ios::binary);
+    ppm << "P6\n13 7\n255\n";
+    for (int i = 0; i < 13 * 7; ++i)
+      ppm << (i % 3 ? std::string("\xC8\x1E\x0A", 3) : std::string("\x14\x28\xF0", 3));
+  }
+
+  struct TCase {
+    const char* Name;
+    std::string Command; // makes out.tif
+    TImageFormat Format;
+    TTiffCompression Compression;
+  };
+  const std::string src = "'" + Path("source.tif") + "'";
+  const TCase cases[] = {
+      {"JPEG, YCbCr 2x2, strips", "tiffcp -c jpeg " + src, ifTrueColor, tcJpeg},
+      {"JPEG, YCbCr 2x2, tiles", "tiffcp -c jpeg -t -w 16 -l 16 " + src, ifTrueColor, tcJpeg},
+      {"uncompressed tiles", "tiffcp -c none -t -w 16 -l 16 " + src, ifTrueColor, tcNone},
+      {"Deflate tiles", "tiffcp -c zip -t -w 32 -l 16 " + src, ifTrueColor, tcZLib},
+      {"1-bit palette", "pamtotiff -indexbits=1 '" + Path("two.ppm") + "' >", ifColor16, tcNone},
+  };
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = Path("out" + std::to_string(n++) + ".tif");
+    ASSERT_TRUE(RunQuietly(c.Command + " '" + out + "'"));
+    // netpbm reads no YCbCr: libjpeg's colour conversion (in tiffcp) makes RGB strips first.
+    ASSERT_TRUE(RunQuietly("tiffcp -c none -s '" + out + "' '" + out + ".rgb.tif'"));
+    ASSERT_TRUE(RunQuietly("tifftopnm '" + out + ".rgb.tif' >'" + out + ".pnm'"));
+    const auto reference = ReadPnm(out + ".pnm");
+    ASSERT_TRUE(reference);
+    TTiffGraphic g;
+    g.LoadFromFile(out);
+    EXPECT_EQ(g.ImageFormat(), c.Format);
+    EXPECT_EQ(g.GetCompression(), c.Compression);
+    ExpectSame(g, *reference);
+  }
+}

@@ -15,11 +15,10 @@
 #include "Main.h"
 #include "MessageForm.h"
 #include "OptionDlg.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "Splash.h"
+#include "Thumbs.h"
 
 #include <QtCore/QTimer>
 #include <QtGui/QScreen>
@@ -126,8 +125,7 @@ private:
 
 int main(int argc, char** argv) {
   RegisterRecognizers();
-  RegisterPngGraphic(); // the image library's classes for the thumbnails
-  RegisterTiffGraphic();
+  RegisterImageClasses();
   DebugLogEnabled = true;
   TApplication app(argc, argv); // Qt needs its application object before any window
 

@@ -3,6 +3,10 @@
 #include "Debug.h"
 #include "Format.h"
 #include "Graphics.h"
+#include "QvDiGrph.h"
+#include "QvJpgGr.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
 #include "Streams.h"
 
 #include <QtCore/QFile>
@@ -328,6 +332,13 @@ std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName
   if (dropped)
     return BrokenThumbnail(Height, Width);
   return Fit(source, full, Height, Width);
+}
+
+void RegisterImageClasses() {
+  RegisterJpegGraphic();
+  RegisterPngGraphic();
+  RegisterTiffGraphic();
+  RegisterDibGraphic();
 }
 
 } // namespace gf

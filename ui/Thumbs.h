@@ -52,4 +52,9 @@ std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName
 // The "broken" picture at that size, for a file that could not even be read.
 std::optional<QImage> BrokenThumbnail(int Height, int Width);
 
+// Registers the image library's classes with the picture registry, as the program does
+// at start-up: JPEG, PNG and TIFF by extension, and the DIB class for the clipboard's
+// bitmap format.
+void RegisterImageClasses();
+
 } // namespace gf

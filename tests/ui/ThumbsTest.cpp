@@ -3,6 +3,9 @@
 #include "Thumbs.h"
 #include "Debug.h"
 #include "LoggedTest.h"
+#include "QvDiGrph.h"
+#include "QvJpgGr.h"
+#include "QvPngGr.h"
 #include "QvTifGr.h"
 #include "Streams.h"
 
@@ -278,4 +281,21 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
     EXPECT_EQ(lines[0].rfind("THUMBS: Error thumbnailing " + c.Name + ": ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(c.Says), std::string::npos) << lines[0];
   }
+}
+
+// What the program registers at start-up: every image class it carries, by each of its
+// extensions, and the DIB class for the clipboard's bitmap.
+TEST(ImageClasses, AreRegisteredAsAtStartUp) {
+  RegisterImageClasses();
+  struct TCase {
+    const char* Ext;
+    const TGraphicClass* Class;
+  };
+  const TCase cases[] = {
+      {"JPG", &TJpegGraphic::Class}, {"JPEG", &TJpegGraphic::Class}, {"PNG", &TPngGraphic::Class},
+      {"TIF", &TTiffGraphic::Class}, {"TIFF", &TTiffGraphic::Class},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(TPicture::FileFormatClass(c.Ext), c.Class) << c.Ext;
+  EXPECT_EQ(TPicture::ClipboardFormatClass(CF_BITMAP), &TDibGraphic::Class);
 }

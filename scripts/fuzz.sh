@@ -29,7 +29,9 @@ binary=$(find "$build/tests/fuzz" -maxdepth 1 -type f -name "$target" -perm -u+x
 [ -n "$binary" ] || { echo "no fuzz target named $target" >&2; exit 2; }
 # The corpus and options are the ones CTest uses for this target.
 line=$(ctest --test-dir "$build" -R "^fuzz\.${target}\$" --show-only=json-v1 |
-  python3 -c 'import json,sys; t=json.load(sys.stdin)["tests"]; print("\x1f".join(t[0]["command"]))')
+  python3 -c 'import json,sys
+t=[t for t in json.load(sys.stdin)["tests"] if t["name"] == "fuzz." + sys.argv[1]]
+print("\x1f".join(t[0]["command"]))' "$target")
 IFS=$'\x1f' read -r -a cmd <<<"$line"
 seeds=${cmd[3]} options=("${cmd[@]:7}")
 out=$root/$build/tests/fuzz/search/$target

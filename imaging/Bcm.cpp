@@ -290,7 +290,7 @@ bool ReadU16(int Handle, uint16_t& V) {
   uint8_t b[2];
   if (!ReadExact(Handle, b, 2))
     return false;
-  V = static_cast<uint16_t>(GetU16(b));
+  V = Le16(b);
   return true;
 }
 
@@ -298,7 +298,7 @@ bool ReadU32(int Handle, uint32_t& V) {
   uint8_t b[4];
   if (!ReadExact(Handle, b, 4))
     return false;
-  V = GetU16(b) | (GetU16(b + 2) << 16);
+  V = Le32(b);
   return true;
 }
 

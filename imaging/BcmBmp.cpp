@@ -318,22 +318,22 @@ int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, c
 
   std::vector<uint8_t> head(dataOffset, 0);
   uint8_t* h = head.data();
-  PutU16(h, TypeBM);
-  PutU32(h + 2, imageBytes + dataOffset);
-  PutU32(h + 10, dataOffset);
+  PutLe16(h, TypeBM);
+  PutLe32(h + 2, imageBytes + dataOffset);
+  PutLe32(h + 10, dataOffset);
   if (os2) {
-    PutU32(h + 14, 12);
-    PutU16(h + 18, width);
-    PutU16(h + 20, height);
-    PutU16(h + 22, 1);
-    PutU16(h + 24, static_cast<uint32_t>(bits));
+    PutLe32(h + 14, 12);
+    PutLe16(h + 18, width);
+    PutLe16(h + 20, height);
+    PutLe16(h + 22, 1);
+    PutLe16(h + 24, static_cast<uint32_t>(bits));
   } else {
-    PutU32(h + 14, 40);
-    PutU32(h + 18, width);
-    PutU32(h + 22, height);
-    PutU16(h + 26, 1);
-    PutU16(h + 28, static_cast<uint32_t>(bits));
-    PutU32(h + 34, imageBytes); // compression, resolutions and colour counts stay 0
+    PutLe32(h + 14, 40);
+    PutLe32(h + 18, width);
+    PutLe32(h + 22, height);
+    PutLe16(h + 26, 1);
+    PutLe16(h + 28, static_cast<uint32_t>(bits));
+    PutLe32(h + 34, imageBytes); // compression, resolutions and colour counts stay 0
   }
   for (uint32_t i = 0; i < entries; ++i) {
     uint8_t* e = h + headerBytes + i * entryBytes;

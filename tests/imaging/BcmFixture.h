@@ -3,6 +3,7 @@
 
 #include "Bcm.h"
 #include "BcmMemoryFiles.h"
+#include "ByteFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -153,10 +154,7 @@ inline void ExpectSamePixels(const TImage& A, const TImage& B) {
 
 // Little-endian fields into a byte vector that grows as needed.
 inline void Put(std::vector<uint8_t>& B, std::size_t At, uint32_t V, int Bytes) {
-  if (B.size() < At + static_cast<std::size_t>(Bytes))
-    B.resize(At + static_cast<std::size_t>(Bytes));
-  for (int i = 0; i < Bytes; ++i)
-    B[At + static_cast<std::size_t>(i)] = static_cast<uint8_t>(V >> (8 * i));
+  PutGrowing(B, At, V, Bytes);
 }
 inline void Append(std::vector<uint8_t>& B, std::initializer_list<uint8_t> Bytes) {
   B.insert(B.end(), Bytes);

@@ -1,6 +1,7 @@
 #include "Bcm.h"
 
 #include "BcmCodec.h"
+#include "Pixels.h"
 #include "QvCRtl.h"
 
 #include <climits>
@@ -65,7 +66,7 @@ template <typename F> int Guarded(F&& Operation) {
 uint64_t BcmRowBytes(int32_t Width, int32_t BitsPerPixel) {
   if (Width <= 0 || !bcm::ValidBitsPerPixel(BitsPerPixel))
     return 0;
-  return (uint64_t(Width) * uint64_t(BitsPerPixel) + 31) / 32 * 4;
+  return static_cast<uint64_t>(RowBytes(Width, BitsPerPixel));
 }
 
 uint64_t BcmDataBytes(const BcmBitmap& Bitmap) {

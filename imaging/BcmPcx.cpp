@@ -1,6 +1,7 @@
 // PCX: run-length encoded plane lines after a 128-byte header; 256-colour palettes in
 // a 769-byte trailer. All numbers little-endian.
 #include "BcmCodec.h"
+#include "Pixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -212,7 +213,7 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
       for (uint32_t plane = 0; plane < 4; ++plane) {
         decoder.Line(line.data(), bpl);
         for (uint32_t x = 0; x < width; ++x)
-          if (line[x / 8] & (0x80 >> (x % 8)))
+          if (GetPixel1(line.data(), static_cast<int>(x)))
             row[x / 2] |= static_cast<uint8_t>((1u << plane) << (x % 2 ? 0 : 4));
       }
     } else { // 8 bits in 3 planes: red, green, blue

@@ -2,6 +2,7 @@
 #include "Graphics.h"
 
 #include "ByteOrder.h"
+#include "Pixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -77,25 +78,19 @@ std::unique_ptr<TIconImage> DecodeIconBitmap(const std::vector<uint8_t>& Res) {
                             static_cast<std::size_t>(x);
       TColorRef c = 0;
       if (bits <= 8) {
-        uint32_t index = 0;
-        if (bits == 1)
-          index = (row[x >> 3] >> (7 - (x & 7))) & 1;
-        else if (bits == 4)
-          index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-        else
-          index = row[x];
+        const uint32_t index = GetIndexPixel(row, x, bits);
         if (index < colors)
           c = RGB(table[4 * index + 2], table[4 * index + 1], table[4 * index]);
+      } else if (bits == 24) {
+        c = Pixel24ToColorRef(GetPixel24(row, x));
       } else {
-        const uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
+        const uint8_t* px = row + 4 * static_cast<std::size_t>(x);
         c = RGB(px[2], px[1], px[0]);
-        if (bits == 32) {
-          alpha[i] = px[3];
-          anyAlpha = anyAlpha || px[3] != 0;
-        }
+        alpha[i] = px[3];
+        anyAlpha = anyAlpha || px[3] != 0;
       }
       image->Color[i] = c;
-      image->Mask[i] = (mrow[x >> 3] >> (7 - (x & 7))) & 1;
+      image->Mask[i] = static_cast<uint8_t>(GetPixel1(mrow, x));
     }
   }
   // A 32-bit icon whose alpha bytes are all 0 predates alpha: its mask decides.
@@ -162,12 +157,10 @@ void TIcon::SaveToStream(TStream& Stream) {
     uint8_t* row = out.data() + rowsAt + (h - 1 - y) * colorRow;
     uint8_t* mrow = out.data() + rowsAt + h * colorRow + (h - 1 - y) * maskRow;
     for (std::size_t x = 0; x < static_cast<std::size_t>(im.Width); ++x) {
-      const TColorRef c = im.Color[y * static_cast<std::size_t>(im.Width) + x];
-      row[3 * x] = static_cast<uint8_t>(c >> 16);
-      row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(c);
-      if (im.Mask[y * static_cast<std::size_t>(im.Width) + x])
-        mrow[x >> 3] = static_cast<uint8_t>(mrow[x >> 3] | (0x80 >> (x & 7)));
+      const std::size_t i = y * static_cast<std::size_t>(im.Width) + x;
+      SetPixel24(row, static_cast<int>(x), ColorRefToPixel24(im.Color[i]));
+      if (im.Mask[i])
+        SetPixel1(mrow, static_cast<int>(x), 1);
     }
   }
   Stream.WriteBuffer(out.data(), out.size());

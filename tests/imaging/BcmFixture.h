@@ -4,6 +4,7 @@
 #include "Bcm.h"
 #include "BcmMemoryFiles.h"
 #include "ByteFixture.h"
+#include "Pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -30,22 +31,12 @@ struct TImage {
   uint8_t* Row(int Y) { return Data.data() + (Bitmap.Height - 1 - Y) * RowBytes(); }
   const uint8_t* Row(int Y) const { return Data.data() + (Bitmap.Height - 1 - Y) * RowBytes(); }
   int Index(int X, int Y) const {
-    const uint8_t* r = Row(Y);
-    switch (Bitmap.BitsPerPixel) {
-    case 1:
-      return (r[X / 8] >> (7 - X % 8)) & 1;
-    case 4:
-      return X % 2 ? r[X / 2] & 0x0F : r[X / 2] >> 4;
-    default:
-      return r[X];
-    }
+    return static_cast<int>(GetIndexPixel(Row(Y), X, Bitmap.BitsPerPixel));
   }
   // 0xRRGGBB of the pixel at X, Y (Y from the top).
   uint32_t Rgb(int X, int Y) const {
-    if (Bitmap.BitsPerPixel == 24) {
-      const uint8_t* p = Row(Y) + 3 * X;
-      return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    }
+    if (Bitmap.BitsPerPixel == 24)
+      return GetPixel24(Row(Y), X);
     const BcmPaletteEntry& e = Palette[static_cast<std::size_t>(Index(X, Y))];
     return uint32_t(e.Red) << 16 | uint32_t(e.Green) << 8 | e.Blue;
   }

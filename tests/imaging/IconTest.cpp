@@ -34,7 +34,7 @@ std::vector<uint8_t> MakeIcon(int Bits) {
   // Indices per pixel, top row first; masked pixel is black (index 0).
   const int index[2][2] = {{1, 0}, {2, 3}};
   const uint8_t alpha[2][2] = {{255, 0}, {128, 255}};
-  const std::size_t row = static_cast<std::size_t>(((w * Bits + 31) / 32) * 4);
+  const std::size_t row = static_cast<std::size_t>(RowBytes(w, Bits));
   for (int y = h - 1; y >= 0; --y) { // bottom-up
     std::vector<uint8_t> r(row, 0);
     for (int x = 0; x < w; ++x) {

@@ -5,6 +5,8 @@
 // over by the files after it, so that its header declares more than is left.
 #pragma once
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -39,19 +41,6 @@ private:
 
 using TBytes = std::vector<uint8_t>;
 
-inline void Put32le(uint8_t* P, uint32_t V) {
-  for (int i = 0; i < 4; ++i)
-    P[i] = static_cast<uint8_t>(V >> (8 * i));
-}
-inline void Put32be(uint8_t* P, uint32_t V) {
-  for (int i = 0; i < 4; ++i)
-    P[i] = static_cast<uint8_t>(V >> (24 - 8 * i));
-}
-inline void Put16be(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V >> 8);
-  P[1] = static_cast<uint8_t>(V);
-}
-
 // Each writer fills Out (sized by the caller, a whole file) with a structurally
 // valid file of its format and returns the file's length.
 struct TImageWriter {
@@ -74,11 +63,11 @@ struct TImageWriter {
     std::memset(Out, 0, 54);
     Out[0] = 'B';
     Out[1] = 'M';
-    Put32le(Out + 2, static_cast<uint32_t>(N));
-    Put32le(Out + 10, 54);
-    Put32le(Out + 14, 40);
-    Put32le(Out + 18, 1024);
-    Put32le(Out + 22, static_cast<uint32_t>((N - 54) / 3072));
+    PutLe32(Out + 2, static_cast<uint32_t>(N));
+    PutLe32(Out + 10, 54);
+    PutLe32(Out + 14, 40);
+    PutLe32(Out + 18, 1024);
+    PutLe32(Out + 22, static_cast<uint32_t>((N - 54) / 3072));
     Out[26] = 1;
     Out[28] = 24;
     return N;
@@ -111,20 +100,16 @@ struct TImageWriter {
   std::size_t Wav(uint8_t* Out, std::size_t N) {
     const std::size_t data = (N - 44) & ~std::size_t{3};
     std::memcpy(Out, "RIFF\0\0\0\0WAVEfmt ", 16);
-    Put32le(Out + 4, static_cast<uint32_t>(36 + data));
-    Put32le(Out + 16, 16);
-    Out[20] = 1; // PCM
-    Out[21] = 0;
-    Out[22] = 2; // stereo
-    Out[23] = 0;
-    Put32le(Out + 24, 44100);
-    Put32le(Out + 28, 44100 * 4);
-    Out[32] = 4;
-    Out[33] = 0;
-    Out[34] = 16;
-    Out[35] = 0;
+    PutLe32(Out + 4, static_cast<uint32_t>(36 + data));
+    PutLe32(Out + 16, 16);
+    PutLe16(Out + 20, 1); // PCM
+    PutLe16(Out + 22, 2); // stereo
+    PutLe32(Out + 24, 44100);
+    PutLe32(Out + 28, 44100 * 4);
+    PutLe16(Out + 32, 4);
+    PutLe16(Out + 34, 16);
     std::memcpy(Out + 36, "data", 4);
-    Put32le(Out + 40, static_cast<uint32_t>(data));
+    PutLe32(Out + 40, static_cast<uint32_t>(data));
     for (std::size_t i = 0; i < data; i += 2) { // a quiet tone with noise
       int16_t v = static_cast<int16_t>(((i / 4) % 100 < 50 ? 3000 : -3000) + int(Rng.Below(64)));
       std::memcpy(Out + 44 + i, &v, 2);
@@ -148,17 +133,17 @@ struct TImageWriter {
       if (at + 8 + len + 16 * (chunks + 1) + 8 > N)
         break;
       std::memcpy(Out + at, "00dc", 4);
-      Put32le(Out + at + 4, static_cast<uint32_t>(len));
+      PutLe32(Out + at + 4, static_cast<uint32_t>(len));
       Rng.Fill(Out + at + 8, len);
       at += 8 + len;
       ++chunks;
     }
-    Put32le(Out + moviAt + 4, static_cast<uint32_t>(at - moviAt - 8));
+    PutLe32(Out + moviAt + 4, static_cast<uint32_t>(at - moviAt - 8));
     std::memcpy(Out + at, "idx1", 4);
-    Put32le(Out + at + 4, static_cast<uint32_t>(16 * chunks));
+    PutLe32(Out + at + 4, static_cast<uint32_t>(16 * chunks));
     std::memset(Out + at + 8, 0, 16 * chunks);
     at += 8 + 16 * chunks;
-    Put32le(Out + 4, static_cast<uint32_t>(at - 8));
+    PutLe32(Out + 4, static_cast<uint32_t>(at - 8));
     return at;
   }
 
@@ -166,16 +151,16 @@ struct TImageWriter {
     // moov (with an mvhd), free, mdat.
     const std::size_t moov = 4096;
     std::memset(Out, 0, moov + 8);
-    Put32be(Out, moov);
+    PutBe32(Out, moov);
     std::memcpy(Out + 4, "moov", 4);
-    Put32be(Out + 8, 108);
+    PutBe32(Out + 8, 108);
     std::memcpy(Out + 12, "mvhd", 4);
-    Put32be(Out + 8 + 108, moov - 116);
+    PutBe32(Out + 8 + 108, moov - 116);
     std::memcpy(Out + 8 + 112, "trak", 4);
-    Put32be(Out + moov, 8);
+    PutBe32(Out + moov, 8);
     std::memcpy(Out + moov + 4, "free", 4);
     const std::size_t mdat = N - moov - 8;
-    Put32be(Out + moov + 8, static_cast<uint32_t>(mdat));
+    PutBe32(Out + moov + 8, static_cast<uint32_t>(mdat));
     std::memcpy(Out + moov + 12, "mdat", 4);
     Rng.Fill(Out + moov + 16, mdat - 8);
     return N;
@@ -209,7 +194,7 @@ struct TImageWriter {
       Out[p + 1] = 0;
       Out[p + 2] = 1;
       Out[p + 3] = Rng.Below(4) ? 0xE0 : 0xC0;
-      Put16be(Out + p + 4, static_cast<uint32_t>(len));
+      PutBe16(Out + p + 4, static_cast<uint32_t>(len));
       Rng.Fill(Out + p + 6, len);
       at += 2048;
     }

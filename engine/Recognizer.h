@@ -12,6 +12,7 @@
 //   ContinuesCarve  while its carve is pending: does the sector at hand belong to it?
 #pragma once
 
+#include "ByteOrder.h"
 #include "Drives.h"
 #include "Streams.h"
 
@@ -143,26 +144,5 @@ void RegisterRecognizers();
 void RegisterBuiltinRecognizers(TRecognizers& Registry);
 
 uint32_t SwapBytes32(uint32_t V);
-
-// Fixed-width fields of the formats, from bytes in the order the format gives.
-inline uint16_t Le16(const uint8_t* B) {
-  return static_cast<uint16_t>(B[0] | B[1] << 8);
-}
-inline uint32_t Le32(const uint8_t* B) {
-  return uint32_t{B[0]} | uint32_t{B[1]} << 8 | uint32_t{B[2]} << 16 | uint32_t{B[3]} << 24;
-}
-inline uint16_t Be16(const uint8_t* B) {
-  return static_cast<uint16_t>(B[0] << 8 | B[1]);
-}
-inline uint32_t Be32(const uint8_t* B) {
-  return uint32_t{B[0]} << 24 | uint32_t{B[1]} << 16 | uint32_t{B[2]} << 8 | B[3];
-}
-// In the byte order a file names for itself (TIFF's "II"/"MM", RIFF's "RIFF"/"RIFX").
-inline uint16_t Get16(const uint8_t* B, bool BigEndian) {
-  return BigEndian ? Be16(B) : Le16(B);
-}
-inline uint32_t Get32(const uint8_t* B, bool BigEndian) {
-  return BigEndian ? Be32(B) : Le32(B);
-}
 
 } // namespace gf

@@ -1,6 +1,7 @@
 #include "Bcm.h"
 
 #include "BcmCodec.h"
+#include "Pixels.h"
 #include "QvCRtl.h"
 
 #include <climits>
@@ -65,7 +66,7 @@ template <typename F> int Guarded(F&& Operation) {
 uint64_t BcmRowBytes(int32_t Width, int32_t BitsPerPixel) {
   if (Width <= 0 || !bcm::ValidBitsPerPixel(BitsPerPixel))
     return 0;
-  return (uint64_t(Width) * uint64_t(BitsPerPixel) + 31) / 32 * 4;
+  return static_cast<uint64_t>(RowBytes(Width, BitsPerPixel));
 }
 
 uint64_t BcmDataBytes(const BcmBitmap& Bitmap) {
@@ -290,7 +291,7 @@ bool ReadU16(int Handle, uint16_t& V) {
   uint8_t b[2];
   if (!ReadExact(Handle, b, 2))
     return false;
-  V = static_cast<uint16_t>(GetU16(b));
+  V = Le16(b);
   return true;
 }
 
@@ -298,7 +299,7 @@ bool ReadU32(int Handle, uint32_t& V) {
   uint8_t b[4];
   if (!ReadExact(Handle, b, 4))
     return false;
-  V = GetU16(b) | (GetU16(b + 2) << 16);
+  V = Le32(b);
   return true;
 }
 

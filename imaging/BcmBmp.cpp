@@ -1,6 +1,7 @@
 // BMP: OS/2 1.x (12-byte header), OS/2 2.0 and Windows 3.0 forms; uncompressed,
 // RLE8 and RLE4. All numbers little-endian.
 #include "BcmCodec.h"
+#include "Pixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -186,14 +187,6 @@ int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
 // a run, literal or delta that leaves its row or the image, and data that ends before
 // the image does, answer BcmErrRead, with the buffer zero where nothing was decoded.
 
-inline void PutNibble(uint8_t* Row, uint64_t Column, int Nibble) {
-  uint8_t& b = Row[Column / 2];
-  if (Column % 2 == 0)
-    b = static_cast<uint8_t>((b & 0x0F) | (Nibble << 4));
-  else
-    b = static_cast<uint8_t>((b & 0xF0) | Nibble);
-}
-
 // RLE8 (Nibbles false) and RLE4 (true) share their codes; a column is a byte of the
 // row in RLE8 and a nibble in RLE4.
 template <bool Nibbles>
@@ -211,7 +204,7 @@ int DecodeRle(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height)
         return BcmErrRead;
       if constexpr (Nibbles) {
         for (int i = 0; i < count; ++i)
-          PutNibble(row, x++, (i % 2 == 0) ? value >> 4 : value & 0x0F);
+          SetPixel4(row, static_cast<int>(x++), (i % 2 == 0) ? value >> 4 : value & 0x0F);
       } else {
         std::memset(row + x, value, static_cast<std::size_t>(count));
         x += uint64_t(count);
@@ -242,9 +235,9 @@ int DecodeRle(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height)
         if (b < 0)
           return BcmErrRead;
         if constexpr (Nibbles) {
-          PutNibble(row, x++, b >> 4);
+          SetPixel4(row, static_cast<int>(x++), b >> 4);
           if (2 * i + 1 < value)
-            PutNibble(row, x++, b & 0x0F);
+            SetPixel4(row, static_cast<int>(x++), b & 0x0F);
         } else {
           row[x++] = static_cast<uint8_t>(b);
         }
@@ -328,22 +321,22 @@ int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, c
 
   std::vector<uint8_t> head(dataOffset, 0);
   uint8_t* h = head.data();
-  PutU16(h, TypeBM);
-  PutU32(h + 2, imageBytes + dataOffset);
-  PutU32(h + 10, dataOffset);
+  PutLe16(h, TypeBM);
+  PutLe32(h + 2, imageBytes + dataOffset);
+  PutLe32(h + 10, dataOffset);
   if (os2) {
-    PutU32(h + 14, 12);
-    PutU16(h + 18, width);
-    PutU16(h + 20, height);
-    PutU16(h + 22, 1);
-    PutU16(h + 24, static_cast<uint32_t>(bits));
+    PutLe32(h + 14, 12);
+    PutLe16(h + 18, width);
+    PutLe16(h + 20, height);
+    PutLe16(h + 22, 1);
+    PutLe16(h + 24, static_cast<uint32_t>(bits));
   } else {
-    PutU32(h + 14, 40);
-    PutU32(h + 18, width);
-    PutU32(h + 22, height);
-    PutU16(h + 26, 1);
-    PutU16(h + 28, static_cast<uint32_t>(bits));
-    PutU32(h + 34, imageBytes); // compression, resolutions and colour counts stay 0
+    PutLe32(h + 14, 40);
+    PutLe32(h + 18, width);
+    PutLe32(h + 22, height);
+    PutLe16(h + 26, 1);
+    PutLe16(h + 28, static_cast<uint32_t>(bits));
+    PutLe32(h + 34, imageBytes); // compression, resolutions and colour counts stay 0
   }
   for (uint32_t i = 0; i < entries; ++i) {
     uint8_t* e = h + headerBytes + i * entryBytes;

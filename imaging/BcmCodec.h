@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Bcm.h"
+#include "ByteOrder.h"
 
 #include <cstdint>
 #include <memory>
@@ -58,18 +59,6 @@ int64_t FileSize(int Handle);
 bool ReadU8(int Handle, uint8_t& V);
 bool ReadU16(int Handle, uint16_t& V);
 bool ReadU32(int Handle, uint32_t& V);
-
-inline void PutU16(uint8_t* P, uint32_t V) {
-  P[0] = static_cast<uint8_t>(V);
-  P[1] = static_cast<uint8_t>(V >> 8);
-}
-inline void PutU32(uint8_t* P, uint32_t V) {
-  PutU16(P, V & 0xFFFF);
-  PutU16(P + 2, V >> 16);
-}
-inline uint32_t GetU16(const uint8_t* P) {
-  return P[0] | (uint32_t(P[1]) << 8);
-}
 
 // BcmOk when Width and Height are at least 1 and the pixel buffer of that size and bit
 // count is within BcmMaxDataBytes; else BcmErrBadSize.

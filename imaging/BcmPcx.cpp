@@ -1,6 +1,7 @@
 // PCX: run-length encoded plane lines after a 128-byte header; 256-colour palettes in
 // a 769-byte trailer. All numbers little-endian.
 #include "BcmCodec.h"
+#include "Pixels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -67,13 +68,13 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
   p.Version = h[1];
   p.BitsPerPlane = h[3];
   p.Planes = h[65];
-  p.BytesPerLine = GetU16(h + 66);
+  p.BytesPerLine = Le16(h + 66);
   p.Trunc = HasOption(Options, "trunc");
   const int bits = BitsOf(p.BitsPerPlane, p.Planes);
   if (!bits)
     return BcmErrPcxLayout;
-  const int64_t width = int64_t(GetU16(h + 8)) - GetU16(h + 4) + 1;
-  const int64_t height = int64_t(GetU16(h + 10)) - GetU16(h + 6) + 1;
+  const int64_t width = int64_t(Le16(h + 8)) - Le16(h + 4) + 1;
+  const int64_t height = int64_t(Le16(h + 10)) - Le16(h + 6) + 1;
   if (int rc = CheckGeometry(width, height, bits))
     return rc;
   // A plane line too short for the width cannot hold the picture.
@@ -217,7 +218,7 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
       for (uint32_t plane = 0; plane < 4; ++plane) {
         decoder.Line(line.data(), bpl);
         for (uint32_t x = 0; x < width; ++x)
-          if (line[x / 8] & (0x80 >> (x % 8)))
+          if (GetPixel1(line.data(), static_cast<int>(x)))
             row[x / 2] |= static_cast<uint8_t>((1u << plane) << (x % 2 ? 0 : 4));
       }
     } else { // 8 bits in 3 planes: red, green, blue
@@ -278,12 +279,12 @@ int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, c
   h[1] = 5;
   h[2] = 1;
   h[3] = static_cast<uint8_t>(bitsPerPlane);
-  PutU16(h + 8, width - 1);
-  PutU16(h + 10, height - 1);
+  PutLe16(h + 8, width - 1);
+  PutLe16(h + 10, height - 1);
   if (bits == 4)
     std::memcpy(h + 16, Palette, 48);
   h[65] = static_cast<uint8_t>(planes);
-  PutU16(h + 66, bpl);
+  PutLe16(h + 66, bpl);
   h[68] = 1;
   if (!WriteExact(Handle, h, sizeof h))
     return BcmErrWrite;

@@ -44,13 +44,13 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* /*Options*/) {
   t.IdLength = h[0];
   t.ColorMapType = h[1];
   t.ImageType = h[2];
-  t.ColorMapFirst = static_cast<uint16_t>(GetU16(h + 3));
-  t.ColorMapLength = static_cast<uint16_t>(GetU16(h + 5));
+  t.ColorMapFirst = static_cast<uint16_t>(Le16(h + 3));
+  t.ColorMapLength = static_cast<uint16_t>(Le16(h + 5));
   t.ColorMapEntrySize = h[7];
-  t.XOrigin = static_cast<uint16_t>(GetU16(h + 8));
-  t.YOrigin = static_cast<uint16_t>(GetU16(h + 10));
-  t.Width = static_cast<uint16_t>(GetU16(h + 12));
-  t.Height = static_cast<uint16_t>(GetU16(h + 14));
+  t.XOrigin = static_cast<uint16_t>(Le16(h + 8));
+  t.YOrigin = static_cast<uint16_t>(Le16(h + 10));
+  t.Width = static_cast<uint16_t>(Le16(h + 12));
+  t.Height = static_cast<uint16_t>(Le16(h + 14));
   t.Depth = h[16];
   t.Descriptor = h[17];
   switch (t.ImageType) {
@@ -127,7 +127,7 @@ void StoreRow(const BcmTgaPrivate& T, const uint8_t* Pixels, uint32_t Width, uin
       Row[to] = Pixels[x];
       break;
     case 16: {
-      const uint32_t v = GetU16(Pixels + 2 * uint64_t(x)); // bit 15 is not colour
+      const uint32_t v = Le16(Pixels + 2 * uint64_t(x)); // bit 15 is not colour
       uint8_t* d = Row + 3 * uint64_t(to);
       d[0] = static_cast<uint8_t>((v & 0x1F) << 3);
       d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);
@@ -241,13 +241,13 @@ int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, c
   if (depth == 8) {
     h[1] = 1;
     h[2] = 1;
-    PutU16(h + 5, 256);
+    PutLe16(h + 5, 256);
     h[7] = 24;
   } else {
     h[2] = 2;
   }
-  PutU16(h + 12, width);
-  PutU16(h + 14, height);
+  PutLe16(h + 12, width);
+  PutLe16(h + 14, height);
   h[16] = static_cast<uint8_t>(depth);
   h[17] = ydown ? TopFirst : 0;
   if (!WriteExact(Handle, h, sizeof h))

@@ -2,13 +2,15 @@
 // in one of six formats with its palette and resolution, pixel access, drawing,
 // conversion from and to platform bitmaps, icons and the clipboard, and frames for
 // streams that hold several images. Also the palette and pixel machinery it rests
-// on: the nearest-colour converter, the default palettes and the pixel routines.
+// on: the nearest-colour converter, the default palettes and the pixel routines
+// picked by image format.
 //
 // Colours are 00RRGGBB (red in bits 16-23). Rows are stored bottom-up, padded to 4
 // bytes; ScanLine counts rows from the top.
 #pragma once
 
 #include "Graphics.h"
+#include "Pixels.h"
 #include "QvMisc.h"
 #include "Timer.h"
 
@@ -49,10 +51,6 @@ constexpr uint8_t ColorBlue(TColor C) {
 int BitsPerPixel(TImageFormat Format);
 // "Black and white" ... "True color"; empty for a value above 5.
 std::string ImageFormatName(TImageFormat Format);
-// Bytes per row padded to 4 bytes, in 64 bits (file sizes can be hostile).
-constexpr int64_t RowBytes(int64_t Width, int64_t BitsPerPixel) {
-  return ((Width * BitsPerPixel + 31) & ~int64_t{31}) / 8;
-}
 
 // Resolutions are kept in pixels per metre and offered in dots per inch.
 constexpr double PixelsPerMetrePerDpi = 39.370078740157480317;
@@ -97,17 +95,10 @@ const TMaxLogPalette& DefaultPalette(TImageFormat Format);
 // Exchanges the first and third byte of every whole 3-byte group.
 void SwapRedBlue(void* Buffer, std::size_t ByteCount);
 
+// The pixel routines SetPixel1 ... GetPixel24 and RowBytes are the bitmap rows' own
+// (Pixels.h); these tables pick them by image format: setters, then getters.
 using TPixelSetter = void (*)(uint8_t* Row, int X, uint32_t Value);
 using TPixelGetter = uint32_t (*)(const uint8_t* Row, int X);
-void SetPixel1(uint8_t* Row, int X, uint32_t Value);
-void SetPixel4(uint8_t* Row, int X, uint32_t Value);
-void SetPixel8(uint8_t* Row, int X, uint32_t Value);
-void SetPixel24(uint8_t* Row, int X, uint32_t Value);
-uint32_t GetPixel1(const uint8_t* Row, int X);
-uint32_t GetPixel4(const uint8_t* Row, int X);
-uint32_t GetPixel8(const uint8_t* Row, int X);
-uint32_t GetPixel24(const uint8_t* Row, int X);
-// Indexed by image format: setters, then getters.
 extern const TPixelSetter PixelSetters[6];
 extern const TPixelGetter PixelGetters[6];
 

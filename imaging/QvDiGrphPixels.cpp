@@ -2,7 +2,6 @@
 #include "QvDiGrph.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 
 namespace gf {
@@ -19,21 +18,9 @@ uint16_t TRgbToPaletteConverter::NearestIndex(TColor Color) {
     return static_cast<uint16_t>(slot.Index);
   }
   ++Misses;
-  const int r = ColorRed(Color), g = ColorGreen(Color), b = ColorBlue(Color);
-  const int count = std::min<int>(FPalette.palNumEntries, 256);
-  int best = INT_MAX;
-  int result = 0;
-  for (int i = 0; i < count; ++i) {
-    const TPaletteEntry& e = FPalette.palPalEntry[i];
-    const int d = (r - e.peRed) * (r - e.peRed) + (g - e.peGreen) * (g - e.peGreen) +
-                  (b - e.peBlue) * (b - e.peBlue);
-    if (d < best) {
-      result = i;
-      if (d == 0)
-        break;
-      best = d;
-    }
-  }
+  const int result =
+      NearestColorIndex(FPalette.palPalEntry, std::min<int>(FPalette.palNumEntries, 256),
+                        ColorRed(Color), ColorGreen(Color), ColorBlue(Color));
   slot = TSlot{Color, static_cast<int16_t>(result)};
   return static_cast<uint16_t>(result);
 }
@@ -149,47 +136,6 @@ void SwapRedBlue(void* Buffer, std::size_t ByteCount) {
   auto* p = static_cast<uint8_t*>(Buffer);
   for (std::size_t n = ByteCount / 3; n > 0; --n, p += 3)
     std::swap(p[0], p[2]);
-}
-
-void SetPixel1(uint8_t* Row, int X, uint32_t Value) {
-  const uint8_t bit = static_cast<uint8_t>(0x80 >> (X & 7));
-  Row[X >> 3] = Value > 0 ? Row[X >> 3] | bit : Row[X >> 3] & ~bit;
-}
-
-// Only the low nibble of Value is stored, so the neighbouring pixel is never touched.
-void SetPixel4(uint8_t* Row, int X, uint32_t Value) {
-  uint8_t& b = Row[X >> 1];
-  b = (X & 1) ? static_cast<uint8_t>((b & 0xF0) | (Value & 0x0F))
-              : static_cast<uint8_t>((b & 0x0F) | ((Value & 0x0F) << 4));
-}
-
-void SetPixel8(uint8_t* Row, int X, uint32_t Value) {
-  Row[X] = static_cast<uint8_t>(Value);
-}
-
-void SetPixel24(uint8_t* Row, int X, uint32_t Value) {
-  uint8_t* p = Row + 3 * static_cast<std::size_t>(X);
-  p[0] = static_cast<uint8_t>(Value);
-  p[1] = static_cast<uint8_t>(Value >> 8);
-  p[2] = static_cast<uint8_t>(Value >> 16);
-}
-
-uint32_t GetPixel1(const uint8_t* Row, int X) {
-  return (Row[X >> 3] >> (7 - (X & 7))) & 1;
-}
-
-uint32_t GetPixel4(const uint8_t* Row, int X) {
-  return (X & 1) ? Row[X >> 1] & 0x0F : Row[X >> 1] >> 4;
-}
-
-uint32_t GetPixel8(const uint8_t* Row, int X) {
-  return Row[X];
-}
-
-uint32_t GetPixel24(const uint8_t* Row, int X) {
-  const uint8_t* p = Row + 3 * static_cast<std::size_t>(X);
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16;
 }
 
 const TPixelSetter PixelSetters[6] = {SetPixel1, SetPixel4, SetPixel8,

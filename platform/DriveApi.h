@@ -3,6 +3,8 @@
 // Every failing call sets the calling thread's last error (Errors.h).
 #pragma once
 
+#include "ByteOrder.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -112,21 +114,11 @@ public:
   std::array<uint8_t, Size> Bytes{};
 
   uint8_t Get8(std::size_t Off) const { return Bytes[Off]; }
-  uint16_t Get16(std::size_t Off) const {
-    return static_cast<uint16_t>(Bytes[Off] | (Bytes[Off + 1] << 8));
-  }
-  uint32_t Get32(std::size_t Off) const {
-    return Get16(Off) | (static_cast<uint32_t>(Get16(Off + 2)) << 16);
-  }
+  uint16_t Get16(std::size_t Off) const { return Le16(Bytes.data() + Off); }
+  uint32_t Get32(std::size_t Off) const { return Le32(Bytes.data() + Off); }
   void Set8(std::size_t Off, uint8_t V) { Bytes[Off] = V; }
-  void Set16(std::size_t Off, uint16_t V) {
-    Bytes[Off] = static_cast<uint8_t>(V);
-    Bytes[Off + 1] = static_cast<uint8_t>(V >> 8);
-  }
-  void Set32(std::size_t Off, uint32_t V) {
-    Set16(Off, static_cast<uint16_t>(V));
-    Set16(Off + 2, static_cast<uint16_t>(V >> 16));
-  }
+  void Set16(std::size_t Off, uint16_t V) { PutLe16(Bytes.data() + Off, V); }
+  void Set32(std::size_t Off, uint32_t V) { PutLe32(Bytes.data() + Off, V); }
 };
 
 // The calls, one backend per platform. Calls may come from the user-interface

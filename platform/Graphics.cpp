@@ -1,6 +1,7 @@
 #include "Graphics.h"
 
 #include "Format.h"
+#include "Pixels.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,7 +16,7 @@ namespace gf {
 int64_t DibRowBytes(int64_t Width, int BitCount) {
   if (Width < 0 || BitCount <= 0 || BitCount > 32)
     return -1;
-  return ((Width * BitCount + 31) / 32) * 4;
+  return RowBytes(Width, BitCount);
 }
 
 static bool SupportedBitCount(int BitCount) {
@@ -60,35 +61,6 @@ int TDibSection::ColorCount() const {
   return BitCount() <= 8 ? static_cast<int>(FInfo.bmiHeader.biClrUsed) : 0;
 }
 
-static uint32_t PixelIndex(const uint8_t* Row, int X, int BitCount) {
-  switch (BitCount) {
-  case 1:
-    return (Row[X >> 3] >> (7 - (X & 7))) & 1;
-  case 4:
-    return (X & 1) ? Row[X >> 1] & 0x0F : Row[X >> 1] >> 4;
-  default:
-    return Row[X];
-  }
-}
-
-static void PutIndex(uint8_t* Row, int X, int BitCount, uint32_t Index) {
-  switch (BitCount) {
-  case 1: {
-    const uint8_t bit = static_cast<uint8_t>(0x80 >> (X & 7));
-    Row[X >> 3] = Index ? Row[X >> 3] | bit : Row[X >> 3] & ~bit;
-    break;
-  }
-  case 4:
-    if (X & 1)
-      Row[X >> 1] = static_cast<uint8_t>((Row[X >> 1] & 0xF0) | (Index & 0x0F));
-    else
-      Row[X >> 1] = static_cast<uint8_t>((Row[X >> 1] & 0x0F) | ((Index & 0x0F) << 4));
-    break;
-  default:
-    Row[X] = static_cast<uint8_t>(Index);
-  }
-}
-
 static TColorRef QuadColor(const TRGBQuad& Q) {
   return RGB(Q.rgbRed, Q.rgbGreen, Q.rgbBlue);
 }
@@ -96,8 +68,8 @@ static TColorRef QuadColor(const TRGBQuad& Q) {
 TColorRef TDibSection::PixelColor(int X, int Y) const {
   const uint8_t* row = Row(Y);
   if (BitCount() == 24)
-    return RGB(row[3 * X + 2], row[3 * X + 1], row[3 * X]);
-  const uint32_t index = PixelIndex(row, X, BitCount());
+    return Pixel24ToColorRef(GetPixel24(row, X));
+  const uint32_t index = GetIndexPixel(row, X, BitCount());
   return index < FInfo.bmiHeader.biClrUsed ? QuadColor(FInfo.bmiColors[index]) : 0;
 }
 
@@ -154,35 +126,55 @@ int TPaletteObject::GetEntries(int Start, int Count, TPaletteEntry* Entries) con
 
 // --- Canvas ------------------------------------------------------------------------
 
-static uint32_t NearestQuad(const TDibSection& Dib, TColorRef Color) {
-  const int r = Color & 0xFF, g = (Color >> 8) & 0xFF, b = (Color >> 16) & 0xFF;
+namespace {
+
+int Distance(const TRGBQuad& Q, int R, int G, int B) {
+  return (R - Q.rgbRed) * (R - Q.rgbRed) + (G - Q.rgbGreen) * (G - Q.rgbGreen) +
+         (B - Q.rgbBlue) * (B - Q.rgbBlue);
+}
+int Distance(const TPaletteEntry& E, int R, int G, int B) {
+  return (R - E.peRed) * (R - E.peRed) + (G - E.peGreen) * (G - E.peGreen) +
+         (B - E.peBlue) * (B - E.peBlue);
+}
+
+template <class TEntry> int Nearest(const TEntry* Entries, int Count, int R, int G, int B) {
   int best = INT32_MAX;
-  uint32_t result = 0;
-  for (int i = 0; i < Dib.ColorCount(); ++i) {
-    const TRGBQuad& q = Dib.Colors()[i];
-    const int d = (r - q.rgbRed) * (r - q.rgbRed) + (g - q.rgbGreen) * (g - q.rgbGreen) +
-                  (b - q.rgbBlue) * (b - q.rgbBlue);
+  int result = 0;
+  for (int i = 0; i < Count; ++i) {
+    const int d = Distance(Entries[i], R, G, B);
     if (d < best) {
-      best = d;
-      result = static_cast<uint32_t>(i);
+      result = i;
       if (d == 0)
         break;
+      best = d;
     }
   }
   return result;
+}
+
+} // namespace
+
+int NearestColorIndex(const TRGBQuad* Entries, int Count, int R, int G, int B) {
+  return Nearest(Entries, Count, R, G, B);
+}
+
+int NearestColorIndex(const TPaletteEntry* Entries, int Count, int R, int G, int B) {
+  return Nearest(Entries, Count, R, G, B);
+}
+
+static uint32_t NearestQuad(const TDibSection& Dib, TColorRef Color) {
+  return static_cast<uint32_t>(NearestColorIndex(Dib.Colors(), Dib.ColorCount(), Color & 0xFF,
+                                                 (Color >> 8) & 0xFF, (Color >> 16) & 0xFF));
 }
 
 void TCanvas::SetPixel(int X, int Y, TColorRef Color) {
   if (!FSurface || X < 0 || Y < 0 || X >= FSurface->Width() || Y >= FSurface->Height())
     return;
   uint8_t* row = FSurface->Row(Y);
-  if (FSurface->BitCount() == 24) {
-    row[3 * X] = static_cast<uint8_t>(Color >> 16);
-    row[3 * X + 1] = static_cast<uint8_t>(Color >> 8);
-    row[3 * X + 2] = static_cast<uint8_t>(Color);
-  } else {
-    PutIndex(row, X, FSurface->BitCount(), NearestQuad(*FSurface, Color));
-  }
+  if (FSurface->BitCount() == 24)
+    SetPixel24(row, X, ColorRefToPixel24(Color));
+  else
+    SetIndexPixel(row, X, FSurface->BitCount(), NearestQuad(*FSurface, Color));
 }
 
 TColorRef TCanvas::GetPixel(int X, int Y) const {
@@ -199,20 +191,18 @@ void TCanvas::FillRect(const TRect& Rect) {
   if (x0 >= x1 || y0 >= y1)
     return;
   if (FSurface->BitCount() == 24) {
-    const uint8_t bgr[3] = {static_cast<uint8_t>(BrushColor >> 16),
-                            static_cast<uint8_t>(BrushColor >> 8),
-                            static_cast<uint8_t>(BrushColor)};
+    const uint32_t pixel = ColorRefToPixel24(BrushColor);
     for (int y = y0; y < y1; ++y) {
-      uint8_t* p = FSurface->Row(y) + 3 * x0;
-      for (int x = x0; x < x1; ++x, p += 3)
-        std::memcpy(p, bgr, 3);
+      uint8_t* row = FSurface->Row(y);
+      for (int x = x0; x < x1; ++x)
+        SetPixel24(row, x, pixel);
     }
     return;
   }
   const uint32_t index = NearestQuad(*FSurface, BrushColor);
   for (int y = y0; y < y1; ++y)
     for (int x = x0; x < x1; ++x)
-      PutIndex(FSurface->Row(y), x, FSurface->BitCount(), index);
+      SetIndexPixel(FSurface->Row(y), x, FSurface->BitCount(), index);
 }
 
 void TCanvas::StretchDib(const TRect& Dest, const TDibSection& Source) {
@@ -260,13 +250,13 @@ void TCanvas::StretchDib(const TRect& Dest, const TDibSection& Source) {
     for (int x = x0; x < x1; ++x) {
       const int sx = srcX[static_cast<std::size_t>(x - x0)];
       if (dest24) {
-        const uint8_t* c = sbits == 24 ? src + 3 * sx : lut[PixelIndex(src, sx, sbits) & 0xFF];
+        const uint8_t* c = sbits == 24 ? src + 3 * sx : lut[GetIndexPixel(src, sx, sbits) & 0xFF];
         std::memcpy(dst + 3 * x, c, 3);
       } else if (sbits == 24) {
-        PutIndex(dst, x, FSurface->BitCount(),
-                 NearestQuad(*FSurface, RGB(src[3 * sx + 2], src[3 * sx + 1], src[3 * sx])));
+        SetIndexPixel(dst, x, FSurface->BitCount(),
+                      NearestQuad(*FSurface, Pixel24ToColorRef(GetPixel24(src, sx))));
       } else {
-        PutIndex(dst, x, FSurface->BitCount(), indexLut[PixelIndex(src, sx, sbits) & 0xFF]);
+        SetIndexPixel(dst, x, FSurface->BitCount(), indexLut[GetIndexPixel(src, sx, sbits) & 0xFF]);
       }
     }
   }

@@ -90,6 +90,19 @@ constexpr TColorRef RGB(uint8_t R, uint8_t G, uint8_t B) {
   return static_cast<TColorRef>(R) | static_cast<TColorRef>(G) << 8 |
          static_cast<TColorRef>(B) << 16;
 }
+// A 24-bit pixel's value (blue | green << 8 | red << 16, as GetPixel24 gives it) as a
+// platform colour, and back: red and blue change places.
+constexpr TColorRef Pixel24ToColorRef(uint32_t Pixel) {
+  return (Pixel & 0x00FF00) | (Pixel & 0xFF) << 16 | (Pixel >> 16 & 0xFF);
+}
+constexpr uint32_t ColorRefToPixel24(TColorRef Color) {
+  return Pixel24ToColorRef(Color);
+}
+
+// The entry nearest to the colour (R, G, B): the least sum of squared differences,
+// the lowest index among equals; 0 when there are no entries.
+int NearestColorIndex(const TRGBQuad* Entries, int Count, int R, int G, int B);
+int NearestColorIndex(const TPaletteEntry* Entries, int Count, int R, int G, int B);
 
 constexpr uint16_t CF_BITMAP = 2;
 constexpr uint16_t CF_PALETTE = 9;
@@ -107,7 +120,7 @@ constexpr int SystemIconHeight = 32;
 // computed in 64 bits and anything above this is refused before allocating.
 constexpr int64_t MaxDibBytes = int64_t{1} << 30;
 
-// Bytes per row padded to 4 bytes, in 64 bits; -1 for a negative width.
+// RowBytes (Pixels.h) for a width of at least 0 and 1 to 32 bits per pixel; -1 otherwise.
 int64_t DibRowBytes(int64_t Width, int BitCount);
 
 // The pixel memory of one bitmap with its header and colour table (a DIB section).

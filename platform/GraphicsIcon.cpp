@@ -1,6 +1,9 @@
 // The platform icon: the first image of an icon file, and a true-colour icon writer.
 #include "Graphics.h"
 
+#include "ByteOrder.h"
+#include "Pixels.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -12,22 +15,6 @@ namespace {
 
 constexpr int MaxIconSide = 4096;
 
-uint16_t Get16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-void Put16(std::vector<uint8_t>& Out, uint32_t V) {
-  Out.push_back(static_cast<uint8_t>(V));
-  Out.push_back(static_cast<uint8_t>(V >> 8));
-}
-void Put32(std::vector<uint8_t>& Out, uint32_t V) {
-  Put16(Out, V & 0xFFFF);
-  Put16(Out, V >> 16);
-}
-
 [[noreturn]] void InvalidIcon() {
   throw EInvalidGraphic("Invalid icon");
 }
@@ -38,12 +25,12 @@ std::unique_ptr<TIconImage> DecodeIconBitmap(const std::vector<uint8_t>& Res) {
   if (Res.size() < 40)
     InvalidIcon();
   const uint8_t* p = Res.data();
-  const uint32_t headerSize = Get32(p);
-  const auto width = static_cast<int32_t>(Get32(p + 4));
-  const auto doubleHeight = static_cast<int32_t>(Get32(p + 8));
-  const uint16_t bits = Get16(p + 14);
-  const uint32_t compression = Get32(p + 16);
-  const uint32_t used = Get32(p + 32);
+  const uint32_t headerSize = Le32(p);
+  const auto width = static_cast<int32_t>(Le32(p + 4));
+  const auto doubleHeight = static_cast<int32_t>(Le32(p + 8));
+  const uint16_t bits = Le16(p + 14);
+  const uint32_t compression = Le32(p + 16);
+  const uint32_t used = Le32(p + 32);
   if (headerSize < 40 || headerSize > Res.size() || compression != 0 || width <= 0 ||
       width > MaxIconSide || doubleHeight <= 0 || doubleHeight % 2 != 0 ||
       doubleHeight / 2 > MaxIconSide)
@@ -91,25 +78,19 @@ std::unique_ptr<TIconImage> DecodeIconBitmap(const std::vector<uint8_t>& Res) {
                             static_cast<std::size_t>(x);
       TColorRef c = 0;
       if (bits <= 8) {
-        uint32_t index = 0;
-        if (bits == 1)
-          index = (row[x >> 3] >> (7 - (x & 7))) & 1;
-        else if (bits == 4)
-          index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4;
-        else
-          index = row[x];
+        const uint32_t index = GetIndexPixel(row, x, bits);
         if (index < colors)
           c = RGB(table[4 * index + 2], table[4 * index + 1], table[4 * index]);
+      } else if (bits == 24) {
+        c = Pixel24ToColorRef(GetPixel24(row, x));
       } else {
-        const uint8_t* px = row + static_cast<std::size_t>(x) * (bits / 8);
+        const uint8_t* px = row + 4 * static_cast<std::size_t>(x);
         c = RGB(px[2], px[1], px[0]);
-        if (bits == 32) {
-          alpha[i] = px[3];
-          anyAlpha = anyAlpha || px[3] != 0;
-        }
+        alpha[i] = px[3];
+        anyAlpha = anyAlpha || px[3] != 0;
       }
       image->Color[i] = c;
-      image->Mask[i] = (mrow[x >> 3] >> (7 - (x & 7))) & 1;
+      image->Mask[i] = static_cast<uint8_t>(GetPixel1(mrow, x));
     }
   }
   // A 32-bit icon whose alpha bytes are all 0 predates alpha: its mask decides.
@@ -126,10 +107,10 @@ void TIcon::LoadFromStream(TStream& Stream) {
   uint8_t dir[6 + 16];
   if (avail < static_cast<int64_t>(sizeof dir) || Stream.Read(dir, sizeof dir) != sizeof dir)
     InvalidIcon();
-  if (Get16(dir) != 0 || Get16(dir + 2) != 1 || Get16(dir + 4) == 0)
+  if (Le16(dir) != 0 || Le16(dir + 2) != 1 || Le16(dir + 4) == 0)
     InvalidIcon();
-  const uint32_t resSize = Get32(dir + 6 + 8);
-  const uint32_t resOffset = Get32(dir + 6 + 12);
+  const uint32_t resSize = Le32(dir + 6 + 8);
+  const uint32_t resOffset = Le32(dir + 6 + 12);
   if (resOffset > avail || resSize > avail - resOffset || resSize < 40)
     InvalidIcon();
   std::vector<uint8_t> res(resSize);
@@ -150,38 +131,36 @@ void TIcon::SaveToStream(TStream& Stream) {
   const auto image = static_cast<uint32_t>((colorRow + maskRow) * h);
   std::vector<uint8_t> out;
   out.reserve(22 + 40 + image);
-  Put16(out, 0);
-  Put16(out, 1);
-  Put16(out, 1);
+  AppendLe16(out, 0);
+  AppendLe16(out, 1);
+  AppendLe16(out, 1);
   out.push_back(static_cast<uint8_t>(im.Width >= 256 ? 0 : im.Width));
   out.push_back(static_cast<uint8_t>(im.Height >= 256 ? 0 : im.Height));
   out.push_back(0); // colour count: true colour
   out.push_back(0);
-  Put16(out, 1);  // planes
-  Put16(out, 24); // bits
-  Put32(out, 40 + image);
-  Put32(out, 22);
-  Put32(out, 40);
-  Put32(out, static_cast<uint32_t>(im.Width));
-  Put32(out, static_cast<uint32_t>(im.Height * 2));
-  Put16(out, 1);
-  Put16(out, 24);
-  Put32(out, 0);
-  Put32(out, image);
+  AppendLe16(out, 1);  // planes
+  AppendLe16(out, 24); // bits
+  AppendLe32(out, 40 + image);
+  AppendLe32(out, 22);
+  AppendLe32(out, 40);
+  AppendLe32(out, static_cast<uint32_t>(im.Width));
+  AppendLe32(out, static_cast<uint32_t>(im.Height * 2));
+  AppendLe16(out, 1);
+  AppendLe16(out, 24);
+  AppendLe32(out, 0);
+  AppendLe32(out, image);
   for (int i = 0; i < 4; ++i)
-    Put32(out, 0);
+    AppendLe32(out, 0);
   const std::size_t rowsAt = out.size();
   out.resize(rowsAt + image, 0);
   for (std::size_t y = 0; y < h; ++y) {
     uint8_t* row = out.data() + rowsAt + (h - 1 - y) * colorRow;
     uint8_t* mrow = out.data() + rowsAt + h * colorRow + (h - 1 - y) * maskRow;
     for (std::size_t x = 0; x < static_cast<std::size_t>(im.Width); ++x) {
-      const TColorRef c = im.Color[y * static_cast<std::size_t>(im.Width) + x];
-      row[3 * x] = static_cast<uint8_t>(c >> 16);
-      row[3 * x + 1] = static_cast<uint8_t>(c >> 8);
-      row[3 * x + 2] = static_cast<uint8_t>(c);
-      if (im.Mask[y * static_cast<std::size_t>(im.Width) + x])
-        mrow[x >> 3] = static_cast<uint8_t>(mrow[x >> 3] | (0x80 >> (x & 7)));
+      const std::size_t i = y * static_cast<std::size_t>(im.Width) + x;
+      SetPixel24(row, static_cast<int>(x), ColorRefToPixel24(im.Color[i]));
+      if (im.Mask[i])
+        SetPixel1(mrow, static_cast<int>(x), 1);
     }
   }
   Stream.WriteBuffer(out.data(), out.size());

@@ -2,6 +2,8 @@
 // binary resource is kept in the repository.
 //   gf_resgen resources OUTDIR   the About picture, animation frames, glyphs, icons, sounds
 //   gf_resgen samples OUTDIR N   N sample photographs for the sample card image
+#include "ByteOrder.h"
+
 #include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
 #include <QtGui/QLinearGradient>
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -484,30 +487,25 @@ void WriteWav(const QString& name, const std::vector<std::pair<double, double>>&
       samples.push_back(int16_t(std::lround(9000 * env * v)));
     }
   }
-  auto put32 = [](std::ofstream& o, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      o.put(char((v >> (8 * i)) & 0xFF));
-  };
-  auto put16 = [](std::ofstream& o, uint16_t v) {
-    o.put(char(v & 0xFF));
-    o.put(char(v >> 8));
-  };
-  std::ofstream o((OutDir + "/" + name).toStdString(), std::ios::binary);
-  uint32_t bytes = uint32_t(samples.size() * 2);
-  o.write("RIFF", 4);
-  put32(o, 36 + bytes);
-  o.write("WAVEfmt ", 8);
-  put32(o, 16);
-  put16(o, 1);
-  put16(o, 1);
-  put32(o, rate);
-  put32(o, rate * 2);
-  put16(o, 2);
-  put16(o, 16);
-  o.write("data", 4);
-  put32(o, bytes);
+  const uint32_t bytes = uint32_t(samples.size() * 2);
+  std::vector<uint8_t> file;
+  auto text = [&file](const char* s) { file.insert(file.end(), s, s + std::strlen(s)); };
+  text("RIFF");
+  gf::AppendLe32(file, 36 + bytes);
+  text("WAVEfmt ");
+  gf::AppendLe32(file, 16);
+  gf::AppendLe16(file, 1);
+  gf::AppendLe16(file, 1);
+  gf::AppendLe32(file, rate);
+  gf::AppendLe32(file, rate * 2);
+  gf::AppendLe16(file, 2);
+  gf::AppendLe16(file, 16);
+  text("data");
+  gf::AppendLe32(file, bytes);
   for (int16_t s : samples)
-    put16(o, uint16_t(s));
+    gf::AppendLe16(file, uint16_t(s));
+  std::ofstream o((OutDir + "/" + name).toStdString(), std::ios::binary);
+  o.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
   if (!o) {
     std::fprintf(stderr, "gf_resgen: cannot write %s\n", qPrintable(name));
     std::exit(1);

@@ -1,5 +1,6 @@
 #include "Sound.h"
 
+#include "ByteOrder.h"
 #include "Debug.h"
 
 #include <alsa/asoundlib.h>
@@ -9,13 +10,6 @@
 namespace gf {
 
 namespace {
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 // ALSA prints its complaints to stderr; the player reports through the log instead.
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}

@@ -1,5 +1,6 @@
 #include "Thumbs.h"
 
+#include "ByteOrder.h"
 #include "Debug.h"
 #include "Format.h"
 #include "Graphics.h"
@@ -69,10 +70,6 @@ void CheckPixels(TPixelSize Size) {
                                     Size.Height, MaxThumbnailPixels));
 }
 
-uint32_t Be32(const uint8_t* P) {
-  return uint32_t{P[0]} << 24 | uint32_t{P[1]} << 16 | uint32_t{P[2]} << 8 | P[3];
-}
-
 // The size in a PNG's header chunk, read before any decoding.
 std::optional<TPixelSize> PngSize(TStream& Stream) {
   static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -93,12 +90,8 @@ std::optional<TPixelSize> TiffSize(TStream& Stream) {
   bool little = h[0] == 'I' && h[1] == 'I';
   if (!little && !(h[0] == 'M' && h[1] == 'M'))
     return std::nullopt;
-  auto u16 = [little](const uint8_t* p) {
-    return static_cast<uint32_t>(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
-  };
-  auto u32 = [little, u16](const uint8_t* p) {
-    return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
-  };
+  auto u16 = [little](const uint8_t* p) { return uint32_t{Get16(p, !little)}; };
+  auto u32 = [little](const uint8_t* p) { return Get32(p, !little); };
   if (u16(h + 2) != 42)
     return std::nullopt;
   int64_t size = Stream.GetSize();

@@ -1,4 +1,5 @@
 #include "recognizers/RecognizerPNG.h"
+#include "ByteFixture.h"
 #include "Debug.h"
 #include "MemoryMedium.h"
 
@@ -18,10 +19,8 @@ const Bytes Signature{0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 // One chunk: length, type, Length data bytes and a CRC (not checked, so any bytes).
 Bytes Chunk(const char* type, uint32_t length, uint8_t fill = 0x5A) {
   Bytes b(std::size_t{length} + 12, fill);
-  for (int i = 0; i < 4; ++i) {
-    b[static_cast<std::size_t>(i)] = static_cast<uint8_t>(length >> (24 - 8 * i));
-    b[static_cast<std::size_t>(i) + 4] = static_cast<uint8_t>(type[i]);
-  }
+  PutBe32(b, 0, length);
+  PutText(b, 4, std::string_view(type, 4));
   return b;
 }
 
@@ -88,10 +87,7 @@ TEST_F(PNG, WalkFailures) {
   const Bytes ihdr = Chunk("IHDR", 13), iend = Chunk("IEND", 0);
   auto withLength = [](uint32_t length) {
     Bytes c = Chunk("IDAT", 0);
-    c[0] = static_cast<uint8_t>(length >> 24);
-    c[1] = static_cast<uint8_t>(length >> 16);
-    c[2] = static_cast<uint8_t>(length >> 8);
-    c[3] = static_cast<uint8_t>(length);
+    PutBe32(c, 0, length);
     return c;
   };
   struct {
@@ -140,10 +136,7 @@ TEST_F(PNG, ChunkBeyondTheWalkLimitIsRefusedBeforeCopying) {
   Bytes head = Png({Chunk("IHDR", 13)});
   Bytes idat = Chunk("IDAT", 0);
   const uint32_t length = TPNGRecognizer::WalkLimit - 33 - 12 + 1; // one byte too many
-  idat[0] = static_cast<uint8_t>(length >> 24);
-  idat[1] = static_cast<uint8_t>(length >> 16);
-  idat[2] = static_cast<uint8_t>(length >> 8);
-  idat[3] = static_cast<uint8_t>(length);
+  PutBe32(idat, 0, length);
   head.insert(head.end(), idat.begin(), idat.begin() + 8);
   std::copy(head.begin(), head.end(), img.begin());
   TMemoryMedium m(std::move(img));

@@ -1,4 +1,5 @@
 #include "recognizers/RecognizerTIFF.h"
+#include "ByteFixture.h"
 #include "MemoryMedium.h"
 
 #include <gtest/gtest.h>
@@ -27,14 +28,8 @@ public:
     U16(2, 42);
     U32(4, firstIfd);
   }
-  void U16(std::size_t at, uint32_t v) {
-    FBytes.at(at + (FLittle ? 0 : 1)) = static_cast<uint8_t>(v);
-    FBytes.at(at + (FLittle ? 1 : 0)) = static_cast<uint8_t>(v >> 8);
-  }
-  void U32(std::size_t at, uint32_t v) {
-    U16(at + (FLittle ? 0 : 2), v & 0xFFFF);
-    U16(at + (FLittle ? 2 : 0), v >> 16);
-  }
+  void U16(std::size_t at, uint32_t v) { Put16(FBytes, at, v, !FLittle); }
+  void U32(std::size_t at, uint32_t v) { Put32(FBytes, at, v, !FLittle); }
   void Ifd(uint32_t at, const std::vector<TEntrySpec>& entries, uint32_t next) {
     U16(at, static_cast<uint32_t>(entries.size()));
     uint32_t e = at + 2;

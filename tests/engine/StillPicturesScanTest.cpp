@@ -57,8 +57,8 @@ Bytes Tiff() {
 Bytes Png() {
   Bytes b{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   auto chunk = [&](const char* type, uint32_t length) {
-    const Bytes head{static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
-                     static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+    Bytes head(4);
+    PutBe32(head, 0, length);
     b.insert(b.end(), head.begin(), head.end());
     b.insert(b.end(), type, type + 4);
     Bytes data = Noise(length + 4, static_cast<uint8_t>(length));

@@ -45,10 +45,7 @@ Bytes Gif() {
 Bytes Png() {
   Bytes b{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   auto chunk = [&](const std::string& type, uint32_t length) {
-    b.push_back(static_cast<uint8_t>(length >> 24));
-    b.push_back(static_cast<uint8_t>(length >> 16));
-    b.push_back(static_cast<uint8_t>(length >> 8));
-    b.push_back(static_cast<uint8_t>(length));
+    Be(b, b.size(), length, 4);
     b.insert(b.end(), type.begin(), type.end());
     b.resize(b.size() + length + 4, 0x33);
   };

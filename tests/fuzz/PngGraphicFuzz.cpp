@@ -1,5 +1,6 @@
 // libFuzzer target: arbitrary bytes loaded as a PNG, then saved again. A load may
 // end only in the class's own error or the stream's read error.
+#include "ByteOrder.h"
 #include "ImageFuzz.h"
 #include "QvPngGr.h"
 
@@ -8,8 +9,8 @@ using namespace gf;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, std::size_t Size) {
   // The IHDR's size, when there is one, decides whether the picture is worth it.
   if (Size >= 24) {
-    const uint64_t w = uint64_t{Data[16]} << 24 | Data[17] << 16 | Data[18] << 8 | Data[19];
-    const uint64_t h = uint64_t{Data[20]} << 24 | Data[21] << 16 | Data[22] << 8 | Data[23];
+    const uint64_t w = Be32(Data + 16);
+    const uint64_t h = Be32(Data + 20);
     if (w * h > FuzzMaxPixels)
       return 0;
   }

@@ -2,6 +2,8 @@
 // past the end grows the file with zero bytes.
 #pragma once
 
+#include "ByteFixture.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -9,20 +11,14 @@ namespace gf::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// The N low bytes of V at At, least significant first.
+// The N low bytes of V at At (N is 1, 2 or 4), least significant first.
 inline void Le(Bytes& B, std::size_t At, uint32_t V, int N) {
-  if (B.size() < At + static_cast<std::size_t>(N))
-    B.resize(At + static_cast<std::size_t>(N), 0);
-  for (int i = 0; i < N; ++i)
-    B[At + static_cast<std::size_t>(i)] = static_cast<uint8_t>(V >> (8 * i));
+  PutGrowing(B, At, V, N);
 }
 
-// The N low bytes of V at At, most significant first.
+// The N low bytes of V at At (N is 1, 2 or 4), most significant first.
 inline void Be(Bytes& B, std::size_t At, uint32_t V, int N) {
-  if (B.size() < At + static_cast<std::size_t>(N))
-    B.resize(At + static_cast<std::size_t>(N), 0);
-  for (int i = 0; i < N; ++i)
-    B[At + static_cast<std::size_t>(i)] = static_cast<uint8_t>(V >> (8 * (N - 1 - i)));
+  PutGrowing(B, At, V, N, true);
 }
 
 } // namespace gf::test

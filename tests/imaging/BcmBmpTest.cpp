@@ -418,11 +418,11 @@ TEST(BmpWrite, RoundTripEveryDepthAndLayout) {
       ASSERT_EQ(file.size(), offset + imageBytes);
       EXPECT_EQ(file[0], 'B');
       EXPECT_EQ(file[1], 'M');
-      EXPECT_EQ(file[2] | file[3] << 8 | file[4] << 16, int(offset + imageBytes));
-      EXPECT_EQ(file[10] | file[11] << 8, int(offset));
+      EXPECT_EQ(Le32(file.data() + 2), offset + imageBytes);
+      EXPECT_EQ(Le32(file.data() + 10), offset);
       EXPECT_EQ(file[14], os2 ? 12 : 40);
       if (!os2) {
-        EXPECT_EQ(file[34] | file[35] << 8 | file[36] << 16, int(imageBytes));
+        EXPECT_EQ(Le32(file.data() + 34), imageBytes);
       }
       TReadResult back = ReadAll(files, file, BcmFormatBmp);
       ASSERT_EQ(back.Rc(), BcmOk);

@@ -3,6 +3,8 @@
 
 #include "Bcm.h"
 #include "BcmMemoryFiles.h"
+#include "ByteFixture.h"
+#include "Pixels.h"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +31,12 @@ struct TImage {
   uint8_t* Row(int Y) { return Data.data() + (Bitmap.Height - 1 - Y) * RowBytes(); }
   const uint8_t* Row(int Y) const { return Data.data() + (Bitmap.Height - 1 - Y) * RowBytes(); }
   int Index(int X, int Y) const {
-    const uint8_t* r = Row(Y);
-    switch (Bitmap.BitsPerPixel) {
-    case 1:
-      return (r[X / 8] >> (7 - X % 8)) & 1;
-    case 4:
-      return X % 2 ? r[X / 2] & 0x0F : r[X / 2] >> 4;
-    default:
-      return r[X];
-    }
+    return static_cast<int>(GetIndexPixel(Row(Y), X, Bitmap.BitsPerPixel));
   }
   // 0xRRGGBB of the pixel at X, Y (Y from the top).
   uint32_t Rgb(int X, int Y) const {
-    if (Bitmap.BitsPerPixel == 24) {
-      const uint8_t* p = Row(Y) + 3 * X;
-      return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    }
+    if (Bitmap.BitsPerPixel == 24)
+      return GetPixel24(Row(Y), X);
     const BcmPaletteEntry& e = Palette[static_cast<std::size_t>(Index(X, Y))];
     return uint32_t(e.Red) << 16 | uint32_t(e.Green) << 8 | e.Blue;
   }
@@ -153,10 +145,7 @@ inline void ExpectSamePixels(const TImage& A, const TImage& B) {
 
 // Little-endian fields into a byte vector that grows as needed.
 inline void Put(std::vector<uint8_t>& B, std::size_t At, uint32_t V, int Bytes) {
-  if (B.size() < At + static_cast<std::size_t>(Bytes))
-    B.resize(At + static_cast<std::size_t>(Bytes));
-  for (int i = 0; i < Bytes; ++i)
-    B[At + static_cast<std::size_t>(i)] = static_cast<uint8_t>(V >> (8 * i));
+  PutGrowing(B, At, V, Bytes);
 }
 inline void Append(std::vector<uint8_t>& B, std::initializer_list<uint8_t> Bytes) {
   B.insert(B.end(), Bytes);

@@ -287,10 +287,10 @@ TEST(PcxWrite, LineLengthIsEvenAndPadBytesZero) {
     EXPECT_EQ(file[1], 5);
     EXPECT_EQ(file[2], 1);
     EXPECT_EQ(file[3], c.Bits == 24 ? 8 : c.Bits);
-    EXPECT_EQ(file[8] | file[9] << 8, c.Width - 1);
-    EXPECT_EQ(file[10] | file[11] << 8, 1);
+    EXPECT_EQ(Le16(file.data() + 8), c.Width - 1);
+    EXPECT_EQ(Le16(file.data() + 10), 1);
     EXPECT_EQ(file[65], c.Planes);
-    EXPECT_EQ(uint32_t(file[66] | file[67] << 8), c.Bpl) << c.Bits << "/" << c.Width;
+    EXPECT_EQ(uint32_t{Le16(file.data() + 66)}, c.Bpl) << c.Bits << "/" << c.Width;
     EXPECT_EQ(file[68], 1);
     // Decoded by hand, every plane line's bytes past the width are 0.
     std::vector<uint8_t> lines;

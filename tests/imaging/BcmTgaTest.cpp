@@ -336,7 +336,7 @@ TEST(TgaWrite, OptionsDepthAndOrder) {
     EXPECT_EQ(file[17], c.Descriptor) << c.Options;
     EXPECT_EQ(file[1], c.Bits == 8 ? 1 : 0);
     EXPECT_EQ(file[2], c.Bits == 8 ? 1 : 2);
-    EXPECT_EQ(file[5] | file[6] << 8, c.Bits == 8 ? 256 : 0);
+    EXPECT_EQ(Le16(file.data() + 5), c.Bits == 8 ? 256 : 0);
     EXPECT_EQ(file[7], c.Bits == 8 ? 24 : 0);
     EXPECT_EQ(file[12], 5);
     EXPECT_EQ(file[14], 3);
@@ -352,7 +352,7 @@ TEST(TgaWrite, OptionsDepthAndOrder) {
     } else if (c.Depth == 16) {
       const uint32_t rgb = im.Rgb(0, y);
       const uint32_t r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
-      EXPECT_EQ(first[0] | first[1] << 8, int((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3)));
+      EXPECT_EQ(Le16(first), int((r >> 3) << 10 | (g >> 3) << 5 | (b >> 3)));
     } else {
       EXPECT_EQ(uint32_t(first[2] << 16 | first[1] << 8 | first[0]), im.Rgb(0, y));
       if (c.Depth == 32) {

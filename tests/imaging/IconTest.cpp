@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "QvDiGrph.h"
 #include "QvIcoGr.h"
 #include "TestHelpers.h"
@@ -12,27 +13,18 @@ using namespace gf::test;
 
 namespace {
 
-void Put16(std::vector<uint8_t>& O, unsigned V) {
-  O.push_back(static_cast<uint8_t>(V));
-  O.push_back(static_cast<uint8_t>(V >> 8));
-}
-void Put32(std::vector<uint8_t>& O, uint32_t V) {
-  Put16(O, V & 0xFFFF);
-  Put16(O, V >> 16);
-}
-
 // A 2 x 2 icon file: top left red and opaque, top right masked, bottom row green
 // (left) and blue (right). 32-bit icons carry alpha 255, 0, 128, 255 instead.
 std::vector<uint8_t> MakeIcon(int Bits) {
   const int w = 2, h = 2;
   std::vector<uint8_t> img;
-  Put32(img, 40);
-  Put32(img, w);
-  Put32(img, 2 * h);
-  Put16(img, 1);
-  Put16(img, static_cast<unsigned>(Bits));
+  AppendLe32(img, 40);
+  AppendLe32(img, w);
+  AppendLe32(img, 2 * h);
+  AppendLe16(img, 1);
+  AppendLe16(img, static_cast<unsigned>(Bits));
   for (int i = 0; i < 6; ++i)
-    Put32(img, 0);
+    AppendLe32(img, 0);
   // Palette (when any): 0 black, 1 red, 2 green, 3 blue.
   const uint8_t quads[4][4] = {{0, 0, 0, 0}, {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}};
   const int colours = Bits <= 8 ? 1 << Bits : 0;
@@ -42,7 +34,7 @@ std::vector<uint8_t> MakeIcon(int Bits) {
   // Indices per pixel, top row first; masked pixel is black (index 0).
   const int index[2][2] = {{1, 0}, {2, 3}};
   const uint8_t alpha[2][2] = {{255, 0}, {128, 255}};
-  const std::size_t row = static_cast<std::size_t>(((w * Bits + 31) / 32) * 4);
+  const std::size_t row = static_cast<std::size_t>(RowBytes(w, Bits));
   for (int y = h - 1; y >= 0; --y) { // bottom-up
     std::vector<uint8_t> r(row, 0);
     for (int x = 0; x < w; ++x) {
@@ -71,17 +63,17 @@ std::vector<uint8_t> MakeIcon(int Bits) {
     img.insert(img.end(), r.begin(), r.end());
   }
   std::vector<uint8_t> file;
-  Put16(file, 0);
-  Put16(file, 1);
-  Put16(file, 1);
+  AppendLe16(file, 0);
+  AppendLe16(file, 1);
+  AppendLe16(file, 1);
   file.push_back(static_cast<uint8_t>(w));
   file.push_back(static_cast<uint8_t>(h));
   file.push_back(0);
   file.push_back(0);
-  Put16(file, 1);
-  Put16(file, static_cast<unsigned>(Bits));
-  Put32(file, static_cast<uint32_t>(img.size()));
-  Put32(file, 22);
+  AppendLe16(file, 1);
+  AppendLe16(file, static_cast<unsigned>(Bits));
+  AppendLe32(file, static_cast<uint32_t>(img.size()));
+  AppendLe32(file, 22);
   file.insert(file.end(), img.begin(), img.end());
   return file;
 }
@@ -165,7 +157,7 @@ TEST(IconGraphic, SavesA32x32TrueColourIcon) {
   const uint8_t* m = s.Memory();
   EXPECT_EQ(m[6], 32);
   EXPECT_EQ(m[7], 32);
-  EXPECT_EQ(m[6 + 6] | m[6 + 7] << 8, 24); // bits per pixel
+  EXPECT_EQ(Le16(m + 6 + 6), 24); // bits per pixel
   s.SetPosition(0);
   TIconGraphic back;
   back.LoadFromStream(s);

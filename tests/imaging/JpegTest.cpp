@@ -1,6 +1,7 @@
 // The JPEG image class, against libjpeg called directly.
 #include "QvJpgGr.h"
 
+#include "ByteOrder.h"
 #include "Libjpeg.h"
 #include "Streams.h"
 #include "TestHelpers.h"
@@ -143,8 +144,8 @@ TEST(Jpeg, SaveThenLoad) {
     // JFIF density: unit 1 and the image's dots per inch.
     ASSERT_EQ(std::memcmp(file.data() + 6, "JFIF", 5), 0);
     EXPECT_EQ(file[13], 1);
-    EXPECT_EQ(file[14] << 8 | file[15], 300);
-    EXPECT_EQ(file[16] << 8 | file[17], 150);
+    EXPECT_EQ(Be16(file.data() + 14), 300);
+    EXPECT_EQ(Be16(file.data() + 16), 150);
 
     const TDirectPicture back = DirectDecode(file);
     EXPECT_EQ(back.Components, c.Comps);

@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "QvPngGr.h"
 #include "TestHelpers.h"
 
@@ -15,10 +16,6 @@ using namespace gf;
 using namespace gf::test;
 
 namespace {
-
-uint32_t Be32(const uint8_t* P) {
-  return static_cast<uint32_t>(P[0]) << 24 | P[1] << 16 | P[2] << 8 | P[3];
-}
 
 // The data of the first chunk of a type; empty when there is none.
 std::vector<uint8_t> Chunk(const std::vector<uint8_t>& Png, const char* Type) {
@@ -249,9 +246,7 @@ TEST(PngGraphic, ResolutionAboveTheRangeIsDropped) {
       std::memcpy(&png[p + 8], v, 4);
       std::memcpy(&png[p + 12], v, 4);
       const uint32_t crc = static_cast<uint32_t>(crc32(0, &png[p + 4], 4 + n));
-      const uint8_t c[4] = {static_cast<uint8_t>(crc >> 24), static_cast<uint8_t>(crc >> 16),
-                            static_cast<uint8_t>(crc >> 8), static_cast<uint8_t>(crc)};
-      std::memcpy(&png[p + 8 + n], c, 4);
+      PutBe32(&png[p + 8 + n], crc);
     }
     p += 12 + n;
   }

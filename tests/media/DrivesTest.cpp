@@ -1,5 +1,6 @@
 // Drive list, medium detection and the sector readers over simulated drives.
 #include "Drives.h"
+#include "ByteOrder.h"
 #include "Errors.h"
 #include "LogCapture.h"
 #include "SimulatedDrives.h"
@@ -21,13 +22,12 @@ namespace {
 std::vector<uint8_t> Numbered(uint32_t Sectors, uint32_t Size = 512) {
   std::vector<uint8_t> b(static_cast<std::size_t>(Sectors) * Size, 0xA5);
   for (uint32_t s = 0; s < Sectors; ++s)
-    for (uint32_t i = 0; i < 4; ++i)
-      b[static_cast<std::size_t>(s) * Size + i] = static_cast<uint8_t>(s >> (8 * i));
+    PutLe32(b.data() + static_cast<std::size_t>(s) * Size, s);
   return b;
 }
 
 uint32_t SectorNo(const uint8_t* d) {
-  return d[0] | (d[1] << 8) | (d[2] << 16) | (uint32_t{d[3]} << 24);
+  return Le32(d);
 }
 
 bool AllZero(const uint8_t* d, std::size_t n) {

@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "LogCapture.h"
 #include "MemoryMedium.h"
 
@@ -10,12 +11,11 @@ namespace {
 std::vector<uint8_t> Numbered(uint32_t sectors, uint32_t size = 512) {
   std::vector<uint8_t> b(static_cast<std::size_t>(sectors) * size);
   for (uint32_t s = 0; s < sectors; ++s)
-    for (uint32_t i = 0; i < 4; ++i)
-      b[static_cast<std::size_t>(s) * size + i] = static_cast<uint8_t>(s >> (8 * i));
+    PutLe32(b.data() + static_cast<std::size_t>(s) * size, s);
   return b;
 }
 uint32_t SectorNo(const uint8_t* d) {
-  return d[0] | (d[1] << 8) | (d[2] << 16) | (uint32_t{d[3]} << 24);
+  return Le32(d);
 }
 } // namespace
 

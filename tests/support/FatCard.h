@@ -3,6 +3,8 @@
 // data starts at, read back from the directory.
 #pragma once
 
+#include "ByteOrder.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,24 +60,17 @@ inline std::vector<uint8_t> Jpeg(int Index, std::size_t Size) {
   return b;
 }
 
-inline uint16_t Le16(const std::vector<uint8_t>& B, std::size_t Off) {
-  return static_cast<uint16_t>(B[Off] | (B[Off + 1] << 8));
-}
-inline uint32_t Le32(const std::vector<uint8_t>& B, std::size_t Off) {
-  return Le16(B, Off) | (static_cast<uint32_t>(Le16(B, Off + 2)) << 16);
-}
-
 // The layout of a FAT12/16 volume and where each root-directory file starts.
 struct TFatLayout {
   uint32_t BytesPerSector = 0, SectorsPerCluster = 0, DataStart = 0, Clusters = 0, Sectors = 0;
   std::map<std::string, uint32_t> StartSector; // "IMG00001JPG" -> sector
 
   explicit TFatLayout(const std::vector<uint8_t>& Img) {
-    BytesPerSector = Le16(Img, 11);
+    BytesPerSector = Le16(Img.data() + 11);
     SectorsPerCluster = Img[13];
-    uint32_t reserved = Le16(Img, 14), fats = Img[16], rootEntries = Le16(Img, 17);
-    Sectors = Le16(Img, 19) ? Le16(Img, 19) : Le32(Img, 32);
-    uint32_t fatSectors = Le16(Img, 22);
+    uint32_t reserved = Le16(Img.data() + 14), fats = Img[16], rootEntries = Le16(Img.data() + 17);
+    Sectors = Le16(Img.data() + 19) ? Le16(Img.data() + 19) : Le32(Img.data() + 32);
+    uint32_t fatSectors = Le16(Img.data() + 22);
     uint32_t rootStart = reserved + fats * fatSectors;
     DataStart = rootStart + (rootEntries * 32 + BytesPerSector - 1) / BytesPerSector;
     Clusters = (Sectors - DataStart) / SectorsPerCluster;
@@ -85,7 +80,7 @@ struct TFatLayout {
       if (Img[off] == 0 || Img[off] == 0xE5 || attr == 0x0F || (attr & 0x08))
         continue;
       std::string name(reinterpret_cast<const char*>(&Img[off]), 11);
-      StartSector[name] = DataStart + (Le16(Img, off + 26) - 2u) * SectorsPerCluster;
+      StartSector[name] = DataStart + (Le16(Img.data() + off + 26) - 2u) * SectorsPerCluster;
     }
   }
 };

@@ -6,8 +6,8 @@
 //   codec_bench [megapixels]
 #include "Bcm.h"
 #include "BcmMemoryFiles.h"
+#include "JpegGraphic.h"
 #include "Libjpeg.h"
-#include "QvJpgGr.h"
 #include "Streams.h"
 
 #include <algorithm>

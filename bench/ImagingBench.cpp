@@ -2,8 +2,8 @@
 // 24-megapixel image beside a plain memcpy of its bytes, and load and save of a
 // 24-megapixel PNG and TIFF (uncompressed, Deflate, PackBits) through the classes
 // beside libpng's simplified reader and libtiff's TIFFReadRGBAImage on the same bytes.
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "PngGraphic.h"
+#include "TiffGraphic.h"
 
 #include <png.h>
 #include <tiffio.h>

@@ -5,8 +5,7 @@
 //   thumb_bench [MiB of card image]   (default 512)
 #include "Application.h"
 #include "Main.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "PngGraphic.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
@@ -14,6 +13,7 @@
 #include "TestDesktop.h"
 #include "TestPictures.h"
 #include "Thumbs.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QElapsedTimer>

@@ -8,16 +8,16 @@
 // --mixed scans the mixed card image of scan_bench instead (MixedImage.h): the whole
 // road, with every found file saved, so it also prints the files and bytes written.
 #include "Application.h"
-#include "GFClasses.h"
+#include "Controller.h"
 #include "Main.h"
 #include "MixedImage.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "PngGraphic.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>

@@ -1,8 +1,8 @@
 #include "Bcm.h"
 
 #include "BcmCodec.h"
+#include "CRuntime.h"
 #include "Pixels.h"
-#include "QvCRtl.h"
 
 #include <climits>
 #include <cstring>

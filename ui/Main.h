@@ -4,8 +4,8 @@
 #pragma once
 
 #include "Animation.h"
+#include "Controller.h"
 #include "FormDebug.h"
-#include "GFClasses.h"
 
 #include <QtCore/QTimer>
 #include <QtGui/QPixmap>

@@ -1,11 +1,11 @@
 #include "OptionDlg.h"
 #include "Application.h"
 
+#include "Controller.h"
 #include "Desktop.h"
 #include "DialogDir.h"
 #include "Fonts.h"
 #include "Format.h"
-#include "GFClasses.h"
 #include "Language.h"
 #include "Main.h"
 

@@ -2,13 +2,13 @@
 
 #include "ByteOrder.h"
 #include "Debug.h"
+#include "DibGraphic.h"
 #include "Format.h"
 #include "Graphics.h"
-#include "QvDiGrph.h"
-#include "QvJpgGr.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "JpegGraphic.h"
+#include "PngGraphic.h"
 #include "Streams.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QIODevice>

@@ -2,9 +2,9 @@
 // a FAT card with pictures, some deleted, served as an image-file drive on the Linux
 // platform, as a real block device (the image attached as a loop device) through its
 // drive letter, and by the simulated platform as a 9x disk and as an NT removable drive.
+#include "Controller.h"
 #include "Drives.h"
 #include "FatCard.h"
-#include "GFClasses.h"
 #include "LinuxDrives.h"
 #include "LoopDevice.h"
 #include "Registry.h"

@@ -1,7 +1,7 @@
 // libFuzzer target: arbitrary bytes read as an icon file, then saved as an icon. A
 // read may end only in the icon's "Invalid icon".
+#include "IconGraphic.h"
 #include "ImageFuzz.h"
-#include "QvIcoGr.h"
 
 using namespace gf;
 

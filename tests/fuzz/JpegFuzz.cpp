@@ -2,7 +2,7 @@
 // exceptions (of the class, of libjpeg's messages, of the stream); a picture that
 // loads must save and load again. Declared sizes above a million pixels are skipped
 // (read by libjpeg alone first), as the class would allocate for them.
-#include "QvJpgGr.h"
+#include "JpegGraphic.h"
 
 #include "Libjpeg.h"
 #include "Streams.h"

@@ -1,9 +1,9 @@
 // Writes a few small pictures of every format and compression through the image
 // classes, as seeds for the PNG, TIFF and icon fuzz targets:
 // make_image_seeds PNGDIR TIFFDIR ICONDIR
-#include "QvIcoGr.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "IconGraphic.h"
+#include "PngGraphic.h"
+#include "TiffGraphic.h"
 
 #include <filesystem>
 #include <string>

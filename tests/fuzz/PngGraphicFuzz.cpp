@@ -2,7 +2,7 @@
 // end only in the class's own error or the stream's read error.
 #include "ByteOrder.h"
 #include "ImageFuzz.h"
-#include "QvPngGr.h"
+#include "PngGraphic.h"
 
 using namespace gf;
 

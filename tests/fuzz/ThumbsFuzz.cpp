@@ -3,10 +3,10 @@
 // a small valid picture of each type into DIR instead. Besides the sanitizers'
 // findings, a thumbnail of another size than asked, or none at all, aborts.
 #include "Debug.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "PngGraphic.h"
 #include "Streams.h"
 #include "Thumbs.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QBuffer>
 #include <QtGui/QGuiApplication>

@@ -2,7 +2,7 @@
 // saved again. A load may end only in the library's own errors, a save only in a
 // refusal up front.
 #include "ImageFuzz.h"
-#include "QvTifGr.h"
+#include "TiffGraphic.h"
 
 #include <tiffio.h>
 

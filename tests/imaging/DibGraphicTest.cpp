@@ -1,6 +1,6 @@
+#include "DibGraphic.h"
 #include "Clipboard.h"
-#include "QvDiGrph.h"
-#include "QvIcoGr.h"
+#include "IconGraphic.h"
 #include "TestHelpers.h"
 
 #include <gtest/gtest.h>

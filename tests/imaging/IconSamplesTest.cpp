@@ -1,4 +1,4 @@
-#include "QvIcoGr.h"
+#include "IconGraphic.h"
 #include "Samples.h"
 
 #include <gtest/gtest.h>

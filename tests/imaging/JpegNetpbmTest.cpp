@@ -1,5 +1,5 @@
 // Cross-checks of the JPEG image class with netpbm's converters, both directions.
-#include "QvJpgGr.h"
+#include "JpegGraphic.h"
 
 #include "Pnm.h"
 #include "TestDir.h"

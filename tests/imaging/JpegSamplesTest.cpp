@@ -3,7 +3,7 @@
 // subsampling, grey) and libsdl2-image-tests' sample picture, whose BMP, PCX and
 // Targa forms the codec module reads. References: libjpeg called directly, the PNGs
 // beside the Go files, and the lossless forms of the SDL picture.
-#include "QvJpgGr.h"
+#include "JpegGraphic.h"
 
 #include "Bcm.h"
 #include "BcmFixture.h"

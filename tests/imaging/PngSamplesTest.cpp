@@ -1,7 +1,7 @@
 // PNG files that no one here wrote: PngSuite's basic images against their .sng pixel
 // texts, the invalid files beside them, libpng's own test picture, and a file with a
 // known resolution; and our own output checked by pngcheck.
-#include "QvPngGr.h"
+#include "PngGraphic.h"
 #include "Samples.h"
 #include "TestDir.h"
 

@@ -2,7 +2,7 @@
 // to bytes, a test pattern, and an image's pixels as bytes.
 #pragma once
 
-#include "QvDiGrph.h"
+#include "DibGraphic.h"
 #include "Streams.h"
 
 #include <exception>

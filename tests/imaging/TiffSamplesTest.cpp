@@ -1,9 +1,9 @@
 // TIFF files that no one here wrote, against libtiff's own RGBA reader as the
 // reference; files with known resolutions; checkit-tiff's files that must fail and
 // must pass; and our output read back by tiffinfo.
-#include "QvTifGr.h"
 #include "Samples.h"
 #include "TestDir.h"
+#include "TiffGraphic.h"
 
 #include <gtest/gtest.h>
 

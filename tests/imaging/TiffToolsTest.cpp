@@ -1,6 +1,6 @@
 // TIFFs that libtiff's and netpbm's tools write, read by the TIFF class from files and
 // compared with netpbm's reading of the same files.
-#include "QvTifGr.h"
+#include "TiffGraphic.h"
 
 #include "Pnm.h"
 #include "TestDir.h"

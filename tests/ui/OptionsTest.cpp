@@ -1,7 +1,7 @@
 // The options dialog: its look, what OK applies, saves and does to the thumbnails,
 // Cancel and Escape keeping what was typed, Enter as OK, and Browse.
+#include "Controller.h"
 #include "DialogDir.h"
-#include "GFClasses.h"
 #include "Main.h"
 #include "MainFormTest.h"
 #include "OptionDlg.h"

@@ -2,12 +2,12 @@
 // hostile sizes refused before decoding.
 #include "Thumbs.h"
 #include "Debug.h"
+#include "DibGraphic.h"
+#include "JpegGraphic.h"
 #include "LoggedTest.h"
-#include "QvDiGrph.h"
-#include "QvJpgGr.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
+#include "PngGraphic.h"
 #include "Streams.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImageWriter>

@@ -2,10 +2,10 @@
 // (only its boxes and sounds are answered here): scan the sample card and see one
 // thumbnail per saved file, open one through a stand-in opener, delete two into the
 // trash, and mend a missing destination in the options dialog and its folder chooser.
+#include "Controller.h"
 #include "Debug.h"
 #include "Desktop.h"
 #include "DialogDir.h"
-#include "GFClasses.h"
 #include "Main.h"
 #include "MainFormTest.h"
 #include "OptionDlg.h"

@@ -1,0 +1,66 @@
+// Module QvCLib.
+// The codec unit's binding onto libjpeg (IJG 6 interface, library version 62) that the JPEG image
+// class calls: codec objects with an error manager, the decoded image's description,
+// the compression parameters, source and destination managers over the library's
+// streams, and one entry per libjpeg call.
+//
+// libjpeg's fatal errors must never return into it, and an exception cannot be thrown
+// through its C frames (it is not built with unwind tables). Every entry below that
+// runs libjpeg therefore sets a jump target in a small function whose frame holds
+// nothing with a destructor; the error manager's exit formats the message and jumps
+// there, and the entry raises once libjpeg's frames are left behind: the stream's own
+// exception when the stream failed, else std::runtime_error with libjpeg's message.
+// Warnings are only counted. After a raise, the codec objects may only be destroyed.
+#pragma once
+
+#include "Streams.h"
+
+#include <cstdint>
+#include <cstdio> // jpeglib.h needs FILE and size_t first
+#include <jpeglib.h>
+
+namespace gf {
+
+struct TJpegErrorManager;
+
+// Colour-space codes of the interface.
+constexpr int JpegGrayscale = JCS_GRAYSCALE;
+constexpr int JpegRgb = JCS_RGB;
+
+// Both objects, or a raise (and nothing left allocated).
+void JpegCreateDecompress(TJpegErrorManager*& Error, jpeg_decompress_struct*& Decompressor);
+void JpegDestroyDecompress(TJpegErrorManager* Error, jpeg_decompress_struct* Decompressor);
+void JpegCreateCompress(TJpegErrorManager*& Error, jpeg_compress_struct*& Compressor);
+void JpegDestroyCompress(TJpegErrorManager* Error, jpeg_compress_struct* Compressor);
+
+struct TJpegInfo {
+  uint32_t Width = 0, Height = 0;
+  int32_t Components = 0;
+  uint8_t DensityUnit = 0; // 1 dots per inch, 2 dots per centimetre
+  uint16_t XDensity = 0, YDensity = 0;
+  int ColorSpace = 0; // the file's
+};
+void JpegGetDecompressInfo(const jpeg_decompress_struct* Decompressor, TJpegInfo& Info);
+void JpegSetOutColorSpace(jpeg_decompress_struct* Decompressor, int ColorSpace);
+void JpegSetCompressParams(jpeg_compress_struct* Compressor, uint32_t Width, uint32_t Height,
+                           int Components, uint8_t DensityUnit, uint16_t XDensity,
+                           uint16_t YDensity, int InColorSpace, int Quality, bool Progressive,
+                           bool Optimize);
+// Warnings libjpeg gave so far (corrupt data, a premature end of the data...).
+long JpegWarningCount(const TJpegErrorManager* Error);
+
+// The stream in the place of a C file: read and written in blocks of 4096 bytes, so a
+// load leaves the stream after the last block it read. The stream is not owned.
+void JpegStreamSource(jpeg_decompress_struct* Decompressor, TStream& Stream);
+void JpegStreamDest(jpeg_compress_struct* Compressor, TStream& Stream);
+
+// One entry per libjpeg call, raising as described above.
+int JpegReadHeader(jpeg_decompress_struct* Decompressor, bool RequireImage);
+void JpegStartDecompress(jpeg_decompress_struct* Decompressor);
+uint32_t JpegReadScanlines(jpeg_decompress_struct* Decompressor, uint8_t** Rows, uint32_t Count);
+void JpegFinishDecompress(jpeg_decompress_struct* Decompressor);
+void JpegStartCompress(jpeg_compress_struct* Compressor, bool WriteAllTables);
+uint32_t JpegWriteScanlines(jpeg_compress_struct* Compressor, uint8_t** Rows, uint32_t Count);
+void JpegFinishCompress(jpeg_compress_struct* Compressor);
+
+} // namespace gf

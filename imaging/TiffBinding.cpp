@@ -1,0 +1,174 @@
+#include "TiffBinding.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+
+namespace gf {
+
+namespace {
+
+using TContext = TTiffHandle::TContext;
+
+TContext& Ctx(thandle_t H) {
+  return *static_cast<TContext*>(H);
+}
+
+// Each procedure catches everything: libtiff is C and must never be unwound.
+tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
+  try {
+    if (Size < 0)
+      return -1;
+    return static_cast<tmsize_t>(Ctx(H).Stream->Read(Buffer, static_cast<std::size_t>(Size)));
+  } catch (...) {
+    Ctx(H).Error = std::current_exception();
+    return -1;
+  }
+}
+
+tmsize_t TiffStreamWrite(thandle_t H, void* Buffer, tmsize_t Size) {
+  try {
+    if (Size < 0)
+      return -1;
+    return static_cast<tmsize_t>(Ctx(H).Stream->Write(Buffer, static_cast<std::size_t>(Size)));
+  } catch (...) {
+    Ctx(H).Error = std::current_exception();
+    return -1;
+  }
+}
+
+toff_t TiffStreamSeek(thandle_t H, toff_t Offset, int Whence) {
+  constexpr auto failed = static_cast<toff_t>(-1);
+  try {
+    TContext& c = Ctx(H);
+    int64_t pos = 0;
+    if (Whence == SEEK_SET) {
+      if (Offset > static_cast<toff_t>(std::numeric_limits<int64_t>::max() - c.Base))
+        return failed;
+      pos = c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
+    } else {
+      pos = c.Stream->Seek(static_cast<int64_t>(Offset),
+                           Whence == SEEK_CUR ? TSeekOrigin::Current : TSeekOrigin::End);
+    }
+    return pos < c.Base ? failed : static_cast<toff_t>(pos - c.Base);
+  } catch (...) {
+    Ctx(H).Error = std::current_exception();
+    return failed;
+  }
+}
+
+int TiffStreamClose(thandle_t) {
+  return 0;
+}
+
+toff_t TiffStreamSize(thandle_t H) {
+  try {
+    const int64_t size = Ctx(H).Stream->GetSize() - Ctx(H).Base;
+    return size > 0 ? static_cast<toff_t>(size) : 0;
+  } catch (...) {
+    Ctx(H).Error = std::current_exception();
+    return 0;
+  }
+}
+
+// A stream being read is handed to libtiff as mapped memory: libtiff 4.5.0 refuses
+// uncompressed tiles that it reads through the read procedure ("Invalid tile byte
+// count"), and mapped reading is also faster.
+int TiffStreamMap(thandle_t H, void** Base, toff_t* Size) {
+  const TContext& c = Ctx(H);
+  if (!c.Map)
+    return 0;
+  *Base = const_cast<uint8_t*>(c.Map);
+  *Size = c.MapSize;
+  return 1;
+}
+void TiffStreamUnmap(thandle_t, void*, toff_t) {}
+
+int TiffMessage(TIFF*, void* UserData, const char* Module, const char* Fmt, va_list Args) {
+  char text[512];
+  std::vsnprintf(text, sizeof text, Fmt, Args);
+  try {
+    auto& messages = static_cast<TContext*>(UserData)->Messages;
+    if (messages.size() < 100) // a damaged file can warn once per strip
+      messages.push_back(std::string(Module ? Module : "") + ": " + text);
+  } catch (...) {
+  }
+  return 1; // handled: nothing reaches the process-wide handlers
+}
+
+void MapForReading(TContext& C) {
+  const int64_t size = C.Stream->GetSize() - C.Base;
+  if (size <= 0)
+    return;
+  if (auto* memory = dynamic_cast<TMemoryStream*>(C.Stream)) {
+    C.Map = memory->Memory() + C.Base;
+  } else {
+    if (size > TTiffHandle::MaxReadIntoMemory)
+      return;
+    C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
+    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
+    C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
+    C.Map = C.Copy.get();
+  }
+  C.MapSize = static_cast<toff_t>(size);
+}
+
+} // namespace
+
+std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
+  std::unique_ptr<TTiffHandle> h(new TTiffHandle);
+  h->FContext = std::make_unique<TContext>();
+  h->FContext->Stream = &Stream;
+  h->FContext->Base = Stream.GetPosition();
+  if (Mode == ReadMode)
+    MapForReading(*h->FContext);
+  TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+  if (!opts)
+    return nullptr;
+  TIFFOpenOptionsSetErrorHandlerExtR(opts, TiffMessage, h->FContext.get());
+  TIFFOpenOptionsSetWarningHandlerExtR(opts, TiffMessage, h->FContext.get());
+  // A hostile header must not make libtiff ask for huge blocks.
+  TIFFOpenOptionsSetMaxSingleMemAlloc(opts, 256 * 1024 * 1024);
+  static const char* const modes[] = {"r", "w", "a"};
+  h->FTif = TIFFClientOpenExt("", modes[Mode], h->FContext.get(), TiffStreamRead, TiffStreamWrite,
+                              TiffStreamSeek, TiffStreamClose, TiffStreamSize, TiffStreamMap,
+                              TiffStreamUnmap, opts);
+  TIFFOpenOptionsFree(opts);
+  h->Rethrow();
+  if (!h->FTif)
+    return nullptr;
+  return h;
+}
+
+TTiffHandle::~TTiffHandle() {
+  if (FTif)
+    TIFFClose(FTif);
+}
+
+void TTiffHandle::Rethrow() {
+  if (FContext->Error) {
+    std::exception_ptr e = FContext->Error;
+    FContext->Error = nullptr;
+    std::rethrow_exception(e);
+  }
+}
+
+bool TTiffHandle::Close() {
+  if (!FTif)
+    return true;
+  const int flushed = TIFFFlush(FTif);
+  TIFFClose(FTif);
+  FTif = nullptr;
+  Rethrow();
+  return flushed != 0;
+}
+
+int TiffCountDirectories(TIFF* Tif) {
+  TIFFSetDirectory(Tif, 0);
+  int count = 1;
+  while (TIFFReadDirectory(Tif))
+    ++count;
+  return count;
+}
+
+} // namespace gf

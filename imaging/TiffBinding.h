@@ -1,0 +1,63 @@
+// Module QvCLib.
+// The binding onto libtiff: client I/O procedures over the library's streams, and a
+// handle that owns one libtiff TIFF object for one load, count, save or append.
+//
+// No C++ exception ever crosses libtiff: a stream failure inside a client procedure
+// is kept, the procedure answers -1, and the owner rethrows it once libtiff has
+// returned (Rethrow). libtiff's error and warning texts go to this handle's
+// Messages, never to the process-wide handlers.
+#pragma once
+
+#include "Streams.h"
+
+#include <tiffio.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace gf {
+
+class TTiffHandle {
+public:
+  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2 }; // "r", "w", "a"
+  // Opens the TIFF that starts at the stream's current position: every offset
+  // inside it counts from there. For reading, libtiff is given the TIFF's bytes as
+  // mapped memory: a memory stream's own, any other stream's read into memory first
+  // (up to MaxReadIntoMemory bytes; a longer one is read through the stream). nullptr
+  // when libtiff cannot open it; a stream failure during the attempt is rethrown.
+  static std::unique_ptr<TTiffHandle> Open(TStream& Stream, TMode Mode);
+  ~TTiffHandle(); // TIFFClose; the stream stays open
+  TTiffHandle(const TTiffHandle&) = delete;
+  TTiffHandle& operator=(const TTiffHandle&) = delete;
+
+  TIFF* Tif() const { return FTif; }
+  // Raises what a client procedure kept, if anything.
+  void Rethrow();
+  // Flushes and closes; raises a kept stream failure; false when flushing failed.
+  bool Close();
+  const std::vector<std::string>& Messages() const { return FContext->Messages; }
+  std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
+
+  struct TContext {
+    TStream* Stream = nullptr;
+    int64_t Base = 0; // stream position of the TIFF's first byte
+    std::exception_ptr Error;
+    std::vector<std::string> Messages;
+    const uint8_t* Map = nullptr; // the TIFF's bytes from Base, when reading
+    toff_t MapSize = 0;
+    std::unique_ptr<uint8_t[]> Copy; // what Map points at, for a stream without memory
+  };
+  static constexpr int64_t MaxReadIntoMemory = int64_t{1} << 30;
+
+private:
+  TTiffHandle() = default;
+  TIFF* FTif = nullptr;
+  std::unique_ptr<TContext> FContext;
+};
+
+// The number of directories: 1 for the first, plus one per further directory read.
+int TiffCountDirectories(TIFF* Tif);
+
+} // namespace gf

@@ -1,0 +1,81 @@
+// Module QvTifGr.
+// TTiffGraphic: TIFF images through libtiff. A load reads one image (directory) of
+// the TIFF at the stream's position; a save writes a one-image TIFF; pages can be
+// counted and appended. With LoadAllFrames the pages become frames.
+#pragma once
+
+#include "DibGraphic.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace gf {
+
+class ETiffError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+enum TTiffCompression : uint8_t {
+  tcNone = 0,
+  tcPackbits = 1,
+  tcGroup3_1D = 2,
+  tcGroup3_2D = 3,
+  tcGroup4 = 4,
+  tcZLib = 5,
+  tcJpeg = 6
+};
+
+// The widest image a JPEG-compressed save takes: libjpeg's limit. The height is free,
+// as every strip of 8 rows is a JPEG picture of its own.
+constexpr int TiffJpegMaxWidth = 65500;
+
+// "None" ... "JPEG"; empty for any other value.
+std::string CompressionName(TTiffCompression Compression);
+
+class TTiffGraphic : public TDibGraphic {
+public:
+  static const TGraphicClass Class;
+  const TGraphicClass& ClassType() const override { return Class; }
+
+  void Assign(TPersistent* Source) override;
+  void NewImage(int Width, int Height, TImageFormat Format, const TMaxLogPalette* Palette,
+                uint16_t XDpi, uint16_t YDpi) override;
+  // Reads page Index (1-based). The page index is not checked: a page that does not
+  // exist leaves the first one selected.
+  void LoadFrame(TStream& Stream, int Index) override;
+  int GetImageCount(TStream& Stream) override;
+  // Writes a one-image TIFF at the stream's position.
+  void SaveToStream(TStream& Stream) override;
+  // Adds the image as a further page of the TIFF that begins the stream.
+  void AppendToStream(TStream& Stream) override;
+
+  TTiffCompression GetCompression() const { return FCompression; }
+  // Refuses a compression the image format cannot have ("%s compression not
+  // supported with %s images").
+  void SetCompression(TTiffCompression Value);
+  int32_t RowsPerStrip = 16;
+
+  // libtiff's error and warning texts of the last operation.
+  const std::vector<std::string>& Messages() const { return FMessages; }
+
+private:
+  void ReadImage(TStream& Stream, int Index);
+  void WriteImage(TStream& Stream, int Mode);
+  TTiffCompression FCompression = tcNone;
+  std::vector<std::string> FMessages;
+};
+
+// Registers "TIF" and "TIFF" with the picture registry.
+void RegisterTiffGraphic();
+
+[[noreturn]] void RaiseTiffError(const std::string& Text);
+bool IsCcittCompression(int Code);
+// 16 when any of the first N entries of a colour map is 256 or more, else 8.
+int ColormapBits(int N, const uint16_t* Red, const uint16_t* Green, const uint16_t* Blue);
+constexpr uint8_t Scale16To8(uint32_t V) {
+  return static_cast<uint8_t>(V * 255 / 65535);
+}
+
+} // namespace gf

@@ -46,7 +46,8 @@ public:
   // exist leaves the first one selected.
   void LoadFrame(TStream& Stream, int Index) override;
   int GetImageCount(TStream& Stream) override;
-  // Writes a one-image TIFF at the stream's position.
+  // Writes a one-image TIFF at the stream's position. A JPEG-compressed image wider
+  // than TiffJpegMaxWidth is refused before anything is written.
   void SaveToStream(TStream& Stream) override;
   // Adds the image as a further page of the TIFF that begins the stream.
   void AppendToStream(TStream& Stream) override;
@@ -66,6 +67,14 @@ private:
   TTiffCompression FCompression = tcNone;
   std::vector<std::string> FMessages;
 };
+
+// The width and height of every page of the TIFF at the stream's position, as its
+// directories declare them, without reading any pixels: lets a caller refuse a huge
+// picture before a load allocates it. Raises "TIFFOpen" as a load does.
+struct TTiffPageSize {
+  uint32_t Width = 0, Height = 0;
+};
+std::vector<TTiffPageSize> TiffPageSizes(TStream& Stream);
 
 // Registers "TIF" and "TIFF" with the picture registry.
 void RegisterTiffGraphic();

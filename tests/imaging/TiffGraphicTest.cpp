@@ -1,4 +1,5 @@
 #include "TiffGraphic.h"
+#include "ByteOrder.h"
 #include "TestDir.h"
 #include "TestHelpers.h"
 
@@ -764,33 +765,109 @@ TEST(TiffGraphic, ThroughTheRegistryIntoABitmap) {
   EXPECT_EQ(bmp.Canvas().GetPixel(2, 1), RGB(255, 0, 0));
 }
 
-// libjpeg codes at most 65500 pixels a side; each JPEG strip is 8 rows, so only the
-// width is bounded. A refusal comes before a byte is written.
-TEST(TiffGraphic, JpegSaveRefusesRowsLibjpegCannotCode) {
-  const struct {
-    int Width, Height;
-    bool Saves;
-  } cases[] = {{TiffJpegMaxWidth, 2, true},
-               {TiffJpegMaxWidth + 1, 2, false},
-               {65535, 5, false},
-               {1, 70000, true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height));
-    TTiffGraphic g;
-    g.NewImage(c.Width, c.Height, ifGray256, nullptr, 0, 0);
-    g.SetCompression(tcJpeg);
-    TMemoryStream s;
-    const std::string error = ErrorOf([&] { g.SaveToStream(s); });
-    if (c.Saves) {
-      EXPECT_EQ(error, "(no error)");
-      s.SetPosition(0);
-      TTiffGraphic back;
-      back.LoadFromStream(s);
-      EXPECT_EQ(back.GetWidth(), c.Width);
-      EXPECT_EQ(back.GetHeight(), c.Height);
-    } else {
-      EXPECT_EQ(error, "ETiffError JPEG compression takes at most 65500 pixels a row");
-      EXPECT_EQ(s.GetSize(), 0);
+namespace {
+
+// Sets a SHORT or LONG entry of a little-endian TIFF's first directory.
+void SetFirstPageTag(std::vector<uint8_t>& Tiff, uint16_t Tag, uint16_t Value) {
+  ASSERT_EQ(Tiff[0], 'I');
+  const std::size_t dir = Le32(&Tiff[4]);
+  for (std::size_t at = dir + 2, n = 0; n < Le16(&Tiff[dir]); ++n, at += 12)
+    if (Le16(&Tiff[at]) == Tag) {
+      PutLe32(&Tiff[at + 8], Value);
+      return;
     }
+  FAIL() << "no tag " << Tag;
+}
+
+const std::string TooWideForJpeg = "ETiffError JPEG compression takes at most 65500 pixels a row";
+
+} // namespace
+
+// libjpeg codes at most 65500 pixels a row; the rows of a strip are one JPEG picture
+// of 8 rows, so the height is free.
+TEST(TiffGraphic, JpegSavesUpToLibjpegsWidth) {
+  struct TCase {
+    const char* Name;
+    int Width, Height;
+    TImageFormat Format;
+    TTiffCompression Compression;
+    bool Refused;
+  };
+  const TCase cases[] = {
+      {"widest grey JPEG", 65500, 2, ifGray256, tcJpeg, false},
+      {"one pixel wider", 65501, 2, ifGray256, tcJpeg, true},
+      {"true colour, one pixel wider", 65501, 1, ifTrueColor, tcJpeg, true},
+      {"taller than libjpeg's side", 2, 65501, ifGray256, tcJpeg, false},
+      {"as wide, without JPEG", 65501, 2, ifGray256, tcPackbits, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTiffGraphic g;
+    g.NewImage(c.Width, c.Height, c.Format, nullptr, 0, 0);
+    g.SetCompression(c.Compression);
+    TMemoryStream s;
+    if (c.Refused) {
+      EXPECT_EQ(ErrorOf([&] { g.SaveToStream(s); }), TooWideForJpeg);
+      EXPECT_EQ(s.GetSize(), 0);
+      // Nor does an append touch the file it would extend.
+      TTiffGraphic first;
+      first.NewImage(3, 3, ifGray256, nullptr, 0, 0);
+      first.SaveToStream(s);
+      const std::vector<uint8_t> before = BytesOf(s);
+      EXPECT_EQ(ErrorOf([&] { g.AppendToStream(s); }), TooWideForJpeg);
+      EXPECT_EQ(BytesOf(s), before);
+      continue;
+    }
+    g.SaveToStream(s);
+    s.SetPosition(0);
+    TTiffGraphic back;
+    back.LoadFromStream(s);
+    EXPECT_EQ(back.GetWidth(), c.Width);
+    EXPECT_EQ(back.GetHeight(), c.Height);
+    EXPECT_EQ(back.GetCompression(), c.Compression);
   }
+}
+
+// A JPEG file whose declared width libjpeg cannot code loads, and its save is refused
+// with the class's own error instead of failing halfway through the file.
+TEST(TiffGraphic, LoadedTooWideForJpegIsRefusedOnSave) {
+  TTiffGraphic small;
+  small.NewImage(7, 5, ifGray256, nullptr, 0, 0);
+  small.SetCompression(tcJpeg);
+  TMemoryStream s;
+  small.SaveToStream(s);
+  std::vector<uint8_t> bytes = BytesOf(s);
+  SetFirstPageTag(bytes, TIFFTAG_IMAGEWIDTH, 65532);
+  auto in = StreamOf(bytes);
+  TTiffGraphic wide;
+  wide.LoadFromStream(*in);
+  ASSERT_EQ(wide.GetWidth(), 65532);
+  ASSERT_EQ(wide.GetCompression(), tcJpeg);
+  TMemoryStream out;
+  EXPECT_EQ(ErrorOf([&] { wide.SaveToStream(out); }), TooWideForJpeg);
+  EXPECT_EQ(out.GetSize(), 0);
+}
+
+// Each page's declared size, read before any pixels.
+TEST(TiffGraphic, PageSizesOfEveryPage) {
+  TMemoryStream s;
+  for (const auto& [w, h] : {std::pair{5, 3}, std::pair{9, 1}, std::pair{2, 7}}) {
+    TTiffGraphic g;
+    g.NewImage(w, h, ifGray256, nullptr, 0, 0);
+    g.AppendToStream(s);
+  }
+  s.SetPosition(0);
+  const std::vector<TTiffPageSize> pages = TiffPageSizes(s);
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(pages[0].Width, 5u);
+  EXPECT_EQ(pages[0].Height, 3u);
+  EXPECT_EQ(pages[1].Width, 9u);
+  EXPECT_EQ(pages[2].Height, 7u);
+  // A declared size is reported even when no pixels could hold it.
+  std::vector<uint8_t> huge = BytesOf(s);
+  SetFirstPageTag(huge, TIFFTAG_IMAGEWIDTH, 60000);
+  auto hugeIn = StreamOf(huge);
+  EXPECT_EQ(TiffPageSizes(*hugeIn)[0].Width, 60000u);
+  auto notTiff = StreamOf({'n', 'o', 't', ' ', 'a', ' ', 'T', 'I', 'F', 'F'});
+  EXPECT_EQ(ErrorOf([&] { TiffPageSizes(*notTiff); }), "ETiffError TIFFOpen");
 }

@@ -5,7 +5,6 @@
 //   thumb_bench [MiB of card image]   (default 512)
 #include "Application.h"
 #include "Main.h"
-#include "PngGraphic.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
@@ -209,8 +208,7 @@ int main(int argc, char** argv) {
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
   RegisterRecognizers();
-  RegisterPngGraphic();
-  RegisterTiffGraphic();
+  RegisterImageClasses(); // as the program does
   TApplication app(argc, argv);
 
   int files = 0;

@@ -11,13 +11,12 @@
 #include "Controller.h"
 #include "Main.h"
 #include "MixedImage.h"
-#include "PngGraphic.h"
 #include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
-#include "TiffGraphic.h"
+#include "Thumbs.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
@@ -84,8 +83,7 @@ int main(int argc, char** argv) {
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
   RegisterRecognizers();
-  RegisterPngGraphic(); // the image library's classes for the thumbnails
-  RegisterTiffGraphic();
+  RegisterImageClasses(); // as the program does
   TApplication app(argc, argv);
   std::string image = mixed ? MakeMixed(dir.Path, mib) : MakeImage(dir.Path, mib);
   std::string dest = dir.Path + "/out/";

@@ -60,7 +60,8 @@ std::string FormatOne(const TSpec& spec, const TVarRec& arg, std::string_view fm
   case 'x': {
     if (arg.GetKind() != TVarRec::Kind::Integer)
       throw mismatch(arg.GetKind() == TVarRec::Kind::String ? "a string" : "a float");
-    // Negative 32-bit values print as their 32-bit pattern, as the original formatter did.
+    // Negative 32-bit values print as their 32-bit pattern, as the class library's Format
+    // prints them.
     uint64_t v = arg.AsUnsigned();
     if (!arg.IsUnsigned() && arg.AsSigned() < 0 && arg.AsSigned() >= INT32_MIN)
       v = static_cast<uint32_t>(arg.AsSigned());

@@ -3,7 +3,6 @@
 // a small valid picture of each type into DIR instead. Besides the sanitizers'
 // findings, a thumbnail of another size than asked, or none at all, aborts.
 #include "Debug.h"
-#include "PngGraphic.h"
 #include "Streams.h"
 #include "Thumbs.h"
 #include "TiffGraphic.h"
@@ -63,8 +62,7 @@ extern "C" int LLVMFuzzerInitialize(int* Argc, char*** Argv) {
   static char* argv[] = {name, nullptr};
   static QGuiApplication* app = new QGuiApplication(argc, argv); // for the image readers
   (void)app;
-  RegisterPngGraphic();
-  RegisterTiffGraphic();
+  RegisterImageClasses(); // as the program does
   DebugLogEnabled = true; // log lines format hostile values too
   for (int i = 1; i + 1 < *Argc; ++i)
     if (std::strcmp((*Argv)[i], "-seeds") == 0) {

@@ -41,6 +41,7 @@ TThumbDelegate::TThumbDelegate(QListView& View, QSize Icon)
   QAbstractItemModel* model = FView.model();
   connect(model, &QAbstractItemModel::rowsInserted, this,
           [this](const QModelIndex&, int First, int Last) { RowsInserted(First, Last); });
+  connect(model, &QAbstractItemModel::modelReset, this, [this] { Reset(); });
 }
 
 QSize TThumbDelegate::CellSize() const {
@@ -108,16 +109,18 @@ void TThumbDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& Option
 
 void TThumbDelegate::RowsInserted(int First, int Last) {
   const int width = CaptionRect(QRect(QPoint(), CellSize())).width();
+  int lines = FLines;
   QAbstractItemModel* model = FView.model();
-  // The first items of an emptied list start again from the smallest cell. (A reset is
-  // not followed: the list sends one while it is destroyed, when the view is gone.)
-  int lines = model->rowCount() == Last - First + 1 ? MinLines : FLines;
-  for (int row = First; row <= Last; ++row) {
-    QString caption = model->index(row, 0).data().toString();
+  for (int row = First; row <= Last; ++row)
     lines =
-        std::max(lines, static_cast<int>(CaptionLines(caption, FView.fontMetrics(), width).size()));
-  }
+        std::max<int>(lines, static_cast<int>(CaptionLines(model->index(row, 0).data().toString(),
+                                                           FView.fontMetrics(), width)
+                                                  .size()));
   SetLines(lines);
+}
+
+void TThumbDelegate::Reset() {
+  SetLines(MinLines);
 }
 
 void TThumbDelegate::SetLines(int Lines) {

@@ -40,6 +40,7 @@ private:
   static constexpr int Margin = 3;
   static constexpr int MinLines = 2; // "Image99999.JPEG" breaks after its dot
   void RowsInserted(int First, int Last);
+  void Reset();
   void SetLines(int Lines);
 
   QListView& FView;

@@ -19,7 +19,7 @@ QStringList CaptionLines(const QString& Caption, const QFontMetrics& Metrics, in
       ++n;
     if (n < rest.size()) {
       int cut = -1;
-      for (int i = n; i > 0 && cut < 0; --i)
+      for (int i = n - 1; i > 0 && cut < 0; --i)
         if (QStringLiteral(". _-").contains(rest[i - 1]))
           cut = i;
       if (cut > 0)

@@ -8,7 +8,6 @@
 #include "Language.h"
 #include "ScanResults.h"
 #include "Streams.h"
-#include "ThumbDelegate.h"
 #include "Thumbs.h"
 
 #include <QtCore/QCoreApplication>
@@ -282,10 +281,15 @@ void TFormMain::CreateRecoveryPage() {
   LVThumbnails = new QListWidget(TSRecovery);
   LVThumbnails->setViewMode(QListView::IconMode);
   LVThumbnails->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  LVThumbnails->setIconSize(QSize(ThumbSize, ThumbSize));
+  LVThumbnails->setGridSize(QSize(ThumbSize + 28, ThumbSize + 34));
   LVThumbnails->setMovement(QListView::Static);
+  // Every item has the same size: without this the view measures each caption again at
+  // every new item, which grows with the list.
+  LVThumbnails->setUniformItemSizes(true);
   LVThumbnails->setResizeMode(QListView::Adjust);
-  // Cells of one size for all, each caption drawn in full.
-  new TThumbDelegate(*LVThumbnails, QSize(ThumbSize, ThumbSize));
+  LVThumbnails->setWordWrap(false);
+  LVThumbnails->setTextElideMode(Qt::ElideMiddle);
   LVThumbnails->move(218, 24);
   LVThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
   PopupMenu1 = new QMenu(LVThumbnails);

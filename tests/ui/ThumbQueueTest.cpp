@@ -9,13 +9,10 @@
 #include "Streams.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
-#include "ThumbDelegate.h"
 #include "Thumbs.h"
 
 #include <QtCore/QBuffer>
 #include <QtCore/QElapsedTimer>
-#include <QtGui/QPaintEngine>
-#include <QtGui/QPainter>
 #include <QtTest/QTest>
 #include <QtWidgets/QListWidget>
 
@@ -55,51 +52,6 @@ int OpenFileHandles() {
   }
   return n;
 }
-
-// A paint device that keeps the text drawn on it, line by line.
-class TTextRecorder : public QPaintDevice {
-public:
-  QStringList Texts;
-  QPaintEngine* paintEngine() const override { return &FEngine; }
-
-protected:
-  int metric(PaintDeviceMetric Metric) const override {
-    switch (Metric) {
-    case PdmWidth:
-    case PdmHeight:
-      return 1000;
-    case PdmDpiX:
-    case PdmDpiY:
-    case PdmPhysicalDpiX:
-    case PdmPhysicalDpiY:
-      return 96;
-    case PdmDepth:
-      return 32;
-    case PdmDevicePixelRatio:
-      return 1;
-    case PdmDevicePixelRatioScaled:
-      return static_cast<int>(QPaintDevice::devicePixelRatioFScale());
-    default:
-      return 0;
-    }
-  }
-
-private:
-  class TEngine : public QPaintEngine {
-  public:
-    explicit TEngine(QStringList& Texts) : QPaintEngine(AllFeatures), FTexts(Texts) {}
-    bool begin(QPaintDevice*) override { return true; }
-    bool end() override { return true; }
-    void updateState(const QPaintEngineState&) override {}
-    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-    void drawTextItem(const QPointF&, const QTextItem& Item) override { FTexts << Item.text(); }
-    Type type() const override { return User; }
-
-  private:
-    QStringList& FTexts;
-  };
-  mutable TEngine FEngine{Texts};
-};
 
 class ThumbQueueTest : public TMainFormTest {
 protected:
@@ -283,115 +235,6 @@ TEST_F(ThumbQueueTest, OpenAsksTheOpenerForEverySelectedFile) {
   emit Form->LVThumbnails->itemDoubleClicked(Form->LVThumbnails->item(1));
   ASSERT_EQ(Desktop.Opened.size(), 1u);
   EXPECT_EQ(Desktop.Opened[0].first, Dest + "Image2.JPG");
-}
-
-// Every caption is drawn in full, whatever came first and after Delete re-sorts: names
-// up to "Image99999.JPEG" in at most two lines, longer ones in as many as they need.
-TEST_F(ThumbQueueTest, EveryCaptionIsDrawnInFull) {
-  std::string data = Dir.Path + "/data";
-  setenv("XDG_DATA_HOME", data.c_str(), 1);
-  struct TCase {
-    const char* What;
-    std::vector<std::string> Names;
-    int MaxLines;
-  };
-  const TCase cases[] = {
-      {"short name first",
-       {"Image1.JPG", "Image99999.JPEG", "Image12345.TIFF", "Image100.PNG", "Image7.MOV"},
-       2},
-      {"longest first", {"Image99999.JPEG", "Image2.WAV", "Image88888.TIFF"}, 2},
-      {"long prefix",
-       {"Image3.JPG", "Holiday in the mountains, summer 2024 - day 3_00001.JPEG", "Image4.PNG"},
-       9},
-  };
-  Form->show();
-  QListWidget* view = Form->LVThumbnails;
-  auto* delegate = dynamic_cast<TThumbDelegate*>(view->itemDelegate());
-  ASSERT_NE(delegate, nullptr);
-  const QFontMetrics metrics = view->fontMetrics();
-  auto check = [&](int MaxLines) {
-    QCoreApplication::processEvents();
-    QRect first;
-    for (int row = 0; row < view->count(); ++row) {
-      QListWidgetItem* item = view->item(row);
-      SCOPED_TRACE(item->text().toStdString());
-      QModelIndex index = view->model()->index(row, 0);
-      QRect cell = view->visualRect(index);
-      if (row == 0)
-        first = cell;
-      EXPECT_EQ(cell.size(), first.size());
-      if (row > 0) {
-        EXPECT_FALSE(cell.intersects(view->visualRect(view->model()->index(row - 1, 0))));
-      }
-      QRect caption = delegate->CaptionRect(cell);
-      QStringList lines = delegate->DrawnCaption(cell, index);
-      EXPECT_EQ(lines.join(QString()), item->text());
-      EXPECT_LE(lines.size(), MaxLines);
-      EXPECT_LE(lines.size() * metrics.lineSpacing(), caption.height());
-      for (const QString& line : lines)
-        EXPECT_LE(metrics.horizontalAdvance(line), caption.width()) << line.toStdString();
-      EXPECT_TRUE(cell.contains(caption));
-      // What the delegate paints, with the view's own option for the item.
-      TTextRecorder recorder;
-      {
-        QPainter p(&recorder);
-        QStyleOptionViewItem option;
-        option.initFrom(view->viewport());
-        option.font = view->font();
-        option.fontMetrics = metrics;
-        option.rect = cell;
-        option.widget = view;
-        delegate->paint(&p, option, index);
-      }
-      EXPECT_EQ(recorder.Texts, lines);
-    }
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.What);
-    Form->ClearThumbnails();
-    fs::remove_all(Dest);
-    fs::create_directories(Dest);
-    // One at a time, each laid out before the next, as during a scan.
-    for (const std::string& name : c.Names) {
-      Put(name, MakeJpeg(1, 16, 16));
-      Form->QueueThumbnail(Dest + name, nullptr);
-      Drain();
-      QCoreApplication::processEvents();
-    }
-    check(c.MaxLines);
-    // Delete re-sorts the list.
-    view->item(0)->setSelected(true);
-    Form->Delete1Click();
-    EXPECT_EQ(view->count(), static_cast<int>(c.Names.size()) - 1);
-    check(c.MaxLines);
-  }
-  unsetenv("XDG_DATA_HOME");
-}
-
-// Where a caption breaks: after its last dot, space, underscore or dash that fits,
-// otherwise where the width ends.
-TEST(CaptionLines, BreakAfterTheLastSeparatorThatFits) {
-  QFont f("DejaVu Sans");
-  f.setPixelSize(13);
-  const QFontMetrics m(f);
-  struct TCase {
-    QString Caption;
-    QString Fits; // the widest text that fits a line
-    QStringList Lines;
-  };
-  const TCase cases[] = {
-      {"Image1.JPG", "Image1.JPG", {"Image1.JPG"}},
-      {"Image99999.JPEG", "Image99999.JP", {"Image99999.", "JPEG"}},
-      {"My_photo-set.PNG", "My_photo-s", {"My_photo-", "set.PNG"}},
-      {"ABCDEFGHIJKLMNOP", "ABCDEFGH", {"ABCDEFGH", "IJKLMNOP"}},
-      {"", "", {}},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Caption.toStdString());
-    const int width = std::max(1, m.horizontalAdvance(c.Fits));
-    EXPECT_EQ(CaptionLines(c.Caption, m, width), c.Lines);
-  }
-  EXPECT_EQ(CaptionLines("WW", m, 1), (QStringList{"W", "W"})); // one character at least
 }
 
 // Enter on the focused thumbnail opens it as a double click does: a focused item that

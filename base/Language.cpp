@@ -93,9 +93,6 @@ const std::unordered_map<int, const char*>& Table() {
       {sKindRemovable, "Removable"},
       {sKindCDROM, "CD-ROM"},
       {sNotReady, "<Not Ready>"},
-      {sNotMovedToTrash,
-       "These files could not be moved to the trash. They were left where they are:\r\n\r\n%s"},
-      {sNotMovedMore, "\r\n... and %d more"},
   };
   return table;
 }

@@ -51,8 +51,6 @@ enum TMessageId : int {
   sKindRemovable = 65293,
   sKindCDROM = 65294,
   sNotReady = 65295,
-  sNotMovedToTrash = 65340, // %s = the files, one a line
-  sNotMovedMore = 65341,    // %d = count of files not named
 };
 
 // The text of a message; empty for an identifier outside the table.

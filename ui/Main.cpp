@@ -924,33 +924,17 @@ bool HaveTrash() {
 
 void TFormMain::Delete1Click() {
   bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
-  std::vector<std::string> kept; // last first
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
     if (!item->isSelected())
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!trash || !QFile::moveToTrash(QString::fromStdString(file))) {
+    if (!trash || !QFile::moveToTrash(QString::fromStdString(file)))
       DebugLog("THUMBS: Cannot move %s to the trash", file);
-      kept.push_back(file); // the file is still there, and so is its thumbnail
-      continue;
-    }
     delete LVThumbnails->takeItem(i);
   }
   LVThumbnails->sortItems(Qt::AscendingOrder);
-  if (kept.empty())
-    return;
-  // One box for all of them, of a size that still fits on the screen.
-  constexpr std::size_t MaxNamed = 20;
-  std::reverse(kept.begin(), kept.end());
-  std::string names;
-  for (std::size_t i = 0; i < kept.size() && i < MaxNamed; ++i)
-    names += (i ? "\r\n" : "") + kept[i];
-  if (kept.size() > MaxNamed)
-    names += Format(LoadStr(sNotMovedMore), kept.size() - MaxNamed);
-  FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sNotMovedToTrash), names),
-                      TBoxButtons::Ok);
 }
 
 bool TFormMain::EnterPressed(QWidget& Focus) {

@@ -1,7 +1,6 @@
 // The main window's thumbnails: the queue and its timer, clearing, existing files,
 // open, delete to the trash, and the keys of the list.
 #include "Debug.h"
-#include "Format.h"
 #include "Main.h"
 #include "MainFormTest.h"
 #include "Registry.h"
@@ -20,7 +19,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 using namespace gf;
 using namespace gf::test;
@@ -341,86 +339,7 @@ TEST_F(ThumbQueueTest, KeysDeleteToTheTrashAndSelectAll) {
   fs::current_path(here);
   EXPECT_TRUE(fs::exists(Dest + "Image11.JPG"));
   EXPECT_FALSE(fs::exists(Dir.Path + "/files"));
-  EXPECT_EQ(Captions(), (std::vector<std::string>{"Image11.JPG", "Image2.JPG"}));
   unsetenv("XDG_DATA_HOME");
-}
-
-// A file that cannot be moved to the trash keeps its thumbnail, and one box names every
-// such file, in list order; the others go as usual.
-TEST_F(ThumbQueueTest, FilesThatCannotGoToTheTrashStayAndAreNamedInOneBox) {
-  enum TBlock { None, NoTrash, Vanished, ReadOnlyFolder };
-  struct TCase {
-    const char* What;
-    TBlock Block;
-    std::vector<std::string> Kept; // captions left, in list order
-    std::vector<std::string> Named;
-  };
-  const std::vector<std::string> all = {"Image1.JPG", "Image2.JPG", "Image3.JPG"};
-  std::vector<TCase> cases = {
-      {"every move works", None, {"Image2.JPG"}, {}},
-      {"no trash can be made", NoTrash, all, {"Image1.JPG", "Image3.JPG"}},
-      {"one file vanished", Vanished, {"Image2.JPG", "Image3.JPG"}, {"Image3.JPG"}},
-  };
-  if (geteuid() != 0) // the superuser moves files out of read-only folders
-    cases.push_back({"read-only folder", ReadOnlyFolder, all, {"Image1.JPG", "Image3.JPG"}});
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.What);
-    Form->ClearThumbnails();
-    fs::permissions(Dest, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(Dest);
-    fs::create_directories(Dest);
-    std::string data = Dir.Path + "/data";
-    fs::remove_all(data);
-    for (const std::string& name : all) {
-      Put(name, MakeJpeg(1, 16, 16));
-      Form->QueueThumbnail(Dest + name, nullptr);
-    }
-    Drain();
-    Form->LVThumbnails->item(0)->setSelected(true);
-    Form->LVThumbnails->item(2)->setSelected(true);
-    std::string blocked = Dir.Path + "/afile";
-    WriteFile(blocked, {1});
-    setenv("XDG_DATA_HOME", (c.Block == NoTrash ? blocked + "/data" : data).c_str(), 1);
-    if (c.Block == Vanished)
-      fs::remove(Dest + "Image3.JPG");
-    if (c.Block == ReadOnlyFolder)
-      fs::permissions(Dest, fs::perms::owner_write, fs::perm_options::remove);
-    Desktop.Boxes.clear();
-    Form->Delete1Click();
-    fs::permissions(Dest, fs::perms::owner_all, fs::perm_options::add);
-    unsetenv("XDG_DATA_HOME");
-    EXPECT_EQ(Captions(), c.Kept);
-    for (const std::string& name : c.Kept)
-      EXPECT_EQ(fs::exists(Dest + name), c.Block != Vanished || name != "Image3.JPG") << name;
-    if (c.Named.empty()) {
-      EXPECT_TRUE(Desktop.Boxes.empty());
-      continue;
-    }
-    ASSERT_EQ(Desktop.Boxes.size(), 1u);
-    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
-    EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::Ok);
-    std::string names;
-    for (const std::string& name : c.Named)
-      names += (names.empty() ? "" : "\r\n") + Dest + name;
-    EXPECT_EQ(Desktop.Boxes[0].Text, "These files could not be moved to the trash. They were "
-                                     "left where they are:\r\n\r\n" +
-                                         names);
-  }
-}
-
-// A long list names the first twenty and counts the rest.
-TEST_F(ThumbQueueTest, ALongListOfFilesLeftBehindIsCut) {
-  for (int i = 1; i <= 23; ++i)
-    Form->QueueThumbnail(Dest + Format("Image%.2d.JPG", i), nullptr); // none on disk
-  Drain();
-  Form->LVThumbnails->selectAll();
-  Form->Delete1Click();
-  EXPECT_EQ(Form->LVThumbnails->count(), 23);
-  ASSERT_EQ(Desktop.Boxes.size(), 1u);
-  const std::string& text = Desktop.Boxes[0].Text;
-  EXPECT_NE(text.find(Dest + "Image20.JPG\r\n... and 3 more"), std::string::npos) << text;
-  EXPECT_EQ(text.find("Image21.JPG"), std::string::npos) << text;
-  EXPECT_EQ(text.rfind("\r\n... and 3 more"), text.size() - 16);
 }
 
 TEST_F(ThumbQueueTest, AClosingWindowHandsOutNoMoreRequests) {

@@ -19,7 +19,6 @@
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
 #include <QtGui/QScreen>
-#include <QtWidgets/QAbstractButton>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QFrame>
 #include <QtWidgets/QListWidget>
@@ -408,21 +407,6 @@ bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
         LVThumbnailsKeyUp(key->key(), key->modifiers() & ~Qt::KeypadModifier);
       } catch (const std::exception& e) {
         ShowHandlerError(e.what());
-      }
-    }
-  }
-  if (Event->type() == QEvent::KeyPress && Watched->isWidgetType()) {
-    auto* key = static_cast<QKeyEvent*>(Event);
-    auto* w = static_cast<QWidget*>(Watched);
-    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && !key->isAutoRepeat() &&
-        w->window() == this && w == QApplication::focusWidget()) {
-      try {
-        if (EnterPressed(*w))
-          return true;
-      } catch (const std::exception& e) {
-        ShowHandlerError(e.what());
-        return true;
       }
     }
   }
@@ -935,25 +919,6 @@ void TFormMain::Delete1Click() {
     delete LVThumbnails->takeItem(i);
   }
   LVThumbnails->sortItems(Qt::AscendingOrder);
-}
-
-bool TFormMain::EnterPressed(QWidget& Focus) {
-  if (&Focus == LVThumbnails) {
-    // As a double click: the focused item opens, with the others selected beside it.
-    QListWidgetItem* current = LVThumbnails->currentItem();
-    if (!current)
-      return false;
-    if (!current->isSelected())
-      LVThumbnails->setCurrentItem(current, QItemSelectionModel::ClearAndSelect);
-    LVThumbnailsDblClick();
-    return true;
-  }
-  // Qt's tool buttons answer Space only.
-  if (auto* button = qobject_cast<QAbstractButton*>(&Focus); button && button->isEnabled()) {
-    button->click();
-    return true;
-  }
-  return false;
 }
 
 void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {

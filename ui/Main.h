@@ -119,9 +119,6 @@ public:
   void Delete1Click();
   void LVThumbnailsDblClick();
   void LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift);
-  // Enter on the focused thumbnail opens it, on a focused button presses it; false when
-  // Focus takes no Enter.
-  bool EnterPressed(QWidget& Focus);
   std::size_t QueuedThumbnails() const { return FThumbQueue.size(); }
   std::size_t HeldThumbnailBytes() const { return FHeldBytes; }
   // The index in ILThumbnails of an item's picture, -1 when it has none.

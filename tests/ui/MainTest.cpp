@@ -794,45 +794,6 @@ TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
   EXPECT_EQ(Desktop.Boxes.size(), 1u);
 }
 
-// Enter on the focused button presses it, as Space does; with a modifier it does not.
-TEST_F(MainTest, EnterPressesTheFocusedButton) {
-  Make();
-  Form->show();
-  Form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  struct TCase {
-    const char* What;
-    QToolButton* Button;
-    Qt::Key Key;
-    Qt::KeyboardModifiers Modifiers;
-    bool Pressed;
-  };
-  const TCase cases[] = {
-      {"Return on Help", Form->SBHelp, Qt::Key_Return, Qt::NoModifier, true},
-      {"keypad Enter on Help", Form->SBHelp, Qt::Key_Enter, Qt::KeypadModifier, true},
-      {"Return on Options", Form->SBOptions, Qt::Key_Return, Qt::NoModifier, true},
-      {"Space on Options", Form->SBOptions, Qt::Key_Space, Qt::NoModifier, true},
-      {"Shift+Return on Help", Form->SBHelp, Qt::Key_Return, Qt::ShiftModifier, false},
-      {"Ctrl+Return on Options", Form->SBOptions, Qt::Key_Return, Qt::ControlModifier, false},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.What);
-    int clicks = 0;
-    auto counter = QObject::connect(c.Button, &QToolButton::clicked, [&] { ++clicks; });
-    Desktop.Opened.clear();
-    Desktop.OptionsShown = 0;
-    c.Button->setFocus();
-    ASSERT_EQ(QApplication::focusWidget(), c.Button);
-    QTest::keyClick(c.Button, c.Key, c.Modifiers);
-    QObject::disconnect(counter);
-    EXPECT_EQ(clicks, c.Pressed ? 1 : 0);
-    if (c.Button == Form->SBHelp)
-      EXPECT_EQ(Desktop.Opened.size(), c.Pressed ? 1u : 0u);
-    else
-      EXPECT_EQ(Desktop.OptionsShown, c.Pressed ? 1 : 0);
-  }
-}
-
 TEST_F(MainTest, HelpAndTheWebLinkGoToTheDesktopOpener) {
   Make();
   Form->SBHelpClick();

@@ -235,58 +235,6 @@ TEST_F(ThumbQueueTest, OpenAsksTheOpenerForEverySelectedFile) {
   EXPECT_EQ(Desktop.Opened[0].first, Dest + "Image2.JPG");
 }
 
-// Enter on the focused thumbnail opens it as a double click does: a focused item that
-// is not selected becomes the selection; one that is opens with the others selected.
-TEST_F(ThumbQueueTest, EnterOpensTheFocusedThumbnail) {
-  for (const char* name : {"Image1.JPG", "Image2.JPG", "Image3.JPG"}) {
-    Put(name, MakeJpeg(1, 16, 16));
-    Form->QueueThumbnail(Dest + name, nullptr);
-  }
-  Drain();
-  Form->show();
-  Form->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
-  struct TCase {
-    const char* What;
-    int Current;
-    std::vector<int> Selected;
-    Qt::Key Key;
-    Qt::KeyboardModifiers Modifiers;
-    std::vector<std::string> Opened;
-  };
-  const TCase cases[] = {
-      {"Return on the selected item", 1, {1}, Qt::Key_Return, Qt::NoModifier, {"Image2.JPG"}},
-      {"keypad Enter", 0, {0}, Qt::Key_Enter, Qt::KeypadModifier, {"Image1.JPG"}},
-      {"focused item not selected", 2, {0}, Qt::Key_Return, Qt::NoModifier, {"Image3.JPG"}},
-      {"focused item among the selected",
-       2,
-       {0, 2},
-       Qt::Key_Return,
-       Qt::NoModifier,
-       {"Image1.JPG", "Image3.JPG"}},
-      {"with Alt", 1, {1}, Qt::Key_Return, Qt::AltModifier, {}},
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.What);
-    Desktop.Opened.clear();
-    Form->LVThumbnails->setCurrentRow(c.Current, QItemSelectionModel::NoUpdate);
-    Form->LVThumbnails->clearSelection();
-    for (int row : c.Selected)
-      Form->LVThumbnails->item(row)->setSelected(true);
-    Form->LVThumbnails->setFocus();
-    QTest::keyClick(Form->LVThumbnails, c.Key, c.Modifiers);
-    std::vector<std::string> opened;
-    for (auto& o : Desktop.Opened)
-      opened.push_back(o.first.substr(Dest.size()));
-    EXPECT_EQ(opened, c.Opened);
-  }
-  // With no focused item there is nothing to open.
-  Desktop.Opened.clear();
-  Form->LVThumbnails->setCurrentItem(nullptr);
-  QTest::keyClick(Form->LVThumbnails, Qt::Key_Return);
-  EXPECT_TRUE(Desktop.Opened.empty());
-}
-
 // Delete moves the selected files to the trash and re-sorts the list by name; Ctrl+A
 // selects all, and only with Ctrl alone.
 TEST_F(ThumbQueueTest, KeysDeleteToTheTrashAndSelectAll) {

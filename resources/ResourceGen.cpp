@@ -374,9 +374,9 @@ void MakeThumb(const QString& name, const TDraw& draw) {
   Save(img, name + ".bmp", "BMP");
 }
 
-void DrawCaption(QPainter& p, const QString& text, QColor color, int pixels = 15) {
+void DrawCaption(QPainter& p, const QString& text, QColor color) {
   p.setPen(color);
-  p.setFont(Font(pixels, true));
+  p.setFont(Font(15, true));
   p.drawText(QRectF(0, 54, 80, 22), Qt::AlignCenter, text);
 }
 
@@ -454,20 +454,20 @@ void MakeThumbs() {
     p.drawText(QRectF(22, 10, 38, 40), Qt::AlignCenter, "?");
     DrawCaption(p, "File", QColor(70, 70, 90));
   });
-  // For any file whose picture cannot be shown, intact ones too (types the image
-  // classes refuse): a blank picture frame, which claims nothing about the file.
   MakeThumb("THUMB_BROKEN", [](QPainter& p) {
     p.setPen(QPen(QColor(120, 120, 130), 1.5));
-    p.setBrush(QColor(242, 243, 247));
-    p.drawRect(QRectF(14, 8, 52, 42));
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(214, 217, 226));
-    QPolygonF hill;
-    hill << QPointF(18, 46) << QPointF(32, 28) << QPointF(42, 38) << QPointF(50, 30)
-         << QPointF(62, 46);
-    p.drawPolygon(hill);
-    p.drawEllipse(QPointF(53, 19), 4, 4);
-    DrawCaption(p, "No preview", QColor(90, 90, 100), 12);
+    p.setBrush(QColor(235, 238, 245));
+    QPolygonF left, right;
+    left << QPointF(12, 8) << QPointF(40, 8) << QPointF(34, 20) << QPointF(42, 32)
+         << QPointF(36, 50) << QPointF(12, 50);
+    right << QPointF(44, 8) << QPointF(68, 8) << QPointF(68, 50) << QPointF(40, 50)
+          << QPointF(46, 32) << QPointF(38, 20);
+    p.drawPolygon(left);
+    p.drawPolygon(right);
+    p.setPen(QPen(QColor(200, 30, 30), 5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(28, 18), QPointF(52, 42));
+    p.drawLine(QPointF(52, 18), QPointF(28, 42));
+    DrawCaption(p, "Damaged", QColor(170, 30, 30));
   });
 }
 

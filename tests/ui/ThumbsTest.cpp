@@ -283,57 +283,6 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
   }
 }
 
-namespace {
-
-// Which pixels of the caption band under a fixed picture are not white.
-std::vector<bool> CaptionInk(const QImage& Picture) {
-  std::vector<bool> ink;
-  for (int y = 54; y < 76; ++y)
-    for (int x = 0; x < 80; ++x)
-      ink.push_back(Picture.pixel(x, y) != qRgb(255, 255, 255));
-  return ink;
-}
-
-// Text drawn as the fixed pictures draw their captions.
-QImage Caption(const QString& Text, int Pixels) {
-  QImage img(80, 80, QImage::Format_RGB32);
-  img.fill(Qt::white);
-  QPainter p(&img);
-  p.setRenderHint(QPainter::Antialiasing);
-  QFont f("DejaVu Sans");
-  f.setPixelSize(Pixels);
-  f.setBold(true);
-  p.setFont(f);
-  p.setPen(Qt::black);
-  p.drawText(QRectF(0, 54, 80, 22), Qt::AlignCenter, Text);
-  return img;
-}
-
-} // namespace
-
-// The picture for a file without a preview (LZW TIFFs, which the image class refuses,
-// are often intact) must not call the file damaged: it says "No preview", in full.
-TEST_F(ThumbsTest, TheBrokenPictureSaysThatThereIsNoPreview) {
-  QImage broken(":/THUMB_BROKEN.bmp");
-  ASSERT_FALSE(broken.isNull());
-  ASSERT_EQ(broken.size(), QSize(80, 80));
-  std::vector<bool> ink = CaptionInk(broken);
-  struct TCase {
-    QString Text;
-    int Pixels;
-    bool Drawn;
-  };
-  const TCase cases[] = {{"No preview", 12, true}, {"Damaged", 15, false}, {"Damaged", 12, false}};
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.Text.toStdString() + " " + std::to_string(c.Pixels));
-    EXPECT_EQ(CaptionInk(Caption(c.Text, c.Pixels)) == ink, c.Drawn);
-  }
-  QFont f("DejaVu Sans");
-  f.setPixelSize(12);
-  f.setBold(true);
-  EXPECT_LE(QFontMetrics(f).horizontalAdvance("No preview"), 80); // not cut at the edges
-}
-
 // What the program registers at start-up: every image class it carries, by each of its
 // extensions, and the DIB class for the clipboard's bitmap.
 TEST(ImageClasses, AreRegisteredAsAtStartUp) {

@@ -8,6 +8,7 @@
 #include "Language.h"
 #include "ScanResults.h"
 #include "Streams.h"
+#include "ThumbItemDelegate.h"
 #include "Thumbs.h"
 
 #include <QtCore/QCoreApplication>
@@ -281,14 +282,13 @@ void TFormMain::CreateRecoveryPage() {
   LVThumbnails->setViewMode(QListView::IconMode);
   LVThumbnails->setSelectionMode(QAbstractItemView::ExtendedSelection);
   LVThumbnails->setIconSize(QSize(ThumbSize, ThumbSize));
-  LVThumbnails->setGridSize(QSize(ThumbSize + 28, ThumbSize + 34));
   LVThumbnails->setMovement(QListView::Static);
-  // Every item has the same size: without this the view measures each caption again at
-  // every new item, which grows with the list.
+  // Every item has the same size, which the delegate makes fit every caption in full:
+  // without this the view measures each caption again at every new item, which grows
+  // with the list.
   LVThumbnails->setUniformItemSizes(true);
   LVThumbnails->setResizeMode(QListView::Adjust);
-  LVThumbnails->setWordWrap(false);
-  LVThumbnails->setTextElideMode(Qt::ElideMiddle);
+  ThumbDelegate = new TThumbItemDelegate(*LVThumbnails);
   LVThumbnails->move(218, 24);
   LVThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
   PopupMenu1 = new QMenu(LVThumbnails);
@@ -820,6 +820,7 @@ void TFormMain::ProcessThumbnailQueue() {
     item->setIcon(QIcon(ILThumbnails.back()));
     item->setData(Qt::UserRole, static_cast<int>(ILThumbnails.size()) - 1);
   }
+  ThumbDelegate->FitCaption(item->text());
   LVThumbnails->addItem(item);
   if (LVThumbnails->selectedItems().isEmpty())
     LVThumbnails->scrollToItem(item);
@@ -827,6 +828,7 @@ void TFormMain::ProcessThumbnailQueue() {
 
 void TFormMain::ClearThumbnails() {
   LVThumbnails->clear();
+  ThumbDelegate->Reset();
   ILThumbnails.clear();
   FThumbQueue.clear();
   FHeldBytes = 0;

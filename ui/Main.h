@@ -33,6 +33,7 @@ class TDesktop;
 class TDrivePlatform;
 class TRegistry;
 class TFormMain;
+class TThumbItemDelegate;
 
 // The About page's web link: red while the pointer is over it.
 class TLinkLabel : public QLabel {
@@ -149,6 +150,7 @@ public:
   QLabel* LabelCapacity;
   QLabel* LabelRecovered;
   QListWidget* LVThumbnails;
+  TThumbItemDelegate* ThumbDelegate = nullptr; // draws LVThumbnails' items
   QFrame* PanelMainBottom;
   QLabel* LabelRecoveryProgress;
   QLabel* LabelCurSector;

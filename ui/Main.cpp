@@ -891,17 +891,28 @@ bool HaveTrash() {
 
 void TFormMain::Delete1Click() {
   bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
+  std::vector<std::string> kept; // last first
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
     if (!item->isSelected())
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!trash || !QFile::moveToTrash(QString::fromStdString(file)))
+    if (!trash || !QFile::moveToTrash(QString::fromStdString(file))) {
+      // The file is still there (or was never there), so its item stays.
       DebugLog("THUMBS: Cannot move %s to the trash", file);
+      kept.push_back(file);
+      continue;
+    }
     delete LVThumbnails->takeItem(i);
   }
   LVThumbnails->sortItems(Qt::AscendingOrder);
+  if (kept.empty())
+    return;
+  std::string names;
+  for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+    names += "\r\n" + *it;
+  FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTrashFailed), names), TBoxButtons::Ok);
 }
 
 void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {

@@ -1,6 +1,8 @@
 // The main window's thumbnails: the queue and its timer, clearing, existing files,
 // open, delete to the trash, and the keys of the list.
 #include "Debug.h"
+#include "Format.h"
+#include "Language.h"
 #include "Main.h"
 #include "MainFormTest.h"
 #include "Registry.h"
@@ -17,8 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <unistd.h>
 
 using namespace gf;
 using namespace gf::test;
@@ -279,6 +284,67 @@ TEST_F(ThumbQueueTest, KeysDeleteToTheTrashAndSelectAll) {
   fs::current_path(here);
   EXPECT_TRUE(fs::exists(Dest + "Image11.JPG"));
   EXPECT_FALSE(fs::exists(Dir.Path + "/files"));
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Image11.JPG", "Image2.JPG"}));
+  ASSERT_EQ(Desktop.Boxes.size(), 1u);
+  EXPECT_EQ(Desktop.Boxes[0].Text, Format(LoadStr(sTrashFailed), "\r\n" + Dest + "Image11.JPG"));
+  unsetenv("XDG_DATA_HOME");
+}
+
+// A file that cannot go to the trash keeps its item, and one box names every such file;
+// the others go as usual.
+TEST_F(ThumbQueueTest, AFailedDeleteKeepsTheItemAndOneBoxNamesTheFiles) {
+  std::string data = Dir.Path + "/data";
+  setenv("XDG_DATA_HOME", data.c_str(), 1);
+  struct TCase {
+    const char* Name;
+    std::function<void()> Break;
+    std::vector<std::string> Kept;
+    bool NeedsNonRoot;
+  };
+  const TCase cases[] = {
+      {"files gone",
+       [this] {
+         fs::remove(Dest + "Image2.JPG");
+         fs::remove(Dest + "Image3.JPG");
+       },
+       {"Image2.JPG", "Image3.JPG"},
+       false},
+      {"read-only folder",
+       [this] { fs::permissions(Dest, fs::perms::owner_read | fs::perms::owner_exec); },
+       {"Image1.JPG", "Image2.JPG", "Image3.JPG", "Image4.JPG"},
+       true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    if (c.NeedsNonRoot && geteuid() == 0) {
+      std::printf("  (skipped \"%s\": root writes into read-only folders)\n", c.Name);
+      continue;
+    }
+    Form->ClearThumbnails();
+    Desktop.Boxes.clear();
+    for (const char* name : {"Image1.JPG", "Image2.JPG", "Image3.JPG", "Image4.JPG"}) {
+      Put(name, MakeJpeg(1, 16, 16));
+      Form->QueueThumbnail(Dest + name, nullptr);
+    }
+    Drain();
+    c.Break();
+    Form->LVThumbnails->selectAll();
+    Form->Delete1Click();
+    EXPECT_EQ(Captions(), c.Kept);
+    std::string names;
+    for (const char* name : {"Image1.JPG", "Image2.JPG", "Image3.JPG", "Image4.JPG"}) {
+      bool kept = std::count(c.Kept.begin(), c.Kept.end(), name) > 0;
+      EXPECT_EQ(fs::exists(data + "/Trash/files/" + name), !kept) << name;
+      if (kept)
+        names += "\r\n" + Dest + name;
+    }
+    ASSERT_EQ(Desktop.Boxes.size(), 1u);
+    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
+    EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::Ok);
+    EXPECT_EQ(Desktop.Boxes[0].Text, Format(LoadStr(sTrashFailed), names));
+    fs::permissions(Dest, fs::perms::owner_all);
+    fs::remove_all(data);
+  }
   unsetenv("XDG_DATA_HOME");
 }
 

@@ -435,6 +435,15 @@ bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
       }
     }
   }
+  if (Event->type() == QEvent::KeyPress && Watched == LVThumbnails) {
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!key->isAutoRepeat())
+        Guarded([this] { LVThumbnailsEnter(); })();
+      return true;
+    }
+  }
   return QWidget::eventFilter(Watched, Event);
 }
 
@@ -867,6 +876,15 @@ void TFormMain::Open1Click() {
 
 void TFormMain::LVThumbnailsDblClick() {
   Open1Click();
+}
+
+void TFormMain::LVThumbnailsEnter() {
+  // The selection, as a double click opens it; with none, the item that has the focus.
+  QListWidgetItem* current = LVThumbnails->currentItem();
+  if (LVThumbnails->selectedItems().isEmpty() && current)
+    FDesktop.Open(this, FController->DestPath() + current->text().toStdString(), std::string());
+  else
+    Open1Click();
 }
 
 namespace {

@@ -118,6 +118,7 @@ public:
   void Open1Click();
   void Delete1Click();
   void LVThumbnailsDblClick();
+  void LVThumbnailsEnter(); // Enter in the thumbnail view opens, as a double click does
   void LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift);
   std::size_t QueuedThumbnails() const { return FThumbQueue.size(); }
   std::size_t HeldThumbnailBytes() const { return FHeldBytes; }

@@ -707,6 +707,32 @@ TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
   EXPECT_EQ(Desktop.Boxes.size(), 1u);
 }
 
+// Enter presses the focused button, as Space does; not with Ctrl held.
+TEST_F(MainTest, EnterPressesTheFocusedButton) {
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    SCOPED_TRACE(key);
+    Desktop.Opened.clear();
+    Desktop.OptionsShown = 0;
+    Form->SBHelp->setFocus();
+    QTest::keyClick(Form->SBHelp, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    EXPECT_EQ(Desktop.Opened.size(), 1u);
+    Form->SBOptions->setFocus();
+    if (key != Qt::Key_Space) { // Qt's own Space takes any modifiers
+      QTest::keyClick(Form->SBOptions, key, Qt::ControlModifier);
+      EXPECT_EQ(Desktop.OptionsShown, 0);
+    }
+    QTest::keyClick(Form->SBOptions, key);
+    EXPECT_EQ(Desktop.OptionsShown, 1);
+  }
+  Form->SBExit->setFocus();
+  QTest::keyClick(Form->SBExit, Qt::Key_Return);
+  EXPECT_FALSE(Form->isVisible());
+}
+
 TEST_F(MainTest, HelpAndTheWebLinkGoToTheDesktopOpener) {
   Make();
   Form->SBHelpClick();

@@ -232,6 +232,45 @@ TEST_F(ThumbQueueTest, OpenAsksTheOpenerForEverySelectedFile) {
   EXPECT_EQ(Desktop.Opened[0].first, Dest + "Image2.JPG");
 }
 
+// Enter opens what a double click would: the selection, or with none the item that
+// has the focus.
+TEST_F(ThumbQueueTest, EnterOpensTheSelectionOrTheFocusedItem) {
+  for (const char* name : {"Image1.JPG", "Image2.JPG", "Image3.JPG"}) {
+    Put(name, MakeJpeg(1, 16, 16));
+    Form->QueueThumbnail(Dest + name, nullptr);
+  }
+  Drain();
+  QListWidget& view = *Form->LVThumbnails;
+  struct TCase {
+    const char* Name;
+    std::vector<int> Selected;
+    int Current;
+    Qt::Key Key;
+    Qt::KeyboardModifiers Modifiers;
+    std::vector<std::string> Opened;
+  };
+  const TCase cases[] = {
+      {"Return on a selected item", {1}, 1, Qt::Key_Return, Qt::NoModifier, {"Image2.JPG"}},
+      {"keypad Enter", {1}, 1, Qt::Key_Enter, Qt::KeypadModifier, {"Image2.JPG"}},
+      {"two selected", {0, 2}, 2, Qt::Key_Return, Qt::NoModifier, {"Image1.JPG", "Image3.JPG"}},
+      {"focus without a selection", {}, 2, Qt::Key_Return, Qt::NoModifier, {"Image3.JPG"}},
+      {"with Ctrl", {1}, 1, Qt::Key_Return, Qt::ControlModifier, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Desktop.Opened.clear();
+    view.setCurrentItem(view.item(c.Current), QItemSelectionModel::NoUpdate);
+    view.clearSelection();
+    for (int row : c.Selected)
+      view.item(row)->setSelected(true);
+    QTest::keyClick(&view, c.Key, c.Modifiers);
+    std::vector<std::string> opened;
+    for (auto& [target, dir] : Desktop.Opened)
+      opened.push_back(target.substr(Dest.size()));
+    EXPECT_EQ(opened, c.Opened);
+  }
+}
+
 // Delete moves the selected files to the trash and re-sorts the list by name; Ctrl+A
 // selects all, and only with Ctrl alone.
 TEST_F(ThumbQueueTest, KeysDeleteToTheTrashAndSelectAll) {

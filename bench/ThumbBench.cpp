@@ -15,6 +15,7 @@
 #include "Streams.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
+#include "ThumbQueue.h"
 #include "Thumbs.h"
 
 #include <QtCore/QBuffer>
@@ -25,6 +26,7 @@
 #include <QtWidgets/QListWidget>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -281,7 +283,7 @@ TRoad WholeRoad(const std::string& Dir, const std::string& Image, bool Thumbnail
   for (int i = 0; i < form.LBDrives->count(); ++i)
     form.LBDrives->setCurrentRow(i);
   if (!Thumbnails) // the queue still takes every name; no tick makes a picture
-    QObject::disconnect(&form.Timer1, nullptr, nullptr, nullptr);
+    QObject::disconnect(&form.Thumbnails().Timer1, nullptr, nullptr, nullptr);
   TRoad r;
   TStallMeter stall;
   stall.Start();
@@ -326,19 +328,32 @@ int main(int argc, char** argv) {
   std::printf("whole road on a %llu MiB card image with %d photos of 3000 x 2000 (scan, "
               "saving, thumbnails):\n",
               static_cast<unsigned long long>(mib), files);
-  TRoad road[2];
-  for (bool on : {true, false}) {
-    TRoad& r = road[on ? 0 : 1];
-    r = WholeRoad(dir.Path, image, on);
-    double mb = double(mib) * 1.048576;
-    std::printf("  thumbnails %-3s: summary after %.2f s (%.0f MB/s), %d files saved, %d "
-                "thumbnails, the last after %.2f s (%.0f MB/s); worst lateness of a 10 ms "
-                "timer %.0f ms; peak memory of the program so far %ld MB\n",
-                on ? "on" : "off", r.Summary, mb / r.Summary, r.Saved, r.Thumbnails, r.Shown,
-                mb / r.Shown, r.WorstStall * 1e3, r.PeakMb);
-  }
-  std::printf("  summary with thumbnails: %+.0f%% of the time without\n",
-              (road[0].Summary / road[1].Summary - 1) * 100);
+  // Each road twice, by turns, the faster run of each counting: the first run of the
+  // program pays for things the later ones do not (the card image's writing back, the
+  // first windows), and would otherwise tip the comparison whichever road it is.
+  ::sync();
+  TRoad best[2];
+  double worstOn = 0; // over both runs with thumbnails
+  for (int round = 0; round < 2; ++round)
+    for (bool on : {false, true}) {
+      TRoad r = WholeRoad(dir.Path, image, on);
+      double mb = double(mib) * 1.048576;
+      std::printf("  thumbnails %-3s: summary after %.2f s (%.0f MB/s), %d files saved, %d "
+                  "thumbnails, the last after %.2f s (%.0f MB/s); worst lateness of a 10 ms "
+                  "timer %.0f ms; peak memory of the program so far %ld MB\n",
+                  on ? "on" : "off", r.Summary, mb / r.Summary, r.Saved, r.Thumbnails, r.Shown,
+                  mb / r.Shown, r.WorstStall * 1e3, r.PeakMb);
+      if (on)
+        worstOn = std::max(worstOn, r.WorstStall);
+      TRoad& b = best[on ? 1 : 0];
+      if (round == 0 || r.Summary < b.Summary)
+        b = r;
+    }
+  std::printf("  summary with thumbnails (the faster of two runs each): %.2f s against %.2f s "
+              "without, %+.0f%%; worst lateness of a 10 ms timer in both runs with thumbnails "
+              "%.0f ms\n",
+              best[1].Summary, best[0].Summary, (best[1].Summary / best[0].Summary - 1) * 100,
+              worstOn * 1e3);
   std::filesystem::remove(image);
 
   std::vector<std::string> large = MakeLargeSet(dir.Path + "/large", 2);

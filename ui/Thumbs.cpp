@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -128,7 +130,13 @@ std::optional<TPixelSize> TiffSize(TStream& Stream) {
       Format("Not a readable %s picture (%s)", Type, Reader.errorString().toStdString()));
 }
 
-QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize) {
+// Bytes of a picture of Size at 32 bits a pixel.
+int64_t Rgb32Bytes(QSize Size) {
+  return int64_t{Size.width()} * Size.height() * 4;
+}
+
+QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize,
+                  TThumbShare& Share) {
   TStreamDevice device(Stream);
   QImageReader reader(&device, Type);
   reader.setAutoTransform(true);
@@ -142,21 +150,31 @@ QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize)
   QSize fit(r.Right - r.Left + 1, r.Bottom - r.Top + 1);
   if (turned)
     fit.transpose();
-  if (fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
-      fit.height() < stored.height())
+  const bool reduced = fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
+                       fit.height() < stored.height();
+  if (reduced)
     reader.setScaledSize(fit);
+  // The JPEG decoder itself reduces by up to 8 in each direction (libjpeg's DCT
+  // scaling), to no less than the size asked for; the BMP reader decodes the whole
+  // picture and scales it after. Either way a turned copy may follow.
+  QSize decoded = stored;
+  if (reduced && std::strcmp(Type, "JPEG") == 0)
+    for (int d = 0;
+         d < 3 && decoded.width() / 2 >= fit.width() && decoded.height() / 2 >= fit.height(); ++d)
+      decoded = QSize((decoded.width() + 1) / 2, (decoded.height() + 1) / 2);
+  Share.Reserve(2 * Rgb32Bytes(decoded));
   QImage image = reader.read();
   if (image.isNull())
     Unreadable(Type, reader);
   return image;
 }
 
-QImage ReadJpeg(TStream& Stream, QSize Box, QSize& FullSize) {
-  return ReadWithQt(Stream, "JPEG", Box, FullSize);
+QImage ReadJpeg(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithQt(Stream, "JPEG", Box, FullSize, Share);
 }
 
-QImage ReadBmp(TStream& Stream, QSize Box, QSize& FullSize) {
-  return ReadWithQt(Stream, "BMP", Box, FullSize);
+QImage ReadBmp(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithQt(Stream, "BMP", Box, FullSize, Share);
 }
 
 // The library's bitmap (24 bits, rows from the top, blue-green-red) as a Qt picture,
@@ -196,10 +214,14 @@ QImage CopyReduced(TBitmap& Bitmap, QSize Box) {
 
 // PNG and TIFF: the image library's class for the type, found through the picture
 // registry, loads the bytes and is assigned to a bitmap, which the thumbnail copies.
-QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize) {
+QImage ReadWithLibrary(TStream& Stream, const char* Ext, std::optional<TPixelSize> Size, QSize Box,
+                       QSize& FullSize, TThumbShare& Share) {
   const TGraphicClass* type = TPicture::FileFormatClass(Ext);
   if (!type)
     throw std::runtime_error(Format("No image class for %s pictures is registered", Ext));
+  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each; a size
+  // that could not be read in advance takes all there is, so it decodes alone.
+  Share.Reserve(Size ? 2 * 3 * Size->Width * Size->Height : INT64_MAX);
   std::unique_ptr<TGraphic> graphic = type->Create();
   Stream.SetPosition(0);
   graphic->LoadFromStream(Stream);
@@ -212,16 +234,18 @@ QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullS
   return CopyReduced(bitmap, Box);
 }
 
-QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize) {
-  if (auto size = PngSize(Stream))
+QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  auto size = PngSize(Stream);
+  if (size)
     CheckPixels(*size);
-  return ReadWithLibrary(Stream, "PNG", Box, FullSize);
+  return ReadWithLibrary(Stream, "PNG", size, Box, FullSize, Share);
 }
 
-QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize) {
-  if (auto size = TiffSize(Stream))
+QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  auto size = TiffSize(Stream);
+  if (size)
     CheckPixels(*size);
-  return ReadWithLibrary(Stream, "TIF", Box, FullSize);
+  return ReadWithLibrary(Stream, "TIF", size, Box, FullSize, Share);
 }
 
 std::string UpperExtension(const std::string& FileName) {
@@ -260,6 +284,57 @@ std::optional<QImage> Fit(const QImage& Source, QSize Full, int Height, int Widt
 }
 
 } // namespace
+
+bool TThumbMemory::Take(int64_t Bytes) {
+  std::unique_lock lock(FMutex);
+  FChanged.wait(lock, [&] { return FCancelled || FInUse == 0 || Bytes <= FLimit - FInUse; });
+  if (FCancelled)
+    return false;
+  FInUse += Bytes;
+  FPeak = std::max(FPeak, FInUse);
+  return true;
+}
+
+void TThumbMemory::Give(int64_t Bytes) {
+  {
+    std::lock_guard lock(FMutex);
+    FInUse -= Bytes;
+  }
+  FChanged.notify_all();
+}
+
+void TThumbMemory::Cancel() {
+  {
+    std::lock_guard lock(FMutex);
+    FCancelled = true;
+  }
+  FChanged.notify_all();
+}
+
+int64_t TThumbMemory::InUse() const {
+  std::lock_guard lock(FMutex);
+  return FInUse;
+}
+
+int64_t TThumbMemory::Peak() const {
+  std::lock_guard lock(FMutex);
+  return FPeak;
+}
+
+TThumbShare::~TThumbShare() {
+  if (FMemory && FHeld > 0)
+    FMemory->Give(FHeld);
+}
+
+void TThumbShare::Reserve(int64_t Bytes) {
+  if (!FMemory || Bytes <= 0)
+    return;
+  // Never more than the whole: a bigger share would be the same as the whole anyway.
+  Bytes = std::min(Bytes, FMemory->Limit());
+  if (!FMemory->Take(Bytes))
+    throw EThumbAbandoned();
+  FHeld += Bytes;
+}
 
 const TThumbnailFormat ThumbnailFormats[4] = {
     {"JPG", ReadJpeg},
@@ -301,13 +376,16 @@ std::optional<QImage> BrokenThumbnail(int Height, int Width) {
 }
 
 std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName, int Height,
-                                    int Width) {
+                                    int Width, TThumbMemory* Memory) {
   QImage source;
   QSize full;
   bool dropped = false;
   if (const TThumbnailFormat* format = FindThumbnailFormat(FileName)) {
     try {
-      source = format->GraphicClass(Stream, QSize(Width, Height), full);
+      TThumbShare share(Memory);
+      source = format->GraphicClass(Stream, QSize(Width, Height), full, share);
+    } catch (const EThumbAbandoned&) {
+      return std::nullopt;
     } catch (const std::exception& e) {
       DebugLog("THUMBS: Error thumbnailing %s: %s", FileName, e.what());
       dropped = true;

@@ -32,12 +32,7 @@ protected:
     Form->show();
   }
 
-  void Drain() {
-    QElapsedTimer t;
-    t.start();
-    while (Form->QueuedThumbnails() > 0 && t.elapsed() < 20000)
-      Form->ProcessThumbnailQueue();
-  }
+  void Drain() { ASSERT_TRUE(DrainThumbnails(Form->Thumbnails())); }
 
   void Found(const std::string& Type, const std::vector<uint8_t>& Bytes) {
     auto s = std::make_unique<TMemoryStream>();

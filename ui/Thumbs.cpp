@@ -3,6 +3,7 @@
 #include "Debug.h"
 #include "Format.h"
 #include "Graphics.h"
+#include "QvDiGrph.h"
 #include "Streams.h"
 
 #include <QtCore/QFile>
@@ -56,71 +57,11 @@ private:
   qint64 FSize;
 };
 
-struct TPixelSize {
-  int64_t Width = 0, Height = 0;
-};
-
-void CheckPixels(TPixelSize Size) {
+void CheckPixels(TImageSize Size) {
   // Divided, not multiplied: two 32-bit sizes can overflow even a 64-bit product.
   if (Size.Width > 0 && Size.Height > 0 && Size.Width > MaxThumbnailPixels / Size.Height)
     throw std::runtime_error(Format("The picture declares %d x %d pixels, more than %d", Size.Width,
                                     Size.Height, MaxThumbnailPixels));
-}
-
-uint32_t Be32(const uint8_t* P) {
-  return uint32_t{P[0]} << 24 | uint32_t{P[1]} << 16 | uint32_t{P[2]} << 8 | P[3];
-}
-
-// The size in a PNG's header chunk, read before any decoding.
-std::optional<TPixelSize> PngSize(TStream& Stream) {
-  static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  uint8_t h[24];
-  Stream.SetPosition(0);
-  if (Stream.Read(h, sizeof h) != sizeof h || !std::equal(signature, signature + 8, h) ||
-      !std::equal(h + 12, h + 16, "IHDR"))
-    return std::nullopt;
-  return TPixelSize{Be32(h + 16), Be32(h + 20)};
-}
-
-// The width and length of a TIFF's first image, from its first directory.
-std::optional<TPixelSize> TiffSize(TStream& Stream) {
-  uint8_t h[8];
-  Stream.SetPosition(0);
-  if (Stream.Read(h, sizeof h) != sizeof h)
-    return std::nullopt;
-  bool little = h[0] == 'I' && h[1] == 'I';
-  if (!little && !(h[0] == 'M' && h[1] == 'M'))
-    return std::nullopt;
-  auto u16 = [little](const uint8_t* p) {
-    return static_cast<uint32_t>(little ? p[0] | p[1] << 8 : p[0] << 8 | p[1]);
-  };
-  auto u32 = [little, u16](const uint8_t* p) {
-    return little ? u16(p) | u16(p + 2) << 16 : u16(p) << 16 | u16(p + 2);
-  };
-  if (u16(h + 2) != 42)
-    return std::nullopt;
-  int64_t size = Stream.GetSize();
-  int64_t dir = u32(h + 4);
-  if (dir > size - 2)
-    return std::nullopt;
-  Stream.SetPosition(dir);
-  uint8_t c[2];
-  if (Stream.Read(c, 2) != 2)
-    return std::nullopt;
-  std::optional<int64_t> width, length;
-  for (uint32_t i = 0, n = u16(c); i < n && !(width && length); ++i) {
-    uint8_t e[12];
-    if (Stream.Read(e, sizeof e) != sizeof e)
-      break;
-    uint32_t tag = u16(e), type = u16(e + 2);
-    if ((tag != 256 && tag != 257) || (type != 3 && type != 4))
-      continue;
-    int64_t value = type == 3 ? u16(e + 8) : u32(e + 8);
-    (tag == 256 ? width : length) = value;
-  }
-  if (!width || !length)
-    return std::nullopt;
-  return TPixelSize{*width, *length};
 }
 
 // JPEG and BMP: Qt's reader reads the size from the header, then decodes at about the
@@ -213,16 +154,24 @@ QImage CopyReduced(TBitmap& Bitmap, QSize Box) {
 }
 
 // PNG and TIFF: the image library's class for the type, found through the picture
-// registry, loads the bytes and is assigned to a bitmap, which the thumbnail copies.
-QImage ReadWithLibrary(TStream& Stream, const char* Ext, std::optional<TPixelSize> Size, QSize Box,
-                       QSize& FullSize, TThumbShare& Share) {
+// registry, reads the picture's size, then loads the bytes and is assigned to a bitmap,
+// which the thumbnail copies.
+QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize,
+                       TThumbShare& Share) {
   const TGraphicClass* type = TPicture::FileFormatClass(Ext);
   if (!type)
     throw std::runtime_error(Format("No image class for %s pictures is registered", Ext));
-  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each; a size
-  // that could not be read in advance takes all there is, so it decodes alone.
-  Share.Reserve(Size ? 2 * 3 * Size->Width * Size->Height : INT64_MAX);
   std::unique_ptr<TGraphic> graphic = type->Create();
+  std::optional<TImageSize> size;
+  if (auto* dib = dynamic_cast<TDibGraphic*>(graphic.get())) {
+    Stream.SetPosition(0);
+    size = dib->ReadImageSize(Stream, dib->GetFrameIndex());
+  }
+  if (size)
+    CheckPixels(*size);
+  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each; a size
+  // that the class cannot tell in advance takes all there is, so it decodes alone.
+  Share.Reserve(size ? 2 * 3 * size->Width * size->Height : INT64_MAX);
   Stream.SetPosition(0);
   graphic->LoadFromStream(Stream);
   TBitmap bitmap;
@@ -235,17 +184,11 @@ QImage ReadWithLibrary(TStream& Stream, const char* Ext, std::optional<TPixelSiz
 }
 
 QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
-  auto size = PngSize(Stream);
-  if (size)
-    CheckPixels(*size);
-  return ReadWithLibrary(Stream, "PNG", size, Box, FullSize, Share);
+  return ReadWithLibrary(Stream, "PNG", Box, FullSize, Share);
 }
 
 QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
-  auto size = TiffSize(Stream);
-  if (size)
-    CheckPixels(*size);
-  return ReadWithLibrary(Stream, "TIF", size, Box, FullSize, Share);
+  return ReadWithLibrary(Stream, "TIF", Box, FullSize, Share);
 }
 
 std::string UpperExtension(const std::string& FileName) {

@@ -87,8 +87,9 @@ QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize,
   CheckPixels({stored.width(), stored.height()});
   bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
   FullSize = turned ? stored.transposed() : stored;
+  // Decoded at the size it is drawn at, when that is smaller, so no second scaling.
   TThumbRect r = ThumbnailRect(FullSize.width(), FullSize.height(), Box.width(), Box.height());
-  QSize fit(r.Right - r.Left + 1, r.Bottom - r.Top + 1);
+  QSize fit(r.Width(), r.Height());
   if (turned)
     fit.transpose();
   const bool reduced = fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
@@ -215,9 +216,9 @@ std::optional<QImage> Fit(const QImage& Source, QSize Full, int Height, int Widt
   QImage result(Width, Height, QImage::Format_RGB32);
   result.fill(Qt::white);
   TThumbRect r = ThumbnailRect(Full.width(), Full.height(), Width, Height);
-  if (r.Right > r.Left && r.Bottom > r.Top) {
+  if (r.Width() > 0 && r.Height() > 0) {
     // Qt's smooth scaling averages the pixels it drops, where a painter's would skip them.
-    QSize drawn(r.Right - r.Left, r.Bottom - r.Top);
+    QSize drawn(r.Width(), r.Height());
     QImage scaled = Source.size() == drawn
                         ? Source
                         : Source.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);

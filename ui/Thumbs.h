@@ -90,9 +90,14 @@ extern const TThumbnailFormat ThumbnailFormats[4];
 const TThumbnailFormat* FindThumbnailFormat(const std::string& FileName);
 
 // Where a picture of SourceWidth x SourceHeight is drawn in a box of BoxWidth x
-// BoxHeight: centred, keeping its proportions. Right and Bottom are exclusive.
+// BoxHeight: centred, keeping its proportions. The fit is w x h (the box's width or
+// height on the longer side), and the rectangle is Left, Top, Left + w - 1, Top + h - 1
+// with Right and Bottom exclusive, as the platform's stretch drawing takes it: the
+// picture covers Width() x Height() pixels, (w - 1) x (h - 1). Every caller reads it so.
 struct TThumbRect {
   int Left, Top, Right, Bottom;
+  int Width() const { return Right - Left; }
+  int Height() const { return Bottom - Top; }
   bool operator==(const TThumbRect&) const = default;
 };
 TThumbRect ThumbnailRect(int SourceWidth, int SourceHeight, int BoxWidth, int BoxHeight);

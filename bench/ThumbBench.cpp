@@ -7,9 +7,7 @@
 //   thumb_bench [MiB of card image]   (default 512)
 #include "Application.h"
 #include "Main.h"
-#include "QvPngGr.h"
 #include "QvTifGr.h"
-#include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "Streams.h"
@@ -312,9 +310,7 @@ int main(int argc, char** argv) {
   test::TTempDir dir;
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
-  RegisterRecognizers();
-  RegisterPngGraphic();
-  RegisterTiffGraphic();
+  RegisterModules();
   TApplication app(argc, argv);
 
   int files = 0;

@@ -11,9 +11,6 @@
 #include "GFClasses.h"
 #include "Main.h"
 #include "MixedImage.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
-#include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
@@ -83,9 +80,7 @@ int main(int argc, char** argv) {
   test::TTempDir dir;
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
-  RegisterRecognizers();
-  RegisterPngGraphic(); // the image library's classes for the thumbnails
-  RegisterTiffGraphic();
+  RegisterModules();
   TApplication app(argc, argv);
   std::string image = mixed ? MakeMixed(dir.Path, mib) : MakeImage(dir.Path, mib);
   std::string dest = dir.Path + "/out/";

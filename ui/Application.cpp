@@ -3,6 +3,11 @@
 #include "Debug.h"
 #include "Desktop.h"
 #include "MessageWindow.h"
+#include "QvDiGrph.h"
+#include "QvJpgGr.h"
+#include "QvPngGr.h"
+#include "QvTifGr.h"
+#include "Recognizer.h"
 
 #include <QtWidgets/QWidget>
 
@@ -64,6 +69,14 @@ void TApplication::ShowError(const std::string& Message) {
   DebugLog("MAIN: Error in a handler: %s", Message);
   if (FDesktop)
     FDesktop->MessageBox(activeWindow(), TBoxKind::Error, Message, TBoxButtons::Ok);
+}
+
+void RegisterModules() {
+  RegisterRecognizers();
+  RegisterPngGraphic();
+  RegisterTiffGraphic();
+  RegisterJpegGraphic();
+  RegisterDibGraphic();
 }
 
 } // namespace gf

@@ -15,9 +15,6 @@
 #include "Main.h"
 #include "MessageForm.h"
 #include "OptionDlg.h"
-#include "QvPngGr.h"
-#include "QvTifGr.h"
-#include "Recognizer.h"
 #include "Registry.h"
 #include "Splash.h"
 
@@ -125,9 +122,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-  RegisterRecognizers();
-  RegisterPngGraphic(); // the image library's classes for the thumbnails
-  RegisterTiffGraphic();
+  RegisterModules();
   DebugLogEnabled = true;
   TApplication app(argc, argv); // Qt needs its application object before any window
 

@@ -93,6 +93,7 @@ const std::unordered_map<int, const char*>& Table() {
       {sKindRemovable, "Removable"},
       {sKindCDROM, "CD-ROM"},
       {sNotReady, "<Not Ready>"},
+      {sTrashFailed, "These files could not be moved to the trash and are still in place:%s"},
   };
   return table;
 }

@@ -51,6 +51,7 @@ enum TMessageId : int {
   sKindRemovable = 65293,
   sKindCDROM = 65294,
   sNotReady = 65295,
+  sTrashFailed = 65310, // %s = the files, each on a line of its own
 };
 
 // The text of a message; empty for an identifier outside the table.

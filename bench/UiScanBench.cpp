@@ -11,12 +11,10 @@
 #include "Controller.h"
 #include "Main.h"
 #include "MixedImage.h"
-#include "Recognizer.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
-#include "Thumbs.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
@@ -82,8 +80,7 @@ int main(int argc, char** argv) {
   test::TTempDir dir;
   setenv("HOME", dir.Path.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (dir.Path + "/.config").c_str(), 1);
-  RegisterRecognizers();
-  RegisterImageClasses(); // as the program does
+  RegisterModules();
   TApplication app(argc, argv);
   std::string image = mixed ? MakeMixed(dir.Path, mib) : MakeImage(dir.Path, mib);
   std::string dest = dir.Path + "/out/";

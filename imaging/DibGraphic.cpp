@@ -305,6 +305,10 @@ int TDibGraphic::GetImageCount(TStream&) {
   return 1;
 }
 
+std::optional<TImageSize> TDibGraphic::ReadImageSize(TStream&, int) {
+  return std::nullopt;
+}
+
 void TDibGraphic::LoadFrame(TStream&, int) {}
 
 void TDibGraphic::AppendToStream(TStream&) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,11 @@ inline double ScreenGamma = 2.2;
 
 // --- The image class ------------------------------------------------------------------
 
+// A picture's size in pixels, as its file declares it.
+struct TImageSize {
+  int64_t Width = 0, Height = 0;
+};
+
 class TDibGraphic : public TGraphic {
 public:
   static const TGraphicClass Class;
@@ -135,6 +141,11 @@ public:
 
   // Number of images in Stream (1 here).
   virtual int GetImageCount(TStream& Stream);
+  // The size that image Index (1-based) of Stream declares, read from the stream's
+  // position without decoding any pixel, so that a caller can refuse or make room for
+  // the picture first; nothing where the class cannot tell before it decodes (here).
+  // Bytes that are not of the class's format raise its error, as a load would.
+  virtual std::optional<TImageSize> ReadImageSize(TStream& Stream, int Index);
   // Reads image number Index (1-based); nothing here.
   virtual void LoadFrame(TStream& Stream, int Index);
   // Adds the image to a multi-image stream; refused here.

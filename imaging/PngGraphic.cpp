@@ -153,35 +153,48 @@ uint16_t PngDpi(png_uint_32 PixelsPerMetre) {
   return dpi > 65535 ? 0 : static_cast<uint16_t>(dpi);
 }
 
-} // namespace
-
-void TPngGraphic::LoadFrame(TStream& Stream, int) {
-  FWarnings.clear();
+// Checks the signature of the PNG at the stream's position and reads its chunks up to
+// the image data into S, with Ctx as libpng's error pointer.
+void ReadPngInfo(TStream& Stream, TPngContext& Ctx, TReadStructs& S) {
   png_byte signature[8] = {};
   Stream.Read(signature, sizeof signature);
   if (png_sig_cmp(signature, 0, sizeof signature) != 0)
     RaisePngError("PNG file is not valid or corrupted");
+  S.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &Ctx, PngErrorCallback, PngWarningCallback);
+  if (!S.Png)
+    RaisePngError("png_create_read_struct failed");
+  S.Info = png_create_info_struct(S.Png);
+  if (!S.Info)
+    RaisePngError("png_create_info_struct failed");
+  if (!PngProtected(S.Png, [&] {
+        png_set_read_fn(S.Png, &Stream, PngReadCallback);
+        png_set_sig_bytes(S.Png, 8);
+        png_read_info(S.Png, S.Info);
+      }))
+    RaiseFailure(Ctx);
+}
 
+} // namespace
+
+std::optional<TImageSize> TPngGraphic::ReadImageSize(TStream& Stream, int) {
+  FWarnings.clear();
   TPngContext ctx;
   ctx.Warnings = &FWarnings;
   TReadStructs s;
-  s.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &ctx, PngErrorCallback, PngWarningCallback);
-  if (!s.Png)
-    RaisePngError("png_create_read_struct failed");
-  s.Info = png_create_info_struct(s.Png);
-  if (!s.Info)
-    RaisePngError("png_create_info_struct failed");
+  ReadPngInfo(Stream, ctx, s);
+  return TImageSize{png_get_image_width(s.Png, s.Info), png_get_image_height(s.Png, s.Info)};
+}
+
+void TPngGraphic::LoadFrame(TStream& Stream, int) {
+  FWarnings.clear();
+  TPngContext ctx;
+  ctx.Warnings = &FWarnings;
+  TReadStructs s;
+  ReadPngInfo(Stream, ctx, s);
 
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0, interlace = 0;
-  if (!PngProtected(s.Png, [&] {
-        png_set_read_fn(s.Png, &Stream, PngReadCallback);
-        png_set_sig_bytes(s.Png, 8);
-        png_read_info(s.Png, s.Info);
-        png_get_IHDR(s.Png, s.Info, &width, &height, &depth, &colorType, &interlace, nullptr,
-                     nullptr);
-      }))
-    RaiseFailure(ctx);
+  png_get_IHDR(s.Png, s.Info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
 
   TImageFormat format = ifTrueColor;
   bool twoBit = false;

@@ -24,6 +24,8 @@ public:
 
   // Decodes the PNG that starts at the stream's position; Index is not used.
   void LoadFrame(TStream& Stream, int Index) override;
+  // From the header of the PNG at the stream's position; Index is not used.
+  std::optional<TImageSize> ReadImageSize(TStream& Stream, int Index) override;
   void SaveToStream(TStream& Stream) override;
 
   double Gamma = 0.5;         // file gamma: the file's gAMA after a load, 0.5 without one

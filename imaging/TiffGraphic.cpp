@@ -141,6 +141,21 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
   return count;
 }
 
+std::optional<TImageSize> TTiffGraphic::ReadImageSize(TStream& Stream, int Index) {
+  FMessages.clear();
+  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
+  if (!handle)
+    RaiseTiffError("TIFFOpen");
+  TIFF* tif = handle->Tif();
+  const TKeepMessages keep{FMessages, *handle};
+  TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // as a load selects it
+  uint32_t width = 0, height = 0;
+  GetRequired(tif, TIFFTAG_IMAGEWIDTH, &width);
+  GetRequired(tif, TIFFTAG_IMAGELENGTH, &height);
+  handle->Rethrow();
+  return TImageSize{width, height};
+}
+
 void TTiffGraphic::SaveToStream(TStream& Stream) {
   if (Stream.GetPosition() == 0) {
     WriteImage(Stream, TTiffHandle::WriteMode);

@@ -46,6 +46,9 @@ public:
   // exist leaves the first one selected.
   void LoadFrame(TStream& Stream, int Index) override;
   int GetImageCount(TStream& Stream) override;
+  // From page Index's directory; raises ETiffError where a load would fail to find its
+  // width and length.
+  std::optional<TImageSize> ReadImageSize(TStream& Stream, int Index) override;
   // Writes a one-image TIFF at the stream's position. A JPEG-compressed image wider
   // than TiffJpegMaxWidth is refused before anything is written.
   void SaveToStream(TStream& Stream) override;

@@ -454,20 +454,22 @@ void MakeThumbs() {
     p.drawText(QRectF(22, 10, 38, 40), Qt::AlignCenter, "?");
     DrawCaption(p, "File", QColor(70, 70, 90));
   });
+  // Shown for any picture that was not decoded: a type the decoders refuse (such as
+  // LZW TIFFs) as much as damaged bytes, so it says only that there is no preview.
   MakeThumb("THUMB_BROKEN", [](QPainter& p) {
-    p.setPen(QPen(QColor(120, 120, 130), 1.5));
-    p.setBrush(QColor(235, 238, 245));
-    QPolygonF left, right;
-    left << QPointF(12, 8) << QPointF(40, 8) << QPointF(34, 20) << QPointF(42, 32)
-         << QPointF(36, 50) << QPointF(12, 50);
-    right << QPointF(44, 8) << QPointF(68, 8) << QPointF(68, 50) << QPointF(40, 50)
-          << QPointF(46, 32) << QPointF(38, 20);
-    p.drawPolygon(left);
-    p.drawPolygon(right);
-    p.setPen(QPen(QColor(200, 30, 30), 5, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(28, 18), QPointF(52, 42));
-    p.drawLine(QPointF(52, 18), QPointF(28, 42));
-    DrawCaption(p, "Damaged", QColor(170, 30, 30));
+    p.setPen(QPen(QColor(150, 150, 160), 1.5));
+    p.setBrush(QColor(244, 245, 248));
+    p.drawRect(QRectF(14, 6, 52, 38));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(212, 214, 222));
+    QPolygonF hills;
+    hills << QPointF(16, 42) << QPointF(30, 26) << QPointF(40, 34) << QPointF(50, 24)
+          << QPointF(64, 42);
+    p.drawPolygon(hills);
+    p.drawEllipse(QPointF(55, 15), 4, 4);
+    p.setPen(QColor(90, 90, 110));
+    p.setFont(Font(12, true));
+    p.drawText(QRectF(0, 46, 80, 32), Qt::AlignCenter, "No\npreview");
   });
 }
 

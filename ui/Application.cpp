@@ -2,7 +2,12 @@
 
 #include "Debug.h"
 #include "Desktop.h"
+#include "DibGraphic.h"
+#include "JpegGraphic.h"
 #include "MessageWindow.h"
+#include "PngGraphic.h"
+#include "Recognizer.h"
+#include "TiffGraphic.h"
 
 #include <QtWidgets/QWidget>
 
@@ -64,6 +69,14 @@ void TApplication::ShowError(const std::string& Message) {
   DebugLog("MAIN: Error in a handler: %s", Message);
   if (FDesktop)
     FDesktop->MessageBox(activeWindow(), TBoxKind::Error, Message, TBoxButtons::Ok);
+}
+
+void RegisterModules() {
+  RegisterRecognizers();
+  RegisterPngGraphic();
+  RegisterTiffGraphic();
+  RegisterJpegGraphic();
+  RegisterDibGraphic();
 }
 
 } // namespace gf

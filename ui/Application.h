@@ -32,6 +32,12 @@ private:
 // Shows an error that a handler raised, through the running TApplication.
 void ShowHandlerError(const std::string& Message);
 
+// What the modules register before anything else runs, as the program starts: the
+// recognizers in their trial order, and the image library's classes for PNG, TIFF and
+// JPEG files and for the clipboard's bitmaps. The program, its tests and its benches
+// all start with this one call.
+void RegisterModules();
+
 // A handler for a signal: an error it raises is shown and goes no further, so that it
 // never unwinds through the toolkit's own frames.
 template <typename F> auto Guarded(F Handler) {

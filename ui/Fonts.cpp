@@ -1,9 +1,33 @@
 #include "Fonts.h"
 
+#include <QtGui/QKeyEvent>
 #include <QtGui/QPixmap>
 #include <QtWidgets/QToolButton>
 
 namespace gf {
+
+namespace {
+
+// Enter presses the button that has the focus, as Space does.
+class TEnterPresses : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    if (Event->type() != QEvent::KeyPress)
+      return false;
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+        (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+      return false;
+    if (!key->isAutoRepeat())
+      static_cast<QAbstractButton*>(Watched)->click();
+    return true;
+  }
+};
+
+} // namespace
 
 QFont FormFont(int Pixels) {
   QFont f("DejaVu Sans");
@@ -28,6 +52,7 @@ QToolButton* MakeGlyphButton(QWidget* Parent, const char* Text, const char* Glyp
   b->setAutoRaise(true);
   b->setFocusPolicy(Qt::StrongFocus);
   b->setGeometry(Geometry);
+  b->installEventFilter(new TEnterPresses(b));
   return b;
 }
 

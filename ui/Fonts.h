@@ -17,7 +17,8 @@ QFont FormFont(int Pixels = 11);
 // A button glyph with its disabled twin: resources NAME.png and NAME_D.png.
 QIcon Glyph(const char* Name);
 // A flat tool button of Parent with the glyph GlyphName beside (or under) its text,
-// placed at Geometry; it takes the keyboard focus, as a push button does.
+// placed at Geometry; it takes the keyboard focus, and Enter or Space presses it, as
+// they do a push button.
 QToolButton* MakeGlyphButton(QWidget* Parent, const char* Text, const char* GlyphName,
                              const QRect& Geometry, int IconSize = 20,
                              Qt::ToolButtonStyle Style = Qt::ToolButtonTextBesideIcon);

@@ -15,10 +15,8 @@
 #include "Main.h"
 #include "MessageForm.h"
 #include "OptionDlg.h"
-#include "Recognizer.h"
 #include "Registry.h"
 #include "Splash.h"
-#include "Thumbs.h"
 
 #include <QtCore/QTimer>
 #include <QtGui/QScreen>
@@ -124,8 +122,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-  RegisterRecognizers();
-  RegisterImageClasses();
+  RegisterModules();
   DebugLogEnabled = true;
   TApplication app(argc, argv); // Qt needs its application object before any window
 

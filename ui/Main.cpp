@@ -8,7 +8,8 @@
 #include "Language.h"
 #include "ScanResults.h"
 #include "Streams.h"
-#include "Thumbs.h"
+#include "ThumbItemDelegate.h"
+#include "ThumbQueue.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QDir>
@@ -39,7 +40,7 @@ namespace gf {
 namespace {
 
 constexpr int DriveIconSize = 32;
-constexpr int ThumbSize = 80;
+constexpr int ThumbSize = TThumbQueue::ThumbSize;
 constexpr int BottomPanelHeight = 118;
 const QColor FormColor(0, 0, 255); // the form's blue font
 
@@ -194,6 +195,7 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
     if (!SameText(arg, "/DEBUG") && FController->AddImageFile(arg).empty())
       DebugLog("MAIN: Cannot open %s as a disk image", arg);
   FController->LoadSettings();
+  FThumbQueue = std::make_unique<TThumbQueue>(*LVThumbnails, ILThumbnails, *ThumbDelegate);
   FShowDebugAtStart = debugSwitch;
   if (debugSwitch)
     FFormDebug->show();
@@ -235,9 +237,6 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
 
   FCreditsKeys = "QZW";
   FCreditsKeyIndex = 0;
-
-  Timer1.setInterval(20);
-  connect(&Timer1, &QTimer::timeout, this, Guarded([this] { ProcessThumbnailQueue(); }));
 
   FProgressTimer.setInterval(50);
   connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
@@ -281,14 +280,13 @@ void TFormMain::CreateRecoveryPage() {
   LVThumbnails->setViewMode(QListView::IconMode);
   LVThumbnails->setSelectionMode(QAbstractItemView::ExtendedSelection);
   LVThumbnails->setIconSize(QSize(ThumbSize, ThumbSize));
-  LVThumbnails->setGridSize(QSize(ThumbSize + 28, ThumbSize + 34));
   LVThumbnails->setMovement(QListView::Static);
-  // Every item has the same size: without this the view measures each caption again at
-  // every new item, which grows with the list.
+  // Every item has the same size, which the delegate makes fit every caption in full:
+  // without this the view measures each caption again at every new item, which grows
+  // with the list.
   LVThumbnails->setUniformItemSizes(true);
   LVThumbnails->setResizeMode(QListView::Adjust);
-  LVThumbnails->setWordWrap(false);
-  LVThumbnails->setTextElideMode(Qt::ElideMiddle);
+  ThumbDelegate = new TThumbItemDelegate(*LVThumbnails);
   LVThumbnails->move(218, 24);
   LVThumbnails->setContextMenuPolicy(Qt::CustomContextMenu);
   PopupMenu1 = new QMenu(LVThumbnails);
@@ -435,6 +433,15 @@ bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
       }
     }
   }
+  if (Event->type() == QEvent::KeyPress && Watched == LVThumbnails) {
+    auto* key = static_cast<QKeyEvent*>(Event);
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+      if (!key->isAutoRepeat())
+        Guarded([this] { LVThumbnailsEnter(); })();
+      return true;
+    }
+  }
   return QWidget::eventFilter(Watched, Event);
 }
 
@@ -503,8 +510,7 @@ bool TFormMain::FormCloseQuery() {
 }
 
 void TFormMain::FormClose() {
-  FClosing = true;
-  Timer1.stop();
+  FThumbQueue->Close(); // hands out no more requests
 }
 
 void TFormMain::closeEvent(QCloseEvent* Event) {
@@ -769,86 +775,18 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
 }
 
 void TFormMain::QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream) {
-  if (Stream) {
-    auto size = static_cast<std::size_t>(Stream->GetSize());
-    if (size > MaxHeldThumbnailBytes - FHeldBytes) {
-      DebugLog("THUMBS: No room to hold %s until its thumbnail", FileName);
-      Stream = std::make_unique<TMemoryStream>(); // decodes to the broken picture
-    } else {
-      FHeldBytes += size;
-    }
-  }
-  FThumbQueue.push_back({FileName, std::move(Stream)});
-  if (!FClosing && !Timer1.isActive())
-    Timer1.start();
+  FThumbQueue->QueueThumbnail(FileName, std::move(Stream));
 }
 
-std::optional<TThumbRequest> TFormMain::DequeueThumbnail() {
-  if (FClosing || FThumbQueue.empty())
-    return std::nullopt;
-  TThumbRequest r = std::move(FThumbQueue.front());
-  FThumbQueue.pop_front();
-  if (r.Stream)
-    FHeldBytes -= static_cast<std::size_t>(r.Stream->GetSize());
-  return r;
-}
-
-namespace {
-
-// The thumbnail of a saved file, read back from the disk now. A type that gets a fixed
-// picture is not opened at all; a file that cannot be read gets the broken picture.
-std::optional<QImage> ThumbnailOfFile(const std::string& FileName) {
-  if (!FindThumbnailFormat(FileName)) {
-    TMemoryStream none;
-    return MakeThumbnail(none, FileName, ThumbSize, ThumbSize);
-  }
-  try {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(FileName, ec))
-      throw EStreamError("Not a file: " + FileName); // a FIFO would block the open
-    TFileStream file(FileName, TFileMode::OpenRead);
-    return MakeThumbnail(file, FileName, ThumbSize, ThumbSize);
-  } catch (const EStreamError& e) {
-    DebugLog("THUMBS: Error thumbnailing %s: %s", FileName, e.what());
-    return BrokenThumbnail(ThumbSize, ThumbSize);
-  }
-}
-
-} // namespace
-
-int TFormMain::ImageIndex(const QListWidgetItem* Item) {
-  QVariant v = Item->data(Qt::UserRole);
-  return v.isValid() ? v.toInt() : -1;
-}
-
-void TFormMain::ProcessThumbnailQueue() {
-  std::optional<TThumbRequest> r = DequeueThumbnail();
-  if (!r) {
-    Timer1.stop(); // until the next request
-    return;
-  }
-  std::optional<QImage> picture = r->Stream
-                                      ? MakeThumbnail(*r->Stream, r->FileName, ThumbSize, ThumbSize)
-                                      : ThumbnailOfFile(r->FileName);
-  // The item is complete before the view lays it out.
-  auto* item = new QListWidgetItem(
-      QString::fromStdString(std::filesystem::path(r->FileName).filename().string()));
-  item->setToolTip(QString::fromStdString(r->FileName));
-  if (picture) {
-    ILThumbnails.push_back(QPixmap::fromImage(*picture));
-    item->setIcon(QIcon(ILThumbnails.back()));
-    item->setData(Qt::UserRole, static_cast<int>(ILThumbnails.size()) - 1);
-  }
-  LVThumbnails->addItem(item);
-  if (LVThumbnails->selectedItems().isEmpty())
-    LVThumbnails->scrollToItem(item);
+std::size_t TFormMain::QueuedThumbnails() const {
+  return FThumbQueue->Queued();
 }
 
 void TFormMain::ClearThumbnails() {
   LVThumbnails->clear();
+  ThumbDelegate->Reset();
   ILThumbnails.clear();
-  FThumbQueue.clear();
-  FHeldBytes = 0;
+  FThumbQueue->Clear();
 }
 
 void TFormMain::LoadExistingThumbnails() {
@@ -886,6 +824,15 @@ void TFormMain::LVThumbnailsDblClick() {
   Open1Click();
 }
 
+void TFormMain::LVThumbnailsEnter() {
+  // The selection, as a double click opens it; with none, the item that has the focus.
+  QListWidgetItem* current = LVThumbnails->currentItem();
+  if (LVThumbnails->selectedItems().isEmpty() && current)
+    FDesktop.Open(this, FController->DestPath() + current->text().toStdString(), std::string());
+  else
+    Open1Click();
+}
+
 namespace {
 
 // The user's trash folder, made when missing (a new account may have no data folder
@@ -908,17 +855,28 @@ bool HaveTrash() {
 
 void TFormMain::Delete1Click() {
   bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
+  std::vector<std::string> kept; // last first
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
     if (!item->isSelected())
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!trash || !QFile::moveToTrash(QString::fromStdString(file)))
+    if (!trash || !QFile::moveToTrash(QString::fromStdString(file))) {
+      // The file is still there (or was never there), so its item stays.
       DebugLog("THUMBS: Cannot move %s to the trash", file);
+      kept.push_back(file);
+      continue;
+    }
     delete LVThumbnails->takeItem(i);
   }
   LVThumbnails->sortItems(Qt::AscendingOrder);
+  if (kept.empty())
+    return;
+  std::string names;
+  for (auto it = kept.rbegin(); it != kept.rend(); ++it)
+    names += "\r\n" + *it;
+  FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTrashFailed), names), TBoxButtons::Ok);
 }
 
 void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {

@@ -12,7 +12,6 @@
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QWidget>
 
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +32,8 @@ class TDesktop;
 class TDrivePlatform;
 class TRegistry;
 class TFormMain;
+class TThumbItemDelegate;
+class TThumbQueue;
 
 // The About page's web link: red while the pointer is over it.
 class TLinkLabel : public QLabel {
@@ -57,13 +58,6 @@ protected:
 
 private:
   TFormMain& FForm;
-};
-
-// One file waiting for its thumbnail. The file is read back at its tick; only a file
-// that could not be saved keeps its bytes here.
-struct TThumbRequest {
-  std::string FileName;
-  std::unique_ptr<TMemoryStream> Stream; // null: read FileName
 };
 
 class TFormMain : public QWidget {
@@ -109,22 +103,17 @@ public:
   void ScanProgress(int64_t Position, int64_t SectorCount);
   void LoadAnimation();
   void PaintAnimation(QPainter& Canvas);
-  // Thumbnails.
+  // Thumbnails: the requests go to the thumbnail queue, which places the items.
   void QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream);
-  std::optional<TThumbRequest> DequeueThumbnail();
-  void ProcessThumbnailQueue(); // Timer1's tick: one request
+  TThumbQueue& Thumbnails() { return *FThumbQueue; }
+  std::size_t QueuedThumbnails() const;
   void ClearThumbnails();
   void LoadExistingThumbnails();
   void Open1Click();
   void Delete1Click();
   void LVThumbnailsDblClick();
+  void LVThumbnailsEnter(); // Enter in the thumbnail view opens, as a double click does
   void LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift);
-  std::size_t QueuedThumbnails() const { return FThumbQueue.size(); }
-  std::size_t HeldThumbnailBytes() const { return FHeldBytes; }
-  // The index in ILThumbnails of an item's picture, -1 when it has none.
-  static int ImageIndex(const QListWidgetItem* Item);
-  // Bytes of unsaved files that the queue may hold; beyond it they get no picture.
-  static constexpr std::size_t MaxHeldThumbnailBytes = 64u << 20;
 
   // Shows the latest progress now (a timer does it every 50 ms during a scan).
   void ShowProgress();
@@ -152,6 +141,7 @@ public:
   QLabel* LabelCapacity;
   QLabel* LabelRecovered;
   QListWidget* LVThumbnails;
+  TThumbItemDelegate* ThumbDelegate = nullptr; // draws LVThumbnails' items
   QFrame* PanelMainBottom;
   QLabel* LabelRecoveryProgress;
   QLabel* LabelCurSector;
@@ -172,8 +162,6 @@ public:
   QMenu* PopupMenu1 = nullptr;
   QAction* Open1 = nullptr;
   QAction* Delete1 = nullptr;
-  // Makes a thumbnail every 20 ms while requests wait (it sleeps while none do).
-  QTimer Timer1;
 
 protected:
   bool event(QEvent* Event) override;
@@ -195,9 +183,7 @@ private:
   std::unique_ptr<TFormDebug> FFormDebug;
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
-  bool FClosing = false;
-  std::deque<TThumbRequest> FThumbQueue;
-  std::size_t FHeldBytes = 0; // bytes held by requests of unsaved files
+  std::unique_ptr<TThumbQueue> FThumbQueue;
   bool FShownOnce = false;
   bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;

@@ -1,14 +1,10 @@
 #include "Thumbs.h"
 
-#include "ByteOrder.h"
 #include "Debug.h"
 #include "DibGraphic.h"
 #include "Format.h"
 #include "Graphics.h"
-#include "JpegGraphic.h"
-#include "PngGraphic.h"
 #include "Streams.h"
-#include "TiffGraphic.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QIODevice>
@@ -17,6 +13,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -59,63 +57,11 @@ private:
   qint64 FSize;
 };
 
-struct TPixelSize {
-  int64_t Width = 0, Height = 0;
-};
-
-void CheckPixels(TPixelSize Size) {
+void CheckPixels(TImageSize Size) {
   // Divided, not multiplied: two 32-bit sizes can overflow even a 64-bit product.
   if (Size.Width > 0 && Size.Height > 0 && Size.Width > MaxThumbnailPixels / Size.Height)
     throw std::runtime_error(Format("The picture declares %d x %d pixels, more than %d", Size.Width,
                                     Size.Height, MaxThumbnailPixels));
-}
-
-// The size in a PNG's header chunk, read before any decoding.
-std::optional<TPixelSize> PngSize(TStream& Stream) {
-  static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  uint8_t h[24];
-  Stream.SetPosition(0);
-  if (Stream.Read(h, sizeof h) != sizeof h || !std::equal(signature, signature + 8, h) ||
-      !std::equal(h + 12, h + 16, "IHDR"))
-    return std::nullopt;
-  return TPixelSize{Be32(h + 16), Be32(h + 20)};
-}
-
-// The width and length of a TIFF's first image, from its first directory.
-std::optional<TPixelSize> TiffSize(TStream& Stream) {
-  uint8_t h[8];
-  Stream.SetPosition(0);
-  if (Stream.Read(h, sizeof h) != sizeof h)
-    return std::nullopt;
-  bool little = h[0] == 'I' && h[1] == 'I';
-  if (!little && !(h[0] == 'M' && h[1] == 'M'))
-    return std::nullopt;
-  auto u16 = [little](const uint8_t* p) { return uint32_t{Get16(p, !little)}; };
-  auto u32 = [little](const uint8_t* p) { return Get32(p, !little); };
-  if (u16(h + 2) != 42)
-    return std::nullopt;
-  int64_t size = Stream.GetSize();
-  int64_t dir = u32(h + 4);
-  if (dir > size - 2)
-    return std::nullopt;
-  Stream.SetPosition(dir);
-  uint8_t c[2];
-  if (Stream.Read(c, 2) != 2)
-    return std::nullopt;
-  std::optional<int64_t> width, length;
-  for (uint32_t i = 0, n = u16(c); i < n && !(width && length); ++i) {
-    uint8_t e[12];
-    if (Stream.Read(e, sizeof e) != sizeof e)
-      break;
-    uint32_t tag = u16(e), type = u16(e + 2);
-    if ((tag != 256 && tag != 257) || (type != 3 && type != 4))
-      continue;
-    int64_t value = type == 3 ? u16(e + 8) : u32(e + 8);
-    (tag == 256 ? width : length) = value;
-  }
-  if (!width || !length)
-    return std::nullopt;
-  return TPixelSize{*width, *length};
 }
 
 // JPEG and BMP: Qt's reader reads the size from the header, then decodes at about the
@@ -125,7 +71,13 @@ std::optional<TPixelSize> TiffSize(TStream& Stream) {
       Format("Not a readable %s picture (%s)", Type, Reader.errorString().toStdString()));
 }
 
-QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize) {
+// Bytes of a picture of Size at 32 bits a pixel.
+int64_t Rgb32Bytes(QSize Size) {
+  return int64_t{Size.width()} * Size.height() * 4;
+}
+
+QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize,
+                  TThumbShare& Share) {
   TStreamDevice device(Stream);
   QImageReader reader(&device, Type);
   reader.setAutoTransform(true);
@@ -135,25 +87,36 @@ QImage ReadWithQt(TStream& Stream, const char* Type, QSize Box, QSize& FullSize)
   CheckPixels({stored.width(), stored.height()});
   bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
   FullSize = turned ? stored.transposed() : stored;
+  // Decoded at the size it is drawn at, when that is smaller, so no second scaling.
   TThumbRect r = ThumbnailRect(FullSize.width(), FullSize.height(), Box.width(), Box.height());
-  QSize fit(r.Right - r.Left + 1, r.Bottom - r.Top + 1);
+  QSize fit(r.Width(), r.Height());
   if (turned)
     fit.transpose();
-  if (fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
-      fit.height() < stored.height())
+  const bool reduced = fit.width() > 0 && fit.height() > 0 && fit.width() < stored.width() &&
+                       fit.height() < stored.height();
+  if (reduced)
     reader.setScaledSize(fit);
+  // The JPEG decoder itself reduces by up to 8 in each direction (libjpeg's DCT
+  // scaling), to no less than the size asked for; the BMP reader decodes the whole
+  // picture and scales it after. Either way a turned copy may follow.
+  QSize decoded = stored;
+  if (reduced && std::strcmp(Type, "JPEG") == 0)
+    for (int d = 0;
+         d < 3 && decoded.width() / 2 >= fit.width() && decoded.height() / 2 >= fit.height(); ++d)
+      decoded = QSize((decoded.width() + 1) / 2, (decoded.height() + 1) / 2);
+  Share.Reserve(2 * Rgb32Bytes(decoded));
   QImage image = reader.read();
   if (image.isNull())
     Unreadable(Type, reader);
   return image;
 }
 
-QImage ReadJpeg(TStream& Stream, QSize Box, QSize& FullSize) {
-  return ReadWithQt(Stream, "JPEG", Box, FullSize);
+QImage ReadJpeg(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithQt(Stream, "JPEG", Box, FullSize, Share);
 }
 
-QImage ReadBmp(TStream& Stream, QSize Box, QSize& FullSize) {
-  return ReadWithQt(Stream, "BMP", Box, FullSize);
+QImage ReadBmp(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithQt(Stream, "BMP", Box, FullSize, Share);
 }
 
 // The library's bitmap (24 bits, rows from the top, blue-green-red) as a Qt picture,
@@ -192,12 +155,24 @@ QImage CopyReduced(TBitmap& Bitmap, QSize Box) {
 }
 
 // PNG and TIFF: the image library's class for the type, found through the picture
-// registry, loads the bytes and is assigned to a bitmap, which the thumbnail copies.
-QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize) {
+// registry, reads the picture's size, then loads the bytes and is assigned to a bitmap,
+// which the thumbnail copies.
+QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize,
+                       TThumbShare& Share) {
   const TGraphicClass* type = TPicture::FileFormatClass(Ext);
   if (!type)
     throw std::runtime_error(Format("No image class for %s pictures is registered", Ext));
   std::unique_ptr<TGraphic> graphic = type->Create();
+  std::optional<TImageSize> size;
+  if (auto* dib = dynamic_cast<TDibGraphic*>(graphic.get())) {
+    Stream.SetPosition(0);
+    size = dib->ReadImageSize(Stream, dib->GetFrameIndex());
+  }
+  if (size)
+    CheckPixels(*size);
+  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each; a size
+  // that the class cannot tell in advance takes all there is, so it decodes alone.
+  Share.Reserve(size ? 2 * 3 * size->Width * size->Height : INT64_MAX);
   Stream.SetPosition(0);
   graphic->LoadFromStream(Stream);
   TBitmap bitmap;
@@ -209,16 +184,12 @@ QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullS
   return CopyReduced(bitmap, Box);
 }
 
-QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize) {
-  if (auto size = PngSize(Stream))
-    CheckPixels(*size);
-  return ReadWithLibrary(Stream, "PNG", Box, FullSize);
+QImage ReadPng(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithLibrary(Stream, "PNG", Box, FullSize, Share);
 }
 
-QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize) {
-  if (auto size = TiffSize(Stream))
-    CheckPixels(*size);
-  return ReadWithLibrary(Stream, "TIF", Box, FullSize);
+QImage ReadTiff(TStream& Stream, QSize Box, QSize& FullSize, TThumbShare& Share) {
+  return ReadWithLibrary(Stream, "TIF", Box, FullSize, Share);
 }
 
 std::string UpperExtension(const std::string& FileName) {
@@ -245,9 +216,9 @@ std::optional<QImage> Fit(const QImage& Source, QSize Full, int Height, int Widt
   QImage result(Width, Height, QImage::Format_RGB32);
   result.fill(Qt::white);
   TThumbRect r = ThumbnailRect(Full.width(), Full.height(), Width, Height);
-  if (r.Right > r.Left && r.Bottom > r.Top) {
+  if (r.Width() > 0 && r.Height() > 0) {
     // Qt's smooth scaling averages the pixels it drops, where a painter's would skip them.
-    QSize drawn(r.Right - r.Left, r.Bottom - r.Top);
+    QSize drawn(r.Width(), r.Height());
     QImage scaled = Source.size() == drawn
                         ? Source
                         : Source.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -257,6 +228,57 @@ std::optional<QImage> Fit(const QImage& Source, QSize Full, int Height, int Widt
 }
 
 } // namespace
+
+bool TThumbMemory::Take(int64_t Bytes) {
+  std::unique_lock lock(FMutex);
+  FChanged.wait(lock, [&] { return FCancelled || FInUse == 0 || Bytes <= FLimit - FInUse; });
+  if (FCancelled)
+    return false;
+  FInUse += Bytes;
+  FPeak = std::max(FPeak, FInUse);
+  return true;
+}
+
+void TThumbMemory::Give(int64_t Bytes) {
+  {
+    std::lock_guard lock(FMutex);
+    FInUse -= Bytes;
+  }
+  FChanged.notify_all();
+}
+
+void TThumbMemory::Cancel() {
+  {
+    std::lock_guard lock(FMutex);
+    FCancelled = true;
+  }
+  FChanged.notify_all();
+}
+
+int64_t TThumbMemory::InUse() const {
+  std::lock_guard lock(FMutex);
+  return FInUse;
+}
+
+int64_t TThumbMemory::Peak() const {
+  std::lock_guard lock(FMutex);
+  return FPeak;
+}
+
+TThumbShare::~TThumbShare() {
+  if (FMemory && FHeld > 0)
+    FMemory->Give(FHeld);
+}
+
+void TThumbShare::Reserve(int64_t Bytes) {
+  if (!FMemory || Bytes <= 0)
+    return;
+  // Never more than the whole: a bigger share would be the same as the whole anyway.
+  Bytes = std::min(Bytes, FMemory->Limit());
+  if (!FMemory->Take(Bytes))
+    throw EThumbAbandoned();
+  FHeld += Bytes;
+}
 
 const TThumbnailFormat ThumbnailFormats[4] = {
     {"JPG", ReadJpeg},
@@ -298,13 +320,16 @@ std::optional<QImage> BrokenThumbnail(int Height, int Width) {
 }
 
 std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName, int Height,
-                                    int Width) {
+                                    int Width, TThumbMemory* Memory) {
   QImage source;
   QSize full;
   bool dropped = false;
   if (const TThumbnailFormat* format = FindThumbnailFormat(FileName)) {
     try {
-      source = format->GraphicClass(Stream, QSize(Width, Height), full);
+      TThumbShare share(Memory);
+      source = format->GraphicClass(Stream, QSize(Width, Height), full, share);
+    } catch (const EThumbAbandoned&) {
+      return std::nullopt;
     } catch (const std::exception& e) {
       DebugLog("THUMBS: Error thumbnailing %s: %s", FileName, e.what());
       dropped = true;
@@ -325,13 +350,6 @@ std::optional<QImage> MakeThumbnail(TStream& Stream, const std::string& FileName
   if (dropped)
     return BrokenThumbnail(Height, Width);
   return Fit(source, full, Height, Width);
-}
-
-void RegisterImageClasses() {
-  RegisterJpegGraphic();
-  RegisterPngGraphic();
-  RegisterTiffGraphic();
-  RegisterDibGraphic();
 }
 
 } // namespace gf

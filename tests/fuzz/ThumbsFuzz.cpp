@@ -2,6 +2,7 @@
 // The first byte picks the type (JPG, BMP, PNG, TIF); run with "-seeds DIR" it writes
 // a small valid picture of each type into DIR instead. Besides the sanitizers'
 // findings, a thumbnail of another size than asked, or none at all, aborts.
+#include "Application.h"
 #include "Debug.h"
 #include "Streams.h"
 #include "Thumbs.h"
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerInitialize(int* Argc, char*** Argv) {
   static char* argv[] = {name, nullptr};
   static QGuiApplication* app = new QGuiApplication(argc, argv); // for the image readers
   (void)app;
-  RegisterImageClasses(); // as the program does
+  RegisterModules();      // as the program starts
   DebugLogEnabled = true; // log lines format hostile values too
   for (int i = 1; i + 1 < *Argc; ++i)
     if (std::strcmp((*Argv)[i], "-seeds") == 0) {

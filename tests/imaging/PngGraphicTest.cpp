@@ -322,6 +322,25 @@ private:
 };
 } // namespace
 
+// The size comes from the header chunks, without decoding the rows; what is no PNG
+// raises as a load would.
+TEST(PngGraphic, SizeIsReadWithoutDecoding) {
+  TPngGraphic g;
+  g.NewImage(37, 11, ifTrueColor, nullptr, 0, 0);
+  TMemoryStream s;
+  g.SaveToStream(s);
+  s.SetPosition(0);
+  TPngGraphic reader;
+  std::optional<TImageSize> size = reader.ReadImageSize(s, 1);
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(size->Width, 37);
+  EXPECT_EQ(size->Height, 11);
+  EXPECT_TRUE(reader.GetEmpty());
+  auto other = StreamOf(std::vector<uint8_t>(64, 'x'));
+  EXPECT_EQ(ErrorOf([&] { reader.ReadImageSize(*other, 1); }),
+            "PNG file is not valid or corrupted");
+}
+
 TEST(PngGraphic, ShortWriteIsAnError) {
   TPngGraphic g;
   g.NewImage(64, 64, ifTrueColor, nullptr, 0, 0);

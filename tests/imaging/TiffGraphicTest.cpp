@@ -393,6 +393,38 @@ TEST(TiffGraphic, PagesAppendCountAndLoadOneByOne) {
             "The TDibGraphic format does not support multiple images");
 }
 
+// The size of a page is read from its directory, without decoding; what is no TIFF,
+// or a directory without a width, raises as a load would.
+TEST(TiffGraphic, PageSizesAreReadWithoutDecoding) {
+  TMemoryStream pages;
+  const std::vector<uint8_t> head(100, 0xEE); // the TIFF starts inside the stream
+  pages.WriteBuffer(head.data(), head.size());
+  TMemoryStream tiff;
+  for (int page = 0; page < 3; ++page) {
+    TTiffGraphic g;
+    g.NewImage(5 + page, 3 + 2 * page, ifGray256, nullptr, 0, 0);
+    g.AppendToStream(tiff);
+  }
+  pages.WriteBuffer(tiff.Memory(), static_cast<std::size_t>(tiff.GetSize()));
+  struct TCase {
+    int Index;
+    int64_t Width, Height;
+  };
+  for (TCase c : {TCase{1, 5, 3}, TCase{2, 6, 5}, TCase{3, 7, 7}, TCase{4, 5, 3}}) {
+    SCOPED_TRACE(c.Index); // a page that does not exist: the first, as a load takes it
+    pages.SetPosition(100);
+    TTiffGraphic reader;
+    std::optional<TImageSize> size = reader.ReadImageSize(pages, c.Index);
+    ASSERT_TRUE(size.has_value());
+    EXPECT_EQ(size->Width, c.Width);
+    EXPECT_EQ(size->Height, c.Height);
+    EXPECT_TRUE(reader.GetEmpty()); // nothing decoded
+  }
+  TTiffGraphic reader;
+  auto other = StreamOf(std::vector<uint8_t>(64, 'x'));
+  EXPECT_EQ(ErrorOf([&] { reader.ReadImageSize(*other, 1); }), "ETiffError TIFFOpen");
+}
+
 TEST(TiffGraphic, ATiffInsideAStream) {
   TTiffGraphic g;
   g.NewImage(6, 4, ifTrueColor, nullptr, 0, 0);

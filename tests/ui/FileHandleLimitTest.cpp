@@ -3,6 +3,7 @@
 // each file is opened only at its own tick.
 #include "Debug.h"
 #include "Main.h"
+#include "MainFormTest.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
@@ -41,15 +42,13 @@ TEST(FileHandleLimit, TwoThousandExistingFilesUnderALimitOf256) {
   form.Controller().SetDestPath(dest);
   form.LoadExistingThumbnails();
   ASSERT_EQ(form.QueuedThumbnails(), static_cast<std::size_t>(count));
-  while (form.QueuedThumbnails() > 0)
-    form.ProcessThumbnailQueue();
+  ASSERT_TRUE(DrainThumbnails(form.Thumbnails()));
   ASSERT_EQ(form.LVThumbnails->count(), count);
   QImage broken = *BrokenThumbnail(80, 80);
   int pictures = 0;
   for (int i = 0; i < count; ++i) {
-    int index = TFormMain::ImageIndex(form.LVThumbnails->item(i));
-    pictures +=
-        index >= 0 && form.ILThumbnails[static_cast<std::size_t>(index)].toImage() != broken;
+    QImage picture = ThumbnailPicture(form, i);
+    pictures += !picture.isNull() && picture != broken;
   }
   EXPECT_EQ(pictures, count);
   EXPECT_TRUE(TDebugLines::Instance().Snapshot().empty());

@@ -7,17 +7,40 @@
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
+#include "ThumbQueue.h"
 
+#include <QtCore/QElapsedTimer>
 #include <QtWidgets/QListWidget>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace gf::test {
+
+// Works the thumbnail queue off without the event loop: ticks until every request is
+// placed, giving the decoders a moment between ticks. False after 30 s.
+inline bool DrainThumbnails(TThumbQueue& Queue) {
+  QElapsedTimer t;
+  t.start();
+  while (Queue.Queued() > 0 && t.elapsed() < 30000) {
+    Queue.ProcessThumbnailQueue();
+    if (Queue.Queued() > 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return Queue.Queued() == 0;
+}
+
+// The picture of item Row of the window's thumbnails, as the list shows it.
+inline QImage ThumbnailPicture(const TFormMain& Form, int Row) {
+  int index = TThumbQueue::ImageIndex(Form.LVThumbnails->item(Row));
+  return index < 0 ? QImage() : Form.ILThumbnails[static_cast<std::size_t>(index)].toImage();
+}
 
 // The captions of the window's thumbnails, in the list's order.
 inline std::vector<std::string> ThumbnailCaptions(const TFormMain& Form) {

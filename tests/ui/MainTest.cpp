@@ -658,8 +658,7 @@ TEST_F(MainTest, UnwritableDestinationAsksAndNoStopsTheScan) {
   EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, true, 1, 1, Dest).Text);
   EXPECT_TRUE(fs::exists(Dir.Path + "/moved/Image1.JPG"));
   EXPECT_FALSE(Form->Controller().IsScanning());
-  while (Form->QueuedThumbnails() > 0)
-    Form->ProcessThumbnailQueue();
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
   EXPECT_EQ(Captions(), std::vector<std::string>{"Image1.JPG"}); // none for the unsaved
 }
 
@@ -696,8 +695,7 @@ TEST_F(MainTest, FullDestinationKeepsWholeFilesAndCountsTheRest) {
   EXPECT_EQ(Form->LabelRecovered->text(), "2");
   EXPECT_EQ(Desktop.Texts[0], ScanSummary(true, false, 2, 1, Dest).Text);
   EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "FAILWAV"}));
-  while (Form->QueuedThumbnails() > 0)
-    Form->ProcessThumbnailQueue();
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Image1.JPG", "Image3.JPG"}));
 }
 
@@ -792,6 +790,32 @@ TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
     QTest::simulateEvent(target, false, k, all, QString(QChar(k)), false, -1);
   }
   EXPECT_EQ(Desktop.Boxes.size(), 1u);
+}
+
+// Enter presses the focused button, as Space does; not with Ctrl held.
+TEST_F(MainTest, EnterPressesTheFocusedButton) {
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+    SCOPED_TRACE(key);
+    Desktop.Opened.clear();
+    Desktop.OptionsShown = 0;
+    Form->SBHelp->setFocus();
+    QTest::keyClick(Form->SBHelp, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    EXPECT_EQ(Desktop.Opened.size(), 1u);
+    Form->SBOptions->setFocus();
+    if (key != Qt::Key_Space) { // Qt's own Space takes any modifiers
+      QTest::keyClick(Form->SBOptions, key, Qt::ControlModifier);
+      EXPECT_EQ(Desktop.OptionsShown, 0);
+    }
+    QTest::keyClick(Form->SBOptions, key);
+    EXPECT_EQ(Desktop.OptionsShown, 1);
+  }
+  Form->SBExit->setFocus();
+  QTest::keyClick(Form->SBExit, Qt::Key_Return);
+  EXPECT_FALSE(Form->isVisible());
 }
 
 TEST_F(MainTest, HelpAndTheWebLinkGoToTheDesktopOpener) {

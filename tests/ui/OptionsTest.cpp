@@ -76,8 +76,7 @@ protected:
   // The thumbnail list after the queue is worked off, marked so that a reload or a
   // clear shows.
   std::vector<std::string> Thumbnails() {
-    while (Main->QueuedThumbnails() > 0)
-      Main->ProcessThumbnailQueue();
+    EXPECT_TRUE(DrainThumbnails(Main->Thumbnails()));
     return ThumbnailCaptions(*Main);
   }
   void Mark() {

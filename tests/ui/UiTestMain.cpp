@@ -1,8 +1,6 @@
 // The window tests run in Qt's offscreen platform under one application object, with
 // a home of their own so that nothing of the user's settings is read or written.
 #include "Application.h"
-#include "Recognizer.h"
-#include "Thumbs.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +25,7 @@ int main(int argc, char** argv) {
     setenv("HOME", home.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
   }
-  gf::RegisterRecognizers();
-  gf::RegisterImageClasses(); // as the program does
+  gf::RegisterModules();
   int rc;
   {
     gf::TApplication app(argc, argv);

@@ -166,9 +166,8 @@ TEST_F(WindowE2ETest, ScanOpenDeleteAndMendTheDestination) {
   QImage unknown = *MakeThumbnail(none, "x.NOSUCHTYPE", 80, 80);
   for (int i = 0; i < Form->LVThumbnails->count(); ++i) {
     SCOPED_TRACE(captions[static_cast<std::size_t>(i)]);
-    int index = TFormMain::ImageIndex(Form->LVThumbnails->item(i));
-    ASSERT_GE(index, 0);
-    QImage picture = Form->ILThumbnails[static_cast<std::size_t>(index)].toImage();
+    QImage picture = ThumbnailPicture(*Form, i);
+    ASSERT_FALSE(picture.isNull());
     EXPECT_NE(picture, broken);
     EXPECT_NE(picture, unknown);
   }

@@ -1,10 +1,15 @@
 // The splash and message windows, and the application's handler for escaped errors.
 #include "Application.h"
 #include "Desktop.h"
+#include "DibGraphic.h"
+#include "JpegGraphic.h"
 #include "MessageForm.h"
+#include "PngGraphic.h"
+#include "Recognizer.h"
 #include "Splash.h"
 #include "TestDesktop.h"
 #include "TestPictures.h"
+#include "TiffGraphic.h"
 
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QTimer>
@@ -203,4 +208,23 @@ TEST(Application, AnErrorEscapingAHandlerIsShownAndTheProgramGoesOn) {
   EXPECT_EQ(desktop.Boxes[0].Title, "Error");
   EXPECT_EQ(desktop.Boxes[0].Text, "Handler failed");
   EXPECT_EQ(desktop.Boxes[2].Text, "Event failed");
+}
+
+// The test program starts as the program does (RegisterModules): every image class the
+// program reads through the registry, the clipboard's bitmap class, and the recognizers.
+TEST(Application, TheModulesRegisterEveryClassAtStart) {
+  struct TCase {
+    const char* Ext;
+    const TGraphicClass* Class;
+  };
+  const TCase cases[] = {
+      {"PNG", &TPngGraphic::Class},  {"TIF", &TTiffGraphic::Class},  {"TIFF", &TTiffGraphic::Class},
+      {"JPG", &TJpegGraphic::Class}, {"JPEG", &TJpegGraphic::Class},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Ext);
+    EXPECT_EQ(TPicture::FileFormatClass(c.Ext), c.Class);
+  }
+  EXPECT_EQ(TPicture::ClipboardFormatClass(CF_BITMAP), &TDibGraphic::Class);
+  EXPECT_GT(Recognizers().Count(), 0);
 }

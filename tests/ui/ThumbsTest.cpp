@@ -10,6 +10,7 @@
 #include "TiffGraphic.h"
 
 #include <QtCore/QBuffer>
+#include <QtGui/QImageReader>
 #include <QtGui/QImageWriter>
 #include <QtGui/QPainter>
 
@@ -198,6 +199,20 @@ TEST_F(ThumbsTest, PicturesAreDrawnIntoTheirRectangle) {
     }
   }
   EXPECT_TRUE(Lines().empty());
+}
+
+// JPEG thumbnails rest on the JPEG reader reducing in the decoder (libjpeg's DCT
+// scaling), which makes a 24-megapixel photo several times cheaper than decoding it
+// whole; a reader that only scaled after decoding would lose that without a sign.
+TEST_F(ThumbsTest, TheJpegReaderReducesInTheDecoder) {
+  std::vector<uint8_t> jpeg = Encode(Solid(640, 480, Qt::green), "JPG");
+  QByteArray bytes(reinterpret_cast<const char*>(jpeg.data()), static_cast<int>(jpeg.size()));
+  QBuffer buf(&bytes);
+  buf.open(QIODevice::ReadOnly);
+  QImageReader reader(&buf, "JPEG");
+  EXPECT_TRUE(reader.supportsOption(QImageIOHandler::ScaledSize));
+  reader.setScaledSize(QSize(80, 60));
+  EXPECT_EQ(reader.read().size(), QSize(80, 60));
 }
 
 TEST_F(ThumbsTest, FixedPicturesByExtension) {

@@ -526,22 +526,4 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
     RaiseTiffError("TIFFFlush");
 }
 
-// --- Page sizes --------------------------------------------------------------------
-
-std::vector<TTiffPageSize> TiffPageSizes(TStream& Stream) {
-  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
-  if (!handle)
-    RaiseTiffError("TIFFOpen");
-  TIFF* tif = handle->Tif();
-  std::vector<TTiffPageSize> pages;
-  do {
-    TTiffPageSize page;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &page.Width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &page.Height);
-    pages.push_back(page);
-  } while (TIFFReadDirectory(tif)); // libtiff stops at a directory loop
-  handle->Rethrow();
-  return pages;
-}
-
 } // namespace gf

@@ -71,14 +71,6 @@ private:
   std::vector<std::string> FMessages;
 };
 
-// The width and height of every page of the TIFF at the stream's position, as its
-// directories declare them, without reading any pixels: lets a caller refuse a huge
-// picture before a load allocates it. Raises "TIFFOpen" as a load does.
-struct TTiffPageSize {
-  uint32_t Width = 0, Height = 0;
-};
-std::vector<TTiffPageSize> TiffPageSizes(TStream& Stream);
-
 // Registers "TIF" and "TIFF" with the picture registry.
 void RegisterTiffGraphic();
 

@@ -7,11 +7,20 @@
 using namespace gf;
 
 namespace {
-// Huge pages are skipped before the class allocates them.
+// Huge pages are skipped before the class allocates them, and so are files of many
+// pages, whose sizes are read one page at a time.
 bool AnyPageTooLarge(TStream& Stream) {
-  for (const TTiffPageSize& page : TiffPageSizes(Stream))
-    if (uint64_t{page.Width} * page.Height > FuzzMaxPixels)
+  TTiffGraphic probe;
+  const int pages = probe.GetImageCount(Stream);
+  if (pages > 64)
+    return true;
+  for (int page = 1; page <= pages; ++page) {
+    Stream.SetPosition(0);
+    const std::optional<TImageSize> size = probe.ReadImageSize(Stream, page);
+    if (size && size->Width > 0 && size->Height > 0 &&
+        static_cast<uint64_t>(size->Width) * static_cast<uint64_t>(size->Height) > FuzzMaxPixels)
       return true;
+  }
   return false;
 }
 

@@ -879,27 +879,3 @@ TEST(TiffGraphic, LoadedTooWideForJpegIsRefusedOnSave) {
   EXPECT_EQ(ErrorOf([&] { wide.SaveToStream(out); }), TooWideForJpeg);
   EXPECT_EQ(out.GetSize(), 0);
 }
-
-// Each page's declared size, read before any pixels.
-TEST(TiffGraphic, PageSizesOfEveryPage) {
-  TMemoryStream s;
-  for (const auto& [w, h] : {std::pair{5, 3}, std::pair{9, 1}, std::pair{2, 7}}) {
-    TTiffGraphic g;
-    g.NewImage(w, h, ifGray256, nullptr, 0, 0);
-    g.AppendToStream(s);
-  }
-  s.SetPosition(0);
-  const std::vector<TTiffPageSize> pages = TiffPageSizes(s);
-  ASSERT_EQ(pages.size(), 3u);
-  EXPECT_EQ(pages[0].Width, 5u);
-  EXPECT_EQ(pages[0].Height, 3u);
-  EXPECT_EQ(pages[1].Width, 9u);
-  EXPECT_EQ(pages[2].Height, 7u);
-  // A declared size is reported even when no pixels could hold it.
-  std::vector<uint8_t> huge = BytesOf(s);
-  SetFirstPageTag(huge, TIFFTAG_IMAGEWIDTH, 60000);
-  auto hugeIn = StreamOf(huge);
-  EXPECT_EQ(TiffPageSizes(*hugeIn)[0].Width, 60000u);
-  auto notTiff = StreamOf({'n', 'o', 't', ' ', 'a', ' ', 'T', 'I', 'F', 'F'});
-  EXPECT_EQ(ErrorOf([&] { TiffPageSizes(*notTiff); }), "ETiffError TIFFOpen");
-}

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -108,6 +109,25 @@ TEST(IconGraphic, ReadsEachBitDepthWithItsMask) {
   }
 }
 
+TEST(IconGraphic, TheMaskLetsTheBackgroundThrough) {
+  for (int bits : {1, 4, 8, 24, 32}) {
+    SCOPED_TRACE(bits);
+    auto s = StreamOf(MakeIcon(bits));
+    TIcon icon;
+    icon.LoadFromStream(*s);
+    ASSERT_NE(icon.Handle(), nullptr);
+    // Only the top right pixel is masked, rows from the top.
+    EXPECT_EQ(icon.Handle()->Mask, (std::vector<uint8_t>{0, 1, 0, 0}));
+    TBitmap white;
+    white.SetSize(2, 2);
+    white.Canvas().BrushColor = RGB(255, 255, 255);
+    white.Canvas().FillRect(TRect{0, 0, 2, 2});
+    icon.Draw(white.Canvas(), TRect{0, 0, 2, 2});
+    EXPECT_EQ(white.Canvas().GetPixel(1, 0), RGB(255, 255, 255)); // masked: the background
+    EXPECT_EQ(white.Canvas().GetPixel(0, 0), RGB(255, 0, 0));
+  }
+}
+
 TEST(IconGraphic, DamagedIconsAreRefused) {
   const auto good = MakeIcon(8);
   std::vector<std::vector<uint8_t>> bad;
@@ -158,6 +178,11 @@ TEST(IconGraphic, SavesA32x32TrueColourIcon) {
   EXPECT_EQ(m[6], 32);
   EXPECT_EQ(m[7], 32);
   EXPECT_EQ(Le16(m + 6 + 6), 24); // bits per pixel
+  // After the header and 32 rows of 96 colour bytes, 32 mask rows of 4 bytes: all 0,
+  // as every pixel of the image is opaque.
+  ASSERT_EQ(s.GetSize(), 22 + 40 + 32 * 96 + 32 * 4);
+  const uint8_t* mask = m + 22 + 40 + 32 * 96;
+  EXPECT_EQ(std::count(mask, mask + 32 * 4, 0), 32 * 4);
   s.SetPosition(0);
   TIconGraphic back;
   back.LoadFromStream(s);

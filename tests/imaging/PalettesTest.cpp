@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 using namespace gf;
 
@@ -55,6 +56,68 @@ TEST(DefaultPalettes, SpotChecks) {
   }
   EXPECT_THROW(DefaultPalette(ifTrueColor), EQuorvaneError);
   EXPECT_EQ(LogPaletteSize(16), 68);
+}
+
+// The whole VGA default palette, built from its published structure in 6-bit levels:
+// the 16 colours, a grey ramp, then nine runs of 24 hues (blue, magenta, red, yellow,
+// green, cyan and back) for three intensities at three saturations, then black.
+TEST(DefaultPalettes, TheWholeVgaTable) {
+  std::vector<TRgb> vga;
+  for (int i = 0; i < 16; ++i) {
+    const int hi = i >= 8 ? 21 : 0, on = 42;
+    TRgb c{(i & 4 ? on : 0) + hi, (i & 2 ? on : 0) + hi, (i & 1 ? on : 0) + hi};
+    if (i == 6)
+      c.G = 21; // brown, not dark yellow
+    vga.push_back(c);
+  }
+  for (int v : {0, 5, 8, 11, 14, 17, 20, 24, 28, 32, 36, 40, 45, 50, 56, 63})
+    vga.push_back({v, v, v});
+  // Per run: the low level, then the three levels between it and the high one.
+  struct TRun {
+    int Low, Mid1, Mid2, Mid3, High;
+  };
+  const TRun runs[] = {{0, 16, 31, 47, 63}, {31, 39, 47, 55, 63}, {45, 49, 54, 58, 63},
+                       {0, 7, 14, 21, 28},  {14, 17, 21, 24, 28}, {20, 22, 24, 26, 28},
+                       {0, 4, 8, 12, 16},   {8, 10, 12, 14, 16},  {11, 12, 13, 15, 16}};
+  for (const TRun& r : runs) {
+    const int up[5] = {r.Low, r.Mid1, r.Mid2, r.Mid3, r.High};
+    for (int k = 0; k < 4; ++k) // red rises under blue
+      vga.push_back({up[k], r.Low, r.High});
+    for (int k = 4; k > 0; --k) // blue falls under red
+      vga.push_back({r.High, r.Low, up[k]});
+    for (int k = 0; k < 4; ++k) // green rises under red
+      vga.push_back({r.High, up[k], r.Low});
+    for (int k = 4; k > 0; --k) // red falls under green
+      vga.push_back({up[k], r.High, r.Low});
+    for (int k = 0; k < 4; ++k) // blue rises under green
+      vga.push_back({r.Low, r.High, up[k]});
+    for (int k = 4; k > 0; --k) // green falls under blue
+      vga.push_back({r.Low, up[k], r.High});
+  }
+  while (vga.size() < 256)
+    vga.push_back({0, 0, 0});
+  ASSERT_EQ(vga.size(), 256u);
+  auto widen = [](int V) { return V * 4 + V / 16; };
+  for (TRgb& c : vga)
+    c = {widen(c.R), widen(c.G), widen(c.B)};
+  // The three entries this library holds differently.
+  vga[30] = {227, 179, 179};
+  vga[85] = {223, 182, 235};
+  vga[96] = {182, 223, 182};
+
+  const TMaxLogPalette& p = DefaultPalette(ifColor256);
+  ASSERT_EQ(p.palNumEntries, 256);
+  for (int i = 0; i < 256; ++i) {
+    const TRgb e = Entry(p, i);
+    EXPECT_TRUE(e.R == vga[i].R && e.G == vga[i].G && e.B == vga[i].B)
+        << "entry " << i << ": " << e.R << "," << e.G << "," << e.B << " != " << vga[i].R << ","
+        << vga[i].G << "," << vga[i].B;
+    EXPECT_EQ(p.palPalEntry[i].peFlags, 0) << i;
+  }
+  // The 16-colour palette is the same as the first 16 entries.
+  const TMaxLogPalette& p16 = DefaultPalette(ifColor16);
+  ASSERT_EQ(p16.palNumEntries, 16);
+  EXPECT_EQ(std::memcmp(p16.palPalEntry, p.palPalEntry, 16 * sizeof(TPaletteEntry)), 0);
 }
 
 TEST(Converter, NearestExactTieAndCache) {

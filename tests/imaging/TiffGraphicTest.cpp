@@ -159,14 +159,17 @@ std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
 
 // A little-endian TIFF of an 8-bit grey image, written by hand so that its tags can
 // be anything: Extra entries are (tag, type, value) with type 3 SHORT or 4 LONG, or
-// 5 RATIONAL with Value as numerator and Denominator beside it.
+// 5 RATIONAL with Value as numerator and Denominator beside it. The pixel bytes are
+// i x 7, rows of PixelBytes / H bytes; with StripRows above 0 and below H they are cut
+// into strips of that many rows (the last one takes the rest), listed in arrays after
+// the directory.
 struct TEntry {
   uint16_t Tag, Type;
   uint32_t Value;
   uint32_t Denominator = 1;
 };
 std::vector<uint8_t> HandTiff(uint32_t W, uint32_t H, std::vector<TEntry> Extra,
-                              std::size_t PixelBytes) {
+                              std::size_t PixelBytes, uint32_t StripRows = 0) {
   std::vector<uint8_t> out = {'I', 'I', 42, 0, 8, 0, 0, 0};
   std::vector<TEntry> e = {
       {256, 4, W}, {257, 4, H}, {273, 4, 0}, {279, 4, static_cast<uint32_t>(PixelBytes)}};
@@ -182,14 +185,20 @@ std::vector<uint8_t> HandTiff(uint32_t W, uint32_t H, std::vector<TEntry> Extra,
     put16(v >> 16);
   };
   put16(static_cast<uint32_t>(e.size()));
-  uint32_t rationalAt = dataAt + static_cast<uint32_t>(PixelBytes);
+  uint32_t extraAt = dataAt + static_cast<uint32_t>(PixelBytes); // rationals and strip arrays
+  const uint32_t Strips = StripRows > 0 && StripRows < H ? (H + StripRows - 1) / StripRows : 1;
+  const auto stripBytes = static_cast<uint32_t>(PixelBytes / H * StripRows);
   for (const auto& x : e) {
     put16(x.Tag);
     put16(x.Type);
-    put32(1);
+    const bool strips = (x.Tag == 273 || x.Tag == 279) && Strips > 1;
+    put32(strips ? Strips : 1);
     if (x.Type == 5) {
-      put32(rationalAt);
-      rationalAt += 8;
+      put32(extraAt);
+      extraAt += 8;
+    } else if (strips) {
+      put32(extraAt);
+      extraAt += 4 * Strips;
     } else {
       put32(x.Tag == 273 ? dataAt : x.Value);
     }
@@ -201,6 +210,13 @@ std::vector<uint8_t> HandTiff(uint32_t W, uint32_t H, std::vector<TEntry> Extra,
     if (x.Type == 5) {
       put32(x.Value);
       put32(x.Denominator);
+    } else if ((x.Tag == 273 || x.Tag == 279) && Strips > 1) {
+      for (uint32_t i = 0; i < Strips; ++i) {
+        const bool last = i + 1 == Strips;
+        put32(x.Tag == 273 ? dataAt + i * stripBytes
+              : last       ? static_cast<uint32_t>(PixelBytes) - i * stripBytes
+                           : stripBytes);
+      }
     }
   return out;
 }
@@ -616,7 +632,7 @@ TEST(TiffGraphic, MinIsWhiteIsInvertedOnce) {
 }
 
 TEST(TiffGraphic, OlderCodesAndRefusals) {
-  // Compression 8 reads as Deflate.
+  // The older Deflate code, 32946, reads as ZLib (which is written as 8).
   auto deflate =
       StreamOf(LibtiffImage(8, 8, 8, PHOTOMETRIC_MINISBLACK, COMPRESSION_DEFLATE, false, 9));
   TTiffGraphic g;
@@ -647,20 +663,25 @@ TEST(TiffGraphic, OlderCodesAndRefusals) {
 }
 
 TEST(TiffGraphic, HostileTags) {
-  // RowsPerStrip missing, 0, 2^32 - 1 or above the height: one strip, loop ends.
-  for (uint32_t rows : {0u, 1u, 3u, 7u, 0xFFFFFFFFu, 0x80000000u}) {
+  // RowsPerStrip missing, 0, 2^32 - 1 or above the height: one strip, loop ends. Strips
+  // of 1 and 3 rows (the last one short) read every row.
+  struct TRows {
+    uint32_t Tag; // 0: no RowsPerStrip tag
+    int32_t Kept; // RowsPerStrip after the load; libtiff makes a missing tag the height
+  };
+  for (const TRows& r : {TRows{0, 7}, TRows{1, 1}, TRows{3, 3}, TRows{7, 7}, TRows{0xFFFFFFFFu, 7},
+                         TRows{0x80000000u, 7}}) {
+    SCOPED_TRACE(r.Tag);
     auto tags = GreyTags;
-    if (rows != 0)
-      tags.push_back({278, 4, rows});
-    const uint32_t strips = rows == 0 || rows >= 7 ? 1 : (7 + rows - 1) / rows;
-    if (strips != 1)
-      continue; // one strip offset only in the hand-made file
-    auto in = StreamOf(HandTiff(5, 7, tags, 35));
+    if (r.Tag != 0)
+      tags.push_back({278, 4, r.Tag});
+    auto in = StreamOf(HandTiff(5, 7, tags, 35, r.Tag));
     TTiffGraphic g;
     g.LoadFromStream(*in);
-    EXPECT_EQ(g.GetPixelIndex(0, 0), 0);
-    EXPECT_EQ(g.GetPixelIndex(4, 6), static_cast<uint8_t>(34 * 7));
-    EXPECT_GE(g.RowsPerStrip, 1);
+    for (int y = 0; y < 7; ++y)
+      for (int x = 0; x < 5; ++x)
+        ASSERT_EQ(g.GetPixelIndex(x, y), static_cast<uint8_t>((y * 5 + x) * 7)) << x << "," << y;
+    EXPECT_EQ(g.RowsPerStrip, r.Kept);
   }
   // A resolution that is not a number or out of range becomes 0 (the screen's).
   struct TRes {

@@ -77,28 +77,27 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format,
     // A palette never holds more entries than the format can index.
     const int colours = paletted ? std::min<int>({Palette->palNumEntries, 256, 1 << bits}) : 0;
 
-    TBitmapInfoHeader& h = FBitmapInfo.bmiHeader;
+    TBitmapInfo256 info{};
+    TBitmapInfoHeader& h = info.bmiHeader;
     h.biSize = sizeof(TBitmapInfoHeader);
     h.biWidth = Width;
     h.biHeight = Height;
     h.biPlanes = 1;
     h.biBitCount = static_cast<uint16_t>(bits);
     h.biCompression = 0;
-    FRowSize = static_cast<uint32_t>(row);
     h.biSizeImage = static_cast<uint32_t>(row * Height);
     h.biClrImportant = 0;
     h.biClrUsed = static_cast<uint32_t>(colours);
     for (int i = 0; i < colours; ++i) {
       const TPaletteEntry& e = Palette->palPalEntry[i];
-      FBitmapInfo.bmiColors[i] = TRGBQuad{e.peBlue, e.peGreen, e.peRed, 0};
+      info.bmiColors[i] = TRGBQuad{e.peBlue, e.peGreen, e.peRed, 0};
     }
-    SetXDpi(XDpi > 0 ? XDpi : ScreenPixelsPerInch);
-    SetYDpi(YDpi > 0 ? YDpi : ScreenPixelsPerInch);
+    h.biXPelsPerMeter = DpiToPixelsPerMetre(XDpi > 0 ? XDpi : ScreenPixelsPerInch);
+    h.biYPelsPerMeter = DpiToPixelsPerMetre(YDpi > 0 ? YDpi : ScreenPixelsPerInch);
 
-    FDib = TDibSection::Create(FBitmapInfo);
+    FDib = TDibSection::Create(info);
     if (!FDib)
       throw EQuorvaneError("CreateDibSection failed");
-    FBits = FDib->Bits();
     FPixelGetter = PixelGetters[Format];
     FPixelSetter = PixelSetters[Format];
 
@@ -122,8 +121,6 @@ void TDibGraphic::FreeImage() {
   FConverter.reset();
   FPaletteHandle.reset();
   FDib.reset();
-  FBits = nullptr;
-  std::memset(&FBitmapInfo, 0, sizeof FBitmapInfo);
 }
 
 void TDibGraphic::SetWidth(int) {
@@ -135,11 +132,18 @@ void TDibGraphic::SetHeight(int) {
 }
 
 void TDibGraphic::SetXDpi(uint16_t Value) {
-  FBitmapInfo.bmiHeader.biXPelsPerMeter = DpiToPixelsPerMetre(Value);
+  if (FDib)
+    FDib->SetResolution(DpiToPixelsPerMetre(Value), FDib->Header().biYPelsPerMeter);
 }
 
 void TDibGraphic::SetYDpi(uint16_t Value) {
-  FBitmapInfo.bmiHeader.biYPelsPerMeter = DpiToPixelsPerMetre(Value);
+  if (FDib)
+    FDib->SetResolution(FDib->Header().biXPelsPerMeter, DpiToPixelsPerMetre(Value));
+}
+
+const TBitmapInfo256& TDibGraphic::BitmapInfo() const {
+  static const TBitmapInfo256 none{};
+  return FDib ? FDib->Info() : none;
 }
 
 const TPaletteObject* TDibGraphic::GetPaletteHandle() {
@@ -200,7 +204,7 @@ void TDibGraphic::Assign(TPersistent* Source) {
       NewImage(dib->GetWidth(), dib->GetHeight(), dib->FImageFormat, &dib->FImagePalette,
                dib->GetXDpi(), dib->GetYDpi());
       FFrameInterval = dib->FFrameInterval;
-      std::memcpy(FBits, dib->FBits, static_cast<std::size_t>(GetHeight()) * dib->FRowSize);
+      std::memcpy(Bits(), dib->Bits(), dib->ImageSize());
     }
     return;
   }
@@ -222,7 +226,7 @@ void TDibGraphic::Assign(TPersistent* Source) {
   if (auto* graphic = dynamic_cast<TGraphic*>(Source)) {
     const int w = graphic->GetWidth(), h = graphic->GetHeight();
     NewImage(w, h, ifTrueColor, nullptr, 0, 0);
-    std::memset(FBits, 0, ImageSize());
+    std::memset(Bits(), 0, ImageSize());
     graphic->Draw(*FCanvas, TRect{0, 0, w, h});
     return;
   }
@@ -431,7 +435,7 @@ void TDibGraphic::LoadFromDIBHandle(const TDibSection* Bitmap) {
   const uint16_t ydpi = PixelsPerMetreToDpi(h.biYPelsPerMeter);
   const TImageFormat format = FormatFromBitCount(h.biBitCount);
   NewImage(h.biWidth, std::abs(h.biHeight), format, usePalette, xdpi, ydpi);
-  std::memcpy(FBits, bits.data(), std::min<std::size_t>(bits.size(), ImageSize()));
+  std::memcpy(Bits(), bits.data(), std::min<std::size_t>(bits.size(), ImageSize()));
 }
 
 void TDibGraphic::LoadFromClipboardFormat(uint16_t Format, const TDibSection* Data,

@@ -127,8 +127,8 @@ public:
   // stretched otherwise; then OnAfterDraw.
   void Draw(TCanvas& Canvas, const TRect& Rect) override;
   bool GetEmpty() const override { return !FDib; }
-  int GetWidth() const override { return FBitmapInfo.bmiHeader.biWidth; }
-  int GetHeight() const override { return FBitmapInfo.bmiHeader.biHeight; }
+  int GetWidth() const override { return FDib ? FDib->Width() : 0; }
+  int GetHeight() const override { return FDib ? FDib->Height() : 0; }
   // The size changes only through NewImage.
   void SetWidth(int Value) override;
   void SetHeight(int Value) override;
@@ -159,21 +159,18 @@ public:
                         uint16_t XDpi, uint16_t YDpi);
   void FreeImage();
 
-  // Row Y counted from the top; no range test.
-  uint8_t* ScanLine(int Y) {
-    return FBits + static_cast<std::size_t>(GetHeight() - Y - 1) * FRowSize;
-  }
-  const uint8_t* ScanLine(int Y) const {
-    return FBits + static_cast<std::size_t>(GetHeight() - Y - 1) * FRowSize;
-  }
+  // Row Y counted from the top; no range test. Null when the image is empty.
+  uint8_t* ScanLine(int Y) { return FDib ? FDib->Row(Y) : nullptr; }
+  const uint8_t* ScanLine(int Y) const { return FDib ? FDib->Row(Y) : nullptr; }
   // Pixels by coordinates (X from the left, Y from the top); no range tests.
   TColor GetPixelColor(int X, int Y) const;
   void SetPixelColor(int X, int Y, TColor Color);
   uint8_t GetPixelIndex(int X, int Y) const;
   void SetPixelIndex(int X, int Y, uint8_t Index);
 
-  uint16_t GetXDpi() const { return PixelsPerMetreToDpi(FBitmapInfo.bmiHeader.biXPelsPerMeter); }
-  uint16_t GetYDpi() const { return PixelsPerMetreToDpi(FBitmapInfo.bmiHeader.biYPelsPerMeter); }
+  // The resolution lives in the bitmap's header: 0, and not kept, while the image is empty.
+  uint16_t GetXDpi() const { return PixelsPerMetreToDpi(BitmapInfo().bmiHeader.biXPelsPerMeter); }
+  uint16_t GetYDpi() const { return PixelsPerMetreToDpi(BitmapInfo().bmiHeader.biYPelsPerMeter); }
   void SetXDpi(uint16_t Value);
   void SetYDpi(uint16_t Value);
 
@@ -183,11 +180,13 @@ public:
   void LoadFromDIBHandle(const TDibSection* Bitmap);
 
   TImageFormat ImageFormat() const { return FImageFormat; }
-  uint8_t* Bits() { return FBits; }
-  const uint8_t* Bits() const { return FBits; }
-  uint32_t RowSize() const { return FRowSize; }
-  std::size_t ImageSize() const { return FBitmapInfo.bmiHeader.biSizeImage; }
-  const TBitmapInfo256& BitmapInfo() const { return FBitmapInfo; }
+  // The bitmap's pixels, row size, pixel bytes and header with its colour table; null,
+  // 0, 0 and all zero while the image is empty.
+  uint8_t* Bits() { return FDib ? FDib->Bits() : nullptr; }
+  const uint8_t* Bits() const { return FDib ? FDib->Bits() : nullptr; }
+  uint32_t RowSize() const { return FDib ? static_cast<uint32_t>(FDib->RowBytes()) : 0; }
+  std::size_t ImageSize() const { return FDib ? FDib->ImageBytes() : 0; }
+  const TBitmapInfo256& BitmapInfo() const;
   const TMaxLogPalette& ImagePalette() const { return FImagePalette; }
   TCanvas* Canvas() { return FCanvas.get(); }
   TRgbToPaletteConverter* Converter() { return FConverter.get(); }
@@ -216,13 +215,10 @@ private:
   void FrameTimerTick();
   void ClearFrames();
 
-  std::unique_ptr<TDibSection> FDib;
-  uint8_t* FBits = nullptr; // owned by FDib
+  std::unique_ptr<TDibSection> FDib; // the image: header, colour table and rows
   std::unique_ptr<TPaletteObject> FPaletteHandle;
   TImageFormat FImageFormat = ifBlackWhite;
-  TBitmapInfo256 FBitmapInfo{};
   TMaxLogPalette FImagePalette{};
-  uint32_t FRowSize = 0;
   std::unique_ptr<TCanvas> FCanvas;
   int FFrameIndex = 1;
   bool FLoadAllFrames = false;

@@ -158,6 +158,11 @@ public:
   std::unique_ptr<TDibSection> Clone() const;
   // Replaces the colour table with Count entries (clamped to 2^bits; none for 24 bits).
   void SetColorTable(const TRGBQuad* Entries, int Count);
+  // The resolution the header records; the pixels stay as they are.
+  void SetResolution(int32_t XPelsPerMeter, int32_t YPelsPerMeter) {
+    FInfo.bmiHeader.biXPelsPerMeter = XPelsPerMeter;
+    FInfo.bmiHeader.biYPelsPerMeter = YPelsPerMeter;
+  }
 
 private:
   TDibSection() = default;

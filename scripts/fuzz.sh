@@ -33,7 +33,11 @@ line=$(ctest --test-dir "$build" -R "^fuzz\.${target}\$" --show-only=json-v1 |
 t=[t for t in json.load(sys.stdin)["tests"] if t["name"] == "fuzz." + sys.argv[1]]
 print("\x1f".join(t[0]["command"]))' "$target")
 IFS=$'\x1f' read -r -a cmd <<<"$line"
-seeds=${cmd[3]} options=("${cmd[@]:7}")
+seeds=${cmd[3]} options=()
+# The search wants the comparison hints that the fixed runs leave off.
+for o in "${cmd[@]:7}"; do
+  [ "$o" = -use_cmp=0 ] || options+=("$o")
+done
 out=$root/$build/tests/fuzz/search/$target
 findings=$root/tests/fuzz/findings/$target
 mkdir -p "$out" "$findings"

@@ -94,6 +94,30 @@ TEST(DibGraphic, ScanLineAddressesAndDpi) {
   EXPECT_EQ(PixelsPerMetreToDpi(int64_t{3000000}), 0); // above 65535 dpi
 }
 
+// The header, colour table and rows belong to the bitmap alone: once it is freed,
+// nothing of the old picture answers.
+TEST(DibGraphic, FreedImageKeepsNothingOfItsBitmap) {
+  TDibGraphic g;
+  g.NewImage(5, 3, ifColor16, nullptr, 300, 72);
+  ASSERT_NE(g.Bits(), nullptr);
+  EXPECT_EQ(g.ScanLine(2), g.Bits());
+  EXPECT_EQ(g.BitmapInfo().bmiHeader.biSizeImage, g.ImageSize());
+  EXPECT_EQ(g.BitmapInfo().bmiColors[15].rgbRed, 255);
+  EXPECT_EQ(g.GetXDpi(), 300);
+  EXPECT_EQ(g.GetYDpi(), 72);
+  g.FreeImage();
+  EXPECT_TRUE(g.GetEmpty());
+  EXPECT_EQ(g.GetWidth(), 0);
+  EXPECT_EQ(g.GetHeight(), 0);
+  EXPECT_EQ(g.Bits(), nullptr);
+  EXPECT_EQ(g.ScanLine(0), nullptr);
+  EXPECT_EQ(g.ImageSize(), 0u);
+  EXPECT_EQ(g.RowSize(), 0u);
+  EXPECT_EQ(g.GetXDpi(), 0);
+  EXPECT_EQ(g.BitmapInfo().bmiHeader.biWidth, 0);
+  EXPECT_EQ(g.BitmapInfo().bmiColors[15].rgbRed, 0);
+}
+
 TEST(DibGraphic, HostileSizesFailCleanly) {
   struct TCase {
     int W, H;

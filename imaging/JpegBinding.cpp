@@ -3,6 +3,7 @@
 #include <jerror.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -28,7 +29,7 @@ struct TStreamDest : jpeg_destination_mgr {
 } // namespace
 
 struct TJpegErrorManager : jpeg_error_mgr {
-  std::jmp_buf Jump;
+  std::jmp_buf* Jump = nullptr; // the protected call running, if any
   char Message[JMSG_LENGTH_MAX] = {};
   long Warnings = 0;
   std::exception_ptr StreamError; // kept by a stream callback, raised after the jump
@@ -42,11 +43,14 @@ TJpegErrorManager& ErrorOf(j_common_ptr Info) {
   return *static_cast<TJpegErrorManager*>(Info->err);
 }
 
-// The error exit: never returns into libjpeg.
+// The error exit: never returns into libjpeg. Every libjpeg call runs protected, so a
+// jump target is always there; without one, ending is all that is left.
 extern "C" void JpegErrorExit(j_common_ptr Info) {
   TJpegErrorManager& e = ErrorOf(Info);
   (*e.format_message)(Info, e.Message);
-  std::longjmp(e.Jump, 1);
+  if (!e.Jump)
+    std::abort();
+  std::longjmp(*e.Jump, 1);
 }
 
 // Showing a message means raising it, as a fatal error is raised.
@@ -66,9 +70,9 @@ extern "C" void JpegEmitMessage(j_common_ptr Info, int Level) {
   }
 }
 
-TJpegErrorManager* NewErrorManager() {
-  auto* e = new TJpegErrorManager;
-  jpeg_std_error(e);
+std::unique_ptr<TJpegErrorManager> NewErrorManager() {
+  auto e = std::make_unique<TJpegErrorManager>();
+  jpeg_std_error(e.get());
   e->error_exit = JpegErrorExit;
   e->output_message = JpegOutputMessage;
   e->emit_message = JpegEmitMessage;
@@ -76,12 +80,19 @@ TJpegErrorManager* NewErrorManager() {
   return e;
 }
 
-// Runs Call, which calls libjpeg, with the jump target set; false when libjpeg
-// jumped out. Call must hold nothing with a destructor while libjpeg runs.
+// Runs Call, one libjpeg call, with the error manager's jump target in this frame, and
+// puts the previous target back afterwards; false when libjpeg jumped out. Nothing here
+// has a destructor, and Outer is not changed after setjmp.
 template <typename F> bool Protected(TJpegErrorManager& E, F&& Call) {
-  if (setjmp(E.Jump))
+  std::jmp_buf here;
+  std::jmp_buf* const outer = E.Jump;
+  E.Jump = &here;
+  if (setjmp(here)) {
+    E.Jump = outer;
     return false;
+  }
   Call();
+  E.Jump = outer;
   return true;
 }
 
@@ -182,44 +193,42 @@ extern "C" void DestTerm(j_compress_ptr Info) {
 
 } // namespace
 
-void JpegCreateDecompress(TJpegErrorManager*& Error, jpeg_decompress_struct*& Decompressor) {
-  std::unique_ptr<TJpegErrorManager> e(NewErrorManager());
+TJpegDecompressor::TJpegDecompressor() : FError(NewErrorManager()) {
   auto d = std::make_unique<jpeg_decompress_struct>();
-  d->err = e.get();
-  if (!Protected(*e, [&] { jpeg_CreateDecompress(d.get(), JPEG_LIB_VERSION, sizeof *d); })) {
+  d->err = FError.get();
+  if (!Protected(*FError, [&] { jpeg_CreateDecompress(d.get(), JPEG_LIB_VERSION, sizeof *d); })) {
     jpeg_destroy_decompress(d.get());
-    Raise(*e);
+    Raise(*FError);
   }
-  Error = e.release();
-  Decompressor = d.release();
+  FCodec = std::move(d);
 }
 
-void JpegDestroyDecompress(TJpegErrorManager* Error, jpeg_decompress_struct* Decompressor) {
-  if (Decompressor) {
-    jpeg_destroy_decompress(Decompressor);
-    delete Decompressor;
-  }
-  delete Error;
+TJpegDecompressor::~TJpegDecompressor() {
+  if (FCodec)
+    jpeg_destroy_decompress(FCodec.get());
 }
 
-void JpegCreateCompress(TJpegErrorManager*& Error, jpeg_compress_struct*& Compressor) {
-  std::unique_ptr<TJpegErrorManager> e(NewErrorManager());
+long TJpegDecompressor::Warnings() const {
+  return FError->Warnings;
+}
+
+TJpegCompressor::TJpegCompressor() : FError(NewErrorManager()) {
   auto c = std::make_unique<jpeg_compress_struct>();
-  c->err = e.get();
-  if (!Protected(*e, [&] { jpeg_CreateCompress(c.get(), JPEG_LIB_VERSION, sizeof *c); })) {
+  c->err = FError.get();
+  if (!Protected(*FError, [&] { jpeg_CreateCompress(c.get(), JPEG_LIB_VERSION, sizeof *c); })) {
     jpeg_destroy_compress(c.get());
-    Raise(*e);
+    Raise(*FError);
   }
-  Error = e.release();
-  Compressor = c.release();
+  FCodec = std::move(c);
 }
 
-void JpegDestroyCompress(TJpegErrorManager* Error, jpeg_compress_struct* Compressor) {
-  if (Compressor) {
-    jpeg_destroy_compress(Compressor);
-    delete Compressor;
-  }
-  delete Error;
+TJpegCompressor::~TJpegCompressor() {
+  if (FCodec)
+    jpeg_destroy_compress(FCodec.get());
+}
+
+long TJpegCompressor::Warnings() const {
+  return FError->Warnings;
 }
 
 void JpegGetDecompressInfo(const jpeg_decompress_struct* D, TJpegInfo& Info) {
@@ -243,20 +252,15 @@ void JpegSetCompressParams(jpeg_compress_struct* C, uint32_t Width, uint32_t Hei
   C->image_height = Height;
   C->input_components = Components;
   C->in_color_space = static_cast<J_COLOR_SPACE>(InColorSpace);
-  Run(reinterpret_cast<j_common_ptr>(C), [&] {
-    jpeg_set_defaults(C);
-    C->density_unit = DensityUnit;
-    C->X_density = XDensity;
-    C->Y_density = YDensity;
-    jpeg_set_quality(C, Quality, TRUE);
-    if (Progressive)
-      jpeg_simple_progression(C);
-    C->optimize_coding = Optimize ? TRUE : FALSE;
-  });
-}
-
-long JpegWarningCount(const TJpegErrorManager* Error) {
-  return Error ? Error->Warnings : 0;
+  const auto info = reinterpret_cast<j_common_ptr>(C);
+  Run(info, [&] { jpeg_set_defaults(C); });
+  C->density_unit = DensityUnit;
+  C->X_density = XDensity;
+  C->Y_density = YDensity;
+  Run(info, [&] { jpeg_set_quality(C, Quality, TRUE); });
+  if (Progressive)
+    Run(info, [&] { jpeg_simple_progression(C); });
+  C->optimize_coding = Optimize ? TRUE : FALSE;
 }
 
 void JpegStreamSource(jpeg_decompress_struct* D, TStream& Stream) {

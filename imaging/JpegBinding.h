@@ -1,16 +1,18 @@
 // Module QvCLib.
 // The codec unit's binding onto libjpeg (IJG 6 interface, library version 62) that the JPEG image
-// class calls: codec objects with an error manager, the decoded image's description,
-// the compression parameters, source and destination managers over the library's
-// streams, and one entry per libjpeg call.
+// class calls: owners of the codec objects with their error manager, the decoded image's
+// description, the compression parameters, source and destination managers over the
+// library's streams, and one entry per libjpeg call.
 //
 // libjpeg's fatal errors must never return into it, and an exception cannot be thrown
-// through its C frames (it is not built with unwind tables). Every entry below that
-// runs libjpeg therefore sets a jump target in a small function whose frame holds
-// nothing with a destructor; the error manager's exit formats the message and jumps
-// there, and the entry raises once libjpeg's frames are left behind: the stream's own
-// exception when the stream failed, else std::runtime_error with libjpeg's message.
-// Warnings are only counted. After a raise, the codec objects may only be destroyed.
+// through its C frames (it is not built with unwind tables). Each libjpeg call therefore
+// runs in one small protected call that points the error manager at a jump target of its
+// own frame, which holds nothing with a destructor, and points it back when the call
+// returns, so it never points at a finished frame. The error manager's exit formats the
+// message and jumps there, and the entry raises once libjpeg's frames are left behind:
+// the stream's own exception when the stream failed, else std::runtime_error with libjpeg's
+// message. Warnings are only counted. After a raise, the codec objects may only be
+// destroyed.
 #pragma once
 
 #include "Streams.h"
@@ -18,6 +20,8 @@
 #include <cstdint>
 #include <cstdio> // jpeglib.h needs FILE and size_t first
 #include <jpeglib.h>
+
+#include <memory>
 
 namespace gf {
 
@@ -27,11 +31,37 @@ struct TJpegErrorManager;
 constexpr int JpegGrayscale = JCS_GRAYSCALE;
 constexpr int JpegRgb = JCS_RGB;
 
-// Both objects, or a raise (and nothing left allocated).
-void JpegCreateDecompress(TJpegErrorManager*& Error, jpeg_decompress_struct*& Decompressor);
-void JpegDestroyDecompress(TJpegErrorManager* Error, jpeg_decompress_struct* Decompressor);
-void JpegCreateCompress(TJpegErrorManager*& Error, jpeg_compress_struct*& Compressor);
-void JpegDestroyCompress(TJpegErrorManager* Error, jpeg_compress_struct* Compressor);
+// The codec object and its error manager, made together and destroyed together
+// (jpeg_destroy_decompress, jpeg_destroy_compress). Making them raises EJpegError when
+// libjpeg refuses, with nothing left allocated.
+class TJpegDecompressor {
+public:
+  TJpegDecompressor();
+  ~TJpegDecompressor();
+  TJpegDecompressor(const TJpegDecompressor&) = delete;
+  TJpegDecompressor& operator=(const TJpegDecompressor&) = delete;
+  jpeg_decompress_struct* Codec() const { return FCodec.get(); }
+  // Warnings libjpeg gave so far (corrupt data, a premature end of the data...).
+  long Warnings() const;
+
+private:
+  std::unique_ptr<TJpegErrorManager> FError;
+  std::unique_ptr<jpeg_decompress_struct> FCodec;
+};
+
+class TJpegCompressor {
+public:
+  TJpegCompressor();
+  ~TJpegCompressor();
+  TJpegCompressor(const TJpegCompressor&) = delete;
+  TJpegCompressor& operator=(const TJpegCompressor&) = delete;
+  jpeg_compress_struct* Codec() const { return FCodec.get(); }
+  long Warnings() const;
+
+private:
+  std::unique_ptr<TJpegErrorManager> FError;
+  std::unique_ptr<jpeg_compress_struct> FCodec;
+};
 
 struct TJpegInfo {
   uint32_t Width = 0, Height = 0;
@@ -46,9 +76,6 @@ void JpegSetCompressParams(jpeg_compress_struct* Compressor, uint32_t Width, uin
                            int Components, uint8_t DensityUnit, uint16_t XDensity,
                            uint16_t YDensity, int InColorSpace, int Quality, bool Progressive,
                            bool Optimize);
-// Warnings libjpeg gave so far (corrupt data, a premature end of the data...).
-long JpegWarningCount(const TJpegErrorManager* Error);
-
 // The stream in the place of a C file: read and written in blocks of 4096 bytes, so a
 // load leaves the stream after the last block it read. The stream is not owned.
 void JpegStreamSource(jpeg_decompress_struct* Decompressor, TStream& Stream);

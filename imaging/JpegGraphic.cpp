@@ -11,25 +11,6 @@ namespace gf {
 
 namespace {
 
-// The codec objects of one load or one save, destroyed on every way out.
-struct TDecompressor {
-  TJpegErrorManager* Error = nullptr;
-  jpeg_decompress_struct* Codec = nullptr;
-  TDecompressor() { JpegCreateDecompress(Error, Codec); }
-  ~TDecompressor() { JpegDestroyDecompress(Error, Codec); }
-  TDecompressor(const TDecompressor&) = delete;
-  TDecompressor& operator=(const TDecompressor&) = delete;
-};
-
-struct TCompressor {
-  TJpegErrorManager* Error = nullptr;
-  jpeg_compress_struct* Codec = nullptr;
-  TCompressor() { JpegCreateCompress(Error, Codec); }
-  ~TCompressor() { JpegDestroyCompress(Error, Codec); }
-  TCompressor(const TCompressor&) = delete;
-  TCompressor& operator=(const TCompressor&) = delete;
-};
-
 // JFIF densities in dots per inch: unit 1 as they stand, unit 2 (dots per
 // centimetre) times 2.54 rounded; anything else, and anything above 65535 dpi, 0.
 uint16_t DensityToDpi(uint8_t Unit, uint16_t Density) {
@@ -48,27 +29,27 @@ const TGraphicClass TJpegGraphic::Class = {
 
 void TJpegGraphic::LoadFrame(TStream& Stream, int) {
   FWarnings = 0;
-  TDecompressor d;
+  TJpegDecompressor d;
   struct TCount { // the warnings reach the image however the load ends
     TJpegGraphic& Image;
-    TDecompressor& D;
-    ~TCount() { Image.FWarnings = JpegWarningCount(D.Error); }
+    TJpegDecompressor& D;
+    ~TCount() { Image.FWarnings = D.Warnings(); }
   } count{*this, d};
 
-  JpegStreamSource(d.Codec, Stream);
-  JpegReadHeader(d.Codec, true);
+  JpegStreamSource(d.Codec(), Stream);
+  JpegReadHeader(d.Codec(), true);
   TJpegInfo info;
-  JpegGetDecompressInfo(d.Codec, info);
-  JpegSetOutColorSpace(d.Codec, info.ColorSpace == JpegGrayscale ? JpegGrayscale : JpegRgb);
+  JpegGetDecompressInfo(d.Codec(), info);
+  JpegSetOutColorSpace(d.Codec(), info.ColorSpace == JpegGrayscale ? JpegGrayscale : JpegRgb);
   // The picture's size is known now: one the bitmap could not hold is refused before
   // libjpeg allocates for it.
   const int64_t components = info.ColorSpace == JpegGrayscale ? 1 : 3;
-  const uint32_t width = d.Codec->image_width, height = d.Codec->image_height;
+  const uint32_t width = d.Codec()->image_width, height = d.Codec()->image_height;
   if (height == 0 || RowBytes(width, 8 * components) > MaxDibBytes / height)
     throw EQuorvaneError("CreateDibSection failed");
 
-  JpegStartDecompress(d.Codec);
-  JpegGetDecompressInfo(d.Codec, info);
+  JpegStartDecompress(d.Codec());
+  JpegGetDecompressInfo(d.Codec(), info);
   TImageFormat format;
   if (info.Components == 1)
     format = ifGray256;
@@ -82,12 +63,12 @@ void TJpegGraphic::LoadFrame(TStream& Stream, int) {
            DensityToDpi(info.DensityUnit, info.YDensity));
   for (uint32_t y = 0; y < info.Height; ++y) {
     uint8_t* row = ScanLine(static_cast<int>(y));
-    if (JpegReadScanlines(d.Codec, &row, 1) != 1)
+    if (JpegReadScanlines(d.Codec(), &row, 1) != 1)
       break; // our source never suspends; nothing more would come
     if (format == ifTrueColor)
       SwapRedBlue(row, std::size_t{info.Width} * 3);
   }
-  JpegFinishDecompress(d.Codec);
+  JpegFinishDecompress(d.Codec());
 }
 
 void TJpegGraphic::SaveToStream(TStream& Stream) {
@@ -105,25 +86,25 @@ void TJpegGraphic::SaveToStream(TStream& Stream) {
   const uint32_t width = static_cast<uint32_t>(GetWidth());
   const uint32_t height = static_cast<uint32_t>(GetHeight());
   std::vector<uint8_t> buffer(std::size_t{width} * static_cast<std::size_t>(components));
-  TCompressor c;
+  TJpegCompressor c;
   struct TCount {
     TJpegGraphic& Image;
-    TCompressor& C;
-    ~TCount() { Image.FWarnings = JpegWarningCount(C.Error); }
+    TJpegCompressor& C;
+    ~TCount() { Image.FWarnings = C.Warnings(); }
   } count{*this, c};
 
-  JpegStreamDest(c.Codec, Stream);
-  JpegSetCompressParams(c.Codec, width, height, components, 1, GetXDpi(), GetYDpi(), colorSpace,
+  JpegStreamDest(c.Codec(), Stream);
+  JpegSetCompressParams(c.Codec(), width, height, components, 1, GetXDpi(), GetYDpi(), colorSpace,
                         Quality, Progressive, Optimize);
-  JpegStartCompress(c.Codec, true);
+  JpegStartCompress(c.Codec(), true);
   for (uint32_t y = 0; y < height; ++y) {
     std::memcpy(buffer.data(), ScanLine(static_cast<int>(y)), buffer.size());
     if (components == 3)
       SwapRedBlue(buffer.data(), buffer.size());
     uint8_t* row = buffer.data();
-    JpegWriteScanlines(c.Codec, &row, 1);
+    JpegWriteScanlines(c.Codec(), &row, 1);
   }
-  JpegFinishCompress(c.Codec);
+  JpegFinishCompress(c.Codec());
 }
 
 void RegisterJpegGraphic() {

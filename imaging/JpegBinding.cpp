@@ -1,5 +1,7 @@
 #include "JpegBinding.h"
 
+#include "QvJpgGr.h"
+
 #include <jerror.h>
 
 #include <csetjmp>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <stdexcept>
 
 namespace gf {
 
@@ -102,7 +103,7 @@ template <typename F> bool Protected(TJpegErrorManager& E, F&& Call) {
     E.StreamError = nullptr;
     std::rethrow_exception(error);
   }
-  throw std::runtime_error(E.Message);
+  throw EJpegError(E.Message);
 }
 
 template <typename F> void Run(j_common_ptr Info, F&& Call) {

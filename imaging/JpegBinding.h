@@ -10,7 +10,7 @@
 // own frame, which holds nothing with a destructor, and points it back when the call
 // returns, so it never points at a finished frame. The error manager's exit formats the
 // message and jumps there, and the entry raises once libjpeg's frames are left behind:
-// the stream's own exception when the stream failed, else std::runtime_error with libjpeg's
+// the stream's own exception when the stream failed, else EJpegError with libjpeg's
 // message. Warnings are only counted. After a raise, the codec objects may only be
 // destroyed.
 #pragma once

@@ -23,8 +23,8 @@ public:
   // Decodes the JPEG that starts at the stream's position; Index is not used. The
   // stream is left after the last 4096-byte block read, which may lie past the
   // JPEG's end. Data that ends early loads with what was decoded (a counted warning).
-  // libjpeg's failures raise std::runtime_error with its message, the stream's its
-  // own exceptions.
+  // libjpeg's failures raise EJpegError with its message, the stream's its own
+  // exceptions.
   void LoadFrame(TStream& Stream, int Index) override;
   // Raises EJpegError for images that are neither 256 grey nor true colour.
   void SaveToStream(TStream& Stream) override;

@@ -1,6 +1,6 @@
 #include "JpegBinding.h"
 
-#include "QvJpgGr.h"
+#include "JpegGraphic.h"
 
 #include <jerror.h>
 

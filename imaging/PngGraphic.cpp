@@ -1,20 +1,14 @@
-// libpng reports errors through a callback that must not return. C++ exceptions
-// cannot be thrown through libpng's C frames with defined behaviour, so the error
-// callback jumps back (png_longjmp) to a setjmp in PngProtected, which the caller
-// turns into EPNGError. Everything a jump can pass over (libpng's frames, our
-// callbacks, PngProtected's body) holds no object with a destructor at that
-// moment; an exception from the stream is caught in the callback, kept, and
-// rethrown after the jump.
+// libpng is reached through its binding (PngBinding), which turns libpng's errors and
+// the stream's into exceptions once libpng's frames are left.
 #include "PngGraphic.h"
+
+#include "PngBinding.h"
 
 #include <png.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
-#include <exception>
 #include <memory>
 
 namespace gf {
@@ -47,91 +41,6 @@ void RegisterPngGraphic() {
 
 namespace {
 
-// What the callbacks share with the call that runs libpng (libpng's error pointer).
-struct TPngContext {
-  std::exception_ptr Error; // from the stream, rethrown after the jump
-  char Message[256] = {};   // libpng's error text
-  std::vector<std::string>* Warnings = nullptr;
-};
-
-TPngContext& ContextOf(png_structp Png) {
-  return *static_cast<TPngContext*>(png_get_error_ptr(Png));
-}
-
-extern "C" void PngErrorCallback(png_structp Png, png_const_charp Message) {
-  TPngContext& ctx = ContextOf(Png);
-  std::snprintf(ctx.Message, sizeof ctx.Message, "%s", Message ? Message : "libpng error");
-  png_longjmp(Png, 1);
-}
-
-extern "C" void PngWarningCallback(png_structp Png, png_const_charp Message) {
-  try {
-    ContextOf(Png).Warnings->emplace_back(Message ? Message : "");
-  } catch (...) {
-    // Out of memory for a warning's text: the warning is lost, the image is not.
-  }
-}
-
-extern "C" void PngReadCallback(png_structp Png, png_bytep Data, size_t Length) {
-  bool failed = false;
-  try {
-    static_cast<TStream*>(png_get_io_ptr(Png))->ReadBuffer(Data, Length);
-  } catch (...) {
-    ContextOf(Png).Error = std::current_exception();
-    failed = true;
-  }
-  if (failed)
-    png_error(Png, "Stream read error");
-}
-
-extern "C" void PngWriteCallback(png_structp Png, png_bytep Data, size_t Length) {
-  bool failed = false;
-  try {
-    // A short write must not end in a PNG reported as saved.
-    static_cast<TStream*>(png_get_io_ptr(Png))->WriteBuffer(Data, Length);
-  } catch (...) {
-    ContextOf(Png).Error = std::current_exception();
-    failed = true;
-  }
-  if (failed)
-    png_error(Png, "Stream write error");
-}
-
-extern "C" void PngFlushCallback(png_structp) {}
-
-// Runs Body, which calls libpng, with the jump target in place; false after an
-// error. Body must not keep objects with destructors alive across libpng calls.
-template <typename F> bool PngProtected(png_structp Png, F&& Body) {
-  if (setjmp(png_jmpbuf(Png)))
-    return false;
-  Body();
-  return true;
-}
-
-[[noreturn]] void RaiseFailure(TPngContext& Ctx) {
-  if (Ctx.Error)
-    std::rethrow_exception(Ctx.Error);
-  RaisePngError(Ctx.Message);
-}
-
-struct TReadStructs {
-  png_structp Png = nullptr;
-  png_infop Info = nullptr;
-  ~TReadStructs() {
-    if (Png)
-      png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr);
-  }
-};
-
-struct TWriteStructs {
-  png_structp Png = nullptr;
-  png_infop Info = nullptr;
-  ~TWriteStructs() {
-    if (Png)
-      png_destroy_write_struct(&Png, Info ? &Info : nullptr);
-  }
-};
-
 void PngPaletteToLogPalette(const png_color* Entries, int Count, TMaxLogPalette& Palette) {
   std::memset(&Palette, 0, sizeof Palette);
   Palette.palVersion = 0x300;
@@ -154,47 +63,35 @@ uint16_t PngDpi(png_uint_32 PixelsPerMetre) {
 }
 
 // Checks the signature of the PNG at the stream's position and reads its chunks up to
-// the image data into S, with Ctx as libpng's error pointer.
-void ReadPngInfo(TStream& Stream, TPngContext& Ctx, TReadStructs& S) {
+// the image data, through R, which reads the same stream.
+void ReadPngInfo(TStream& Stream, TPngReader& R) {
   png_byte signature[8] = {};
   Stream.Read(signature, sizeof signature);
   if (png_sig_cmp(signature, 0, sizeof signature) != 0)
     RaisePngError("PNG file is not valid or corrupted");
-  S.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &Ctx, PngErrorCallback, PngWarningCallback);
-  if (!S.Png)
-    RaisePngError("png_create_read_struct failed");
-  S.Info = png_create_info_struct(S.Png);
-  if (!S.Info)
-    RaisePngError("png_create_info_struct failed");
-  if (!PngProtected(S.Png, [&] {
-        png_set_read_fn(S.Png, &Stream, PngReadCallback);
-        png_set_sig_bytes(S.Png, 8);
-        png_read_info(S.Png, S.Info);
-      }))
-    RaiseFailure(Ctx);
+  R.SetSigBytes(8);
+  R.ReadInfo();
 }
 
 } // namespace
 
 std::optional<TImageSize> TPngGraphic::ReadImageSize(TStream& Stream, int) {
   FWarnings.clear();
-  TPngContext ctx;
-  ctx.Warnings = &FWarnings;
-  TReadStructs s;
-  ReadPngInfo(Stream, ctx, s);
-  return TImageSize{png_get_image_width(s.Png, s.Info), png_get_image_height(s.Png, s.Info)};
+  TPngReader r(Stream, FWarnings);
+  ReadPngInfo(Stream, r);
+  png_uint_32 width = 0, height = 0;
+  int depth = 0, colorType = 0, interlace = 0;
+  r.GetIHDR(width, height, depth, colorType, interlace);
+  return TImageSize{width, height};
 }
 
 void TPngGraphic::LoadFrame(TStream& Stream, int) {
   FWarnings.clear();
-  TPngContext ctx;
-  ctx.Warnings = &FWarnings;
-  TReadStructs s;
-  ReadPngInfo(Stream, ctx, s);
-
+  TPngReader r(Stream, FWarnings);
+  ReadPngInfo(Stream, r);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0, interlace = 0;
-  png_get_IHDR(s.Png, s.Info, &width, &height, &depth, &colorType, &interlace, nullptr, nullptr);
+  r.GetIHDR(width, height, depth, colorType, interlace);
 
   TImageFormat format = ifTrueColor;
   bool twoBit = false;
@@ -231,62 +128,53 @@ void TPngGraphic::LoadFrame(TStream& Stream, int) {
   if (interlace != PNG_INTERLACE_NONE && interlace != PNG_INTERLACE_ADAM7)
     RaisePngError("Interlace type not valid");
 
-  int passes = 1;
+  if (depth == 16) {
+    r.SetStrip16();
+    r.SetSwap();
+  }
+  if (format == ifTrueColor)
+    r.SetBgr();
+  int intent = 0;
+  if (r.GetSRGB(intent)) {
+    r.SetSRGB(intent); // no gamma correction
+  } else if (depth > 2) {
+    if (r.GetGAMA(Gamma) && Gamma != 0) {
+      r.SetGamma(ScreenGamma, Gamma);
+    } else {
+      Gamma = 0.5;
+      r.SetGamma(ScreenGamma, 0.5);
+    }
+  }
+  png_color_16 own{};
+  own.red = ColorRed(BackgroundColor);
+  own.green = ColorGreen(BackgroundColor);
+  own.blue = ColorBlue(BackgroundColor);
+  // Grey images composite against the grey field, in the output's bit depth.
+  const int level = (own.red + own.green + own.blue) / 3;
+  own.gray = static_cast<png_uint_16>(depth >= 8 ? level : level * ((1 << depth) - 1) / 255);
+  png_color_16p file = nullptr;
+  if (r.GetBKGD(file) && !IgnoreFileBackground)
+    r.SetBackground(file, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
+  else
+    r.SetBackground(&own, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
   uint16_t xdpi = 0, ydpi = 0;
-  bool gotPalette = true;
+  png_uint_32 xppu = 0, yppu = 0;
+  int unit = 0;
+  if (r.GetPHYs(xppu, yppu, unit) && unit == PNG_RESOLUTION_METER) {
+    xdpi = PngDpi(xppu);
+    ydpi = PngDpi(yppu);
+  }
+  const int passes = interlace == PNG_INTERLACE_ADAM7 ? r.SetInterlaceHandling() : 1;
+  r.ReadUpdateInfo();
   TMaxLogPalette palette{};
-  std::size_t rowBytes = 0;
-  if (!PngProtected(s.Png, [&] {
-        if (depth == 16) {
-          png_set_strip_16(s.Png);
-          png_set_swap(s.Png);
-        }
-        if (format == ifTrueColor)
-          png_set_bgr(s.Png);
-        int intent = 0;
-        if (png_get_sRGB(s.Png, s.Info, &intent)) {
-          png_set_sRGB(s.Png, s.Info, intent); // no gamma correction
-        } else if (depth > 2) {
-          if (png_get_gAMA(s.Png, s.Info, &Gamma) && Gamma != 0) {
-            png_set_gamma(s.Png, ScreenGamma, Gamma);
-          } else {
-            Gamma = 0.5;
-            png_set_gamma(s.Png, ScreenGamma, 0.5);
-          }
-        }
-        png_color_16 own{};
-        own.red = ColorRed(BackgroundColor);
-        own.green = ColorGreen(BackgroundColor);
-        own.blue = ColorBlue(BackgroundColor);
-        // Grey images composite against the grey field, in the output's bit depth.
-        const int level = (own.red + own.green + own.blue) / 3;
-        own.gray = static_cast<png_uint_16>(depth >= 8 ? level : level * ((1 << depth) - 1) / 255);
-        png_color_16p file = nullptr;
-        if (png_get_bKGD(s.Png, s.Info, &file) && file && !IgnoreFileBackground)
-          png_set_background(s.Png, file, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
-        else
-          png_set_background(s.Png, &own, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-        png_uint_32 xppu = 0, yppu = 0;
-        int unit = 0;
-        if (png_get_pHYs(s.Png, s.Info, &xppu, &yppu, &unit) && unit == PNG_RESOLUTION_METER) {
-          xdpi = PngDpi(xppu);
-          ydpi = PngDpi(yppu);
-        }
-        if (interlace == PNG_INTERLACE_ADAM7)
-          passes = png_set_interlace_handling(s.Png);
-        png_read_update_info(s.Png, s.Info);
-        if (colorType & PNG_COLOR_MASK_PALETTE) {
-          png_colorp entries = nullptr;
-          int count = 0;
-          gotPalette = png_get_PLTE(s.Png, s.Info, &entries, &count) != 0 && entries;
-          if (gotPalette)
-            PngPaletteToLogPalette(entries, count, palette);
-        }
-        rowBytes = png_get_rowbytes(s.Png, s.Info);
-      }))
-    RaiseFailure(ctx);
-  if (!gotPalette)
-    RaisePngError("png_get_PLTE failed");
+  if (colorType & PNG_COLOR_MASK_PALETTE) {
+    png_colorp entries = nullptr;
+    int count = 0;
+    if (!r.GetPLTE(entries, count))
+      RaisePngError("png_get_PLTE failed");
+    PngPaletteToLogPalette(entries, count, palette);
+  }
+  const std::size_t rowBytes = r.GetRowbytes();
 
   NewImage(static_cast<int>(std::min<png_uint_32>(width, INT32_MAX)),
            static_cast<int>(std::min<png_uint_32>(height, INT32_MAX)), format,
@@ -297,12 +185,9 @@ void TPngGraphic::LoadFrame(TStream& Stream, int) {
     if (rowBytes > RowSize())
       RaisePngError("PNG row is longer than the image row");
     const int h = GetHeight();
-    if (!PngProtected(s.Png, [&] {
-          for (int pass = 0; pass < passes; ++pass)
-            for (int y = 0; y < h; ++y)
-              png_read_row(s.Png, ScanLine(y), nullptr);
-        }))
-      RaiseFailure(ctx);
+    for (int pass = 0; pass < passes; ++pass)
+      for (int y = 0; y < h; ++y)
+        r.ReadRow(ScanLine(y));
     return;
   }
 
@@ -313,8 +198,7 @@ void TPngGraphic::LoadFrame(TStream& Stream, int) {
   std::vector<png_bytep> rows(height);
   for (png_uint_32 y = 0; y < height; ++y)
     rows[y] = pixels.data() + y * rowBytes;
-  if (!PngProtected(s.Png, [&] { png_read_image(s.Png, rows.data()); }))
-    RaiseFailure(ctx);
+  r.ReadImage(rows.data());
   const int scale = format == ifGray16 ? 5 : 1; // grey levels 0..3 are ramp entries 0, 5, 10, 15
   for (int y = 0; y < GetHeight(); ++y)
     for (int x = 0; x < GetWidth(); ++x)
@@ -334,16 +218,7 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
     RaisePngError("Gray scale transparent PNG images are not supported.\r"
                   "Use the ifColor16 or ifColor256 image format instead.");
 
-  TPngContext ctx;
-  ctx.Warnings = &FWarnings;
-  TWriteStructs s;
-  s.Png =
-      png_create_write_struct(PNG_LIBPNG_VER_STRING, &ctx, PngErrorCallback, PngWarningCallback);
-  if (!s.Png)
-    RaisePngError("png_create_write_struct failed");
-  s.Info = png_create_info_struct(s.Png);
-  if (!s.Info)
-    RaisePngError("png_create_info_struct failed");
+  TPngWriter w(Stream, FWarnings);
 
   png_color plte[256];
   LogPaletteToPngPalette(ImagePalette(), plte);
@@ -376,40 +251,31 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
   }
 
   const int h = GetHeight();
-  if (!PngProtected(s.Png, [&] {
-        png_set_write_fn(s.Png, &Stream, PngWriteCallback, PngFlushCallback);
-        png_set_IHDR(s.Png, s.Info, static_cast<png_uint_32>(GetWidth()),
-                     static_cast<png_uint_32>(h), depth, colorType,
-                     Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        if (colorType == PNG_COLOR_TYPE_PALETTE)
-          png_set_PLTE(s.Png, s.Info, plte, entries);
-        png_set_pHYs(s.Png, s.Info, static_cast<png_uint_32>(std::nearbyint(GetXDpi() / 0.0254)),
-                     static_cast<png_uint_32>(std::nearbyint(GetYDpi() / 0.0254)),
-                     PNG_RESOLUTION_METER);
-        png_set_gAMA(s.Png, s.Info, Gamma);
-        if (SaveBackground)
-          png_set_bKGD(s.Png, s.Info, &background);
-        if (SaveTransparency) {
-          if (format == ifTrueColor)
-            png_set_tRNS(s.Png, s.Info, nullptr, 1, &transparent);
-          else // one alpha value per palette entry: libpng refuses more
-            png_set_tRNS(s.Png, s.Info, alpha, entries, nullptr);
-        }
-        if (CompressionLevel <= 2)
-          png_set_compression_level(s.Png, CompressionLevel == 0   ? 1
-                                           : CompressionLevel == 1 ? 5
-                                                                   : 9);
-        png_write_info(s.Png, s.Info);
-        if (format == ifTrueColor)
-          png_set_bgr(s.Png);
-        const int passes = Interlaced ? png_set_interlace_handling(s.Png) : 1;
-        for (int pass = 0; pass < passes; ++pass)
-          for (int y = 0; y < h; ++y)
-            png_write_row(s.Png, ScanLine(y));
-        png_write_end(s.Png, s.Info);
-      }))
-    RaiseFailure(ctx);
+  w.SetIHDR(static_cast<png_uint_32>(GetWidth()), static_cast<png_uint_32>(h), depth, colorType,
+            Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE);
+  if (colorType == PNG_COLOR_TYPE_PALETTE)
+    w.SetPLTE(plte, entries);
+  w.SetPHYs(static_cast<png_uint_32>(std::nearbyint(GetXDpi() / 0.0254)),
+            static_cast<png_uint_32>(std::nearbyint(GetYDpi() / 0.0254)), PNG_RESOLUTION_METER);
+  w.SetGAMA(Gamma);
+  if (SaveBackground)
+    w.SetBKGD(&background);
+  if (SaveTransparency) {
+    if (format == ifTrueColor)
+      w.SetTRNS(nullptr, 1, &transparent);
+    else // one alpha value per palette entry: libpng refuses more
+      w.SetTRNS(alpha, entries, nullptr);
+  }
+  if (CompressionLevel <= 2)
+    w.SetCompressionLevel(CompressionLevel == 0 ? 1 : CompressionLevel == 1 ? 5 : 9);
+  w.WriteInfo();
+  if (format == ifTrueColor)
+    w.SetBgr();
+  const int passes = Interlaced ? w.SetInterlaceHandling() : 1;
+  for (int pass = 0; pass < passes; ++pass)
+    for (int y = 0; y < h; ++y)
+      w.WriteRow(ScanLine(y));
+  w.WriteEnd();
 }
 
 } // namespace gf

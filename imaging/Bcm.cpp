@@ -29,6 +29,25 @@ struct THooks {
 };
 THooks Hooks;
 
+// The process-wide hooks, reached through the carried form.
+const BcmIo ProcessIo = {
+    nullptr,
+    [](void*, const char* Name, int Flags) { return Hooks.Open(Name, Flags); },
+    [](void*, const char* Name, int Flags) { return Hooks.Create(Name, Flags); },
+    [](void*, int Handle) { return Hooks.Close(Handle); },
+    [](void*, int Handle, int64_t Offset, int Whence) {
+      return Hooks.Seek(Handle, Offset, Whence);
+    },
+    [](void*, int Handle, void* Buffer, int Count) { return Hooks.Read(Handle, Buffer, Count); },
+    [](void*, int Handle, const void* Buffer, int Count) {
+      return Hooks.Write(Handle, Buffer, Count);
+    },
+};
+
+bool Complete(const BcmIo& Io) {
+  return Io.Open && Io.Create && Io.Close && Io.Seek && Io.Read && Io.Write;
+}
+
 constexpr const char* Delimiters = " \t,";
 
 // Finds the first option word that matches Wanted; the position returned lies in
@@ -102,6 +121,10 @@ int BcmSetIoHooks(BcmOpenHook Open, BcmOpenHook Create, BcmCloseHook Close, BcmS
   return BcmOk;
 }
 
+const BcmIo& BcmProcessIo() {
+  return ProcessIo;
+}
+
 int BcmIoOpen(const char* Name, int Flags) {
   return Hooks.Open(Name, Flags);
 }
@@ -171,35 +194,54 @@ int BcmQueryFormat(int Format, BcmFormatDesc* Desc) {
 
 int BcmReadHeader(const char* FileName, int Handle, int Format, BcmBitmap* Bitmap,
                   const char* Options) {
-  const bcm::TCodec* codec = CodecOf(Format);
-  if (!FileName || !Bitmap || !Options || !codec)
-    return BcmErrBadArgument;
-  if (!bcm::OptionsFit(Options))
-    return BcmErrBadOptions;
-  return Guarded([&] { return codec->ReadHeader(Handle, Bitmap, Options); });
+  return BcmReadHeader(ProcessIo, FileName, Handle, Format, Bitmap, Options);
 }
 
 int BcmReadPalette(int Handle, int Format, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
-  const bcm::TCodec* codec = CodecOf(Format);
-  if (!Bitmap || !Palette || !codec)
-    return BcmErrBadArgument;
-  return Guarded([&] { return codec->ReadPalette(Handle, Bitmap, Palette); });
+  return BcmReadPalette(ProcessIo, Handle, Format, Bitmap, Palette);
 }
 
 int BcmReadData(int Handle, int Format, const BcmBitmap* Bitmap, uint8_t* Data) {
-  const bcm::TCodec* codec = CodecOf(Format);
-  if (!Bitmap || !Data || !codec)
-    return BcmErrBadArgument;
-  // The buffer's size follows from the description: it must be one the module accepts.
-  if (bcm::CheckGeometry(Bitmap->Width, Bitmap->Height, Bitmap->BitsPerPixel) != BcmOk)
-    return BcmErrBadArgument;
-  return Guarded([&] { return codec->ReadData(Handle, Bitmap, Data); });
+  return BcmReadData(ProcessIo, Handle, Format, Bitmap, Data);
 }
 
 int BcmWrite(const char* FileName, int Handle, int Format, const BcmBitmap* Bitmap,
              const BcmPaletteEntry* Palette, const uint8_t* Data, const char* Options) {
+  return BcmWrite(ProcessIo, FileName, Handle, Format, Bitmap, Palette, Data, Options);
+}
+
+int BcmReadHeader(const BcmIo& Io, const char* FileName, int Handle, int Format, BcmBitmap* Bitmap,
+                  const char* Options) {
   const bcm::TCodec* codec = CodecOf(Format);
-  if (!FileName || !Options || !Bitmap || !Data || !codec)
+  if (!FileName || !Bitmap || !Options || !codec || !Complete(Io))
+    return BcmErrBadArgument;
+  if (!bcm::OptionsFit(Options))
+    return BcmErrBadOptions;
+  return Guarded([&] { return codec->ReadHeader({&Io, Handle}, Bitmap, Options); });
+}
+
+int BcmReadPalette(const BcmIo& Io, int Handle, int Format, const BcmBitmap* Bitmap,
+                   BcmPaletteEntry* Palette) {
+  const bcm::TCodec* codec = CodecOf(Format);
+  if (!Bitmap || !Palette || !codec || !Complete(Io))
+    return BcmErrBadArgument;
+  return Guarded([&] { return codec->ReadPalette({&Io, Handle}, Bitmap, Palette); });
+}
+
+int BcmReadData(const BcmIo& Io, int Handle, int Format, const BcmBitmap* Bitmap, uint8_t* Data) {
+  const bcm::TCodec* codec = CodecOf(Format);
+  if (!Bitmap || !Data || !codec || !Complete(Io))
+    return BcmErrBadArgument;
+  // The buffer's size follows from the description: it must be one the module accepts.
+  if (bcm::CheckGeometry(Bitmap->Width, Bitmap->Height, Bitmap->BitsPerPixel) != BcmOk)
+    return BcmErrBadArgument;
+  return Guarded([&] { return codec->ReadData({&Io, Handle}, Bitmap, Data); });
+}
+
+int BcmWrite(const BcmIo& Io, const char* FileName, int Handle, int Format, const BcmBitmap* Bitmap,
+             const BcmPaletteEntry* Palette, const uint8_t* Data, const char* Options) {
+  const bcm::TCodec* codec = CodecOf(Format);
+  if (!FileName || !Options || !Bitmap || !Data || !codec || !Complete(Io))
     return BcmErrBadArgument;
   if (!bcm::OptionsFit(Options))
     return BcmErrBadOptions;
@@ -209,7 +251,7 @@ int BcmWrite(const char* FileName, int Handle, int Format, const BcmBitmap* Bitm
     return BcmErrBadArgument;
   if (int rc = bcm::CheckGeometry(Bitmap->Width, Bitmap->Height, Bitmap->BitsPerPixel))
     return rc;
-  return Guarded([&] { return codec->Write(Handle, Bitmap, Palette, Data, Options); });
+  return Guarded([&] { return codec->Write({&Io, Handle}, Bitmap, Palette, Data, Options); });
 }
 
 const char* BcmErrorText(int Code) {
@@ -241,19 +283,18 @@ const char* BcmFindOptionPrefix(const char* Options, const char* Text) {
 
 namespace bcm {
 
-std::unique_ptr<TReadAhead> NewReadAhead(int Handle) {
+std::unique_ptr<TReadAhead> NewReadAhead(TFile Handle) {
   return std::unique_ptr<TReadAhead>(new (std::nothrow) TReadAhead(Handle));
 }
 
 namespace {
 
-// Count bytes through Io in calls of at most INT_MAX bytes; false at the first call
-// that fails or moves nothing.
-template <typename TByte, typename TIo>
-bool TransferExact(int Handle, TByte* P, uint64_t Count, TIo Io) {
+// Count bytes in calls of at most INT_MAX bytes; false at the first call that fails or
+// moves nothing.
+template <typename TByte, typename TIo> bool TransferExact(TByte* P, uint64_t Count, TIo Io) {
   while (Count > 0) {
     const int chunk = Count > uint64_t(INT_MAX) ? INT_MAX : static_cast<int>(Count);
-    const int n = Io(Handle, P, chunk);
+    const int n = Io(P, chunk);
     if (n <= 0 || n > chunk)
       return false;
     P += n;
@@ -264,30 +305,32 @@ bool TransferExact(int Handle, TByte* P, uint64_t Count, TIo Io) {
 
 } // namespace
 
-bool ReadExact(int Handle, void* Buffer, uint64_t Count) {
-  return TransferExact(Handle, static_cast<uint8_t*>(Buffer), Count, BcmIoRead);
+bool ReadExact(TFile Handle, void* Buffer, uint64_t Count) {
+  return TransferExact(static_cast<uint8_t*>(Buffer), Count,
+                       [&](uint8_t* P, int N) { return Handle.Read(P, N); });
 }
 
-bool WriteExact(int Handle, const void* Buffer, uint64_t Count) {
-  return TransferExact(Handle, static_cast<const uint8_t*>(Buffer), Count, BcmIoWrite);
+bool WriteExact(TFile Handle, const void* Buffer, uint64_t Count) {
+  return TransferExact(static_cast<const uint8_t*>(Buffer), Count,
+                       [&](const uint8_t* P, int N) { return Handle.Write(P, N); });
 }
 
-bool SeekTo(int Handle, uint64_t Position) {
+bool SeekTo(TFile Handle, uint64_t Position) {
   if (Position > uint64_t(INT64_MAX))
     return false;
-  return BcmIoSeek(Handle, static_cast<int64_t>(Position), 0) == static_cast<int64_t>(Position);
+  return Handle.Seek(static_cast<int64_t>(Position), 0) == static_cast<int64_t>(Position);
 }
 
-int64_t FileSize(int Handle) {
-  const int64_t size = BcmIoSeek(Handle, 0, 2);
+int64_t FileSize(TFile Handle) {
+  const int64_t size = Handle.Seek(0, 2);
   return size < 0 ? -1 : size;
 }
 
-bool ReadU8(int Handle, uint8_t& V) {
+bool ReadU8(TFile Handle, uint8_t& V) {
   return ReadExact(Handle, &V, 1);
 }
 
-bool ReadU16(int Handle, uint16_t& V) {
+bool ReadU16(TFile Handle, uint16_t& V) {
   uint8_t b[2];
   if (!ReadExact(Handle, b, 2))
     return false;
@@ -295,7 +338,7 @@ bool ReadU16(int Handle, uint16_t& V) {
   return true;
 }
 
-bool ReadU32(int Handle, uint32_t& V) {
+bool ReadU32(TFile Handle, uint32_t& V) {
   uint8_t b[4];
   if (!ReadExact(Handle, b, 4))
     return false;

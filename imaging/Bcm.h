@@ -15,7 +15,8 @@
 // the buffer holds what was decoded, the rest zero (PCX: 0xFF, as its runs read past
 // the end), never what it held before.
 //
-// Not re-entrant: the I/O hooks are shared by every caller. One thread at a time.
+// The process-wide I/O hooks are shared by every caller that does not carry its own
+// (BcmIo): with them, one thread at a time. Calls that carry their hooks share nothing.
 #pragma once
 
 #include <cstddef>
@@ -114,8 +115,8 @@ struct BcmBitmap {
 uint64_t BcmRowBytes(int32_t Width, int32_t BitsPerPixel);
 uint64_t BcmDataBytes(const BcmBitmap& Bitmap);
 
-// I/O hooks, process-wide. The defaults go to the C run-time glue: open and create
-// raise its exceptions for files that cannot be opened, and those pass through the
+// I/O hooks, process-wide, for the calls that carry none. The defaults go to the C run-time glue:
+// open and create raise its exceptions for files that cannot be opened, and those pass through the
 // module unchanged.
 using BcmOpenHook = int (*)(const char* Name, int Flags);
 using BcmCloseHook = int (*)(int Handle);
@@ -129,6 +130,22 @@ int BcmDefaultClose(int Handle);
 int64_t BcmDefaultSeek(int Handle, int64_t Offset, int Whence);
 int BcmDefaultRead(int Handle, void* Buffer, int Count);
 int BcmDefaultWrite(int Handle, const void* Buffer, int Count);
+
+// I/O hooks that a call carries, with the context they work on: the reading and
+// writing operations below that take one use only these, never the process-wide
+// hooks, so callers with different files (in memory, on other threads) do not share
+// state. Every hook must be set.
+struct BcmIo {
+  void* Context = nullptr;
+  int (*Open)(void* Context, const char* Name, int Flags) = nullptr;
+  int (*Create)(void* Context, const char* Name, int Flags) = nullptr;
+  int (*Close)(void* Context, int Handle) = nullptr;
+  int64_t (*Seek)(void* Context, int Handle, int64_t Offset, int Whence) = nullptr;
+  int (*Read)(void* Context, int Handle, void* Buffer, int Count) = nullptr;
+  int (*Write)(void* Context, int Handle, const void* Buffer, int Count) = nullptr;
+};
+// The process-wide hooks as carried ones: each call goes to the hook set at that moment.
+const BcmIo& BcmProcessIo();
 
 // Replaces all six hooks; a null hook is refused (BcmErrBadArgument) and none changes.
 int BcmSetIoHooks(BcmOpenHook Open, BcmOpenHook Create, BcmCloseHook Close, BcmSeekHook Seek,
@@ -145,11 +162,20 @@ int BcmFormatCount(int* Count);
 // letters compared without regard to case.
 int BcmFormatFromName(const char* FileName, int* Format);
 int BcmQueryFormat(int Format, BcmFormatDesc* Desc);
+// Through the process-wide hooks.
 int BcmReadHeader(const char* FileName, int Handle, int Format, BcmBitmap* Bitmap,
                   const char* Options);
 int BcmReadPalette(int Handle, int Format, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette);
 int BcmReadData(int Handle, int Format, const BcmBitmap* Bitmap, uint8_t* Data);
 int BcmWrite(const char* FileName, int Handle, int Format, const BcmBitmap* Bitmap,
+             const BcmPaletteEntry* Palette, const uint8_t* Data, const char* Options);
+// Through the hooks the call carries; an Io without all six hooks gives BcmErrBadArgument.
+int BcmReadHeader(const BcmIo& Io, const char* FileName, int Handle, int Format, BcmBitmap* Bitmap,
+                  const char* Options);
+int BcmReadPalette(const BcmIo& Io, int Handle, int Format, const BcmBitmap* Bitmap,
+                   BcmPaletteEntry* Palette);
+int BcmReadData(const BcmIo& Io, int Handle, int Format, const BcmBitmap* Bitmap, uint8_t* Data);
+int BcmWrite(const BcmIo& Io, const char* FileName, int Handle, int Format, const BcmBitmap* Bitmap,
              const BcmPaletteEntry* Palette, const uint8_t* Data, const char* Options);
 // Never null: "general error" for a code no one knows.
 const char* BcmErrorText(int Code);

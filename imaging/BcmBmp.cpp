@@ -56,12 +56,12 @@ int CheckDimensions(int64_t Width, int64_t Height, uint32_t Planes, uint32_t Bit
   return CheckGeometry(Width, Height, static_cast<int32_t>(BitCount));
 }
 
-int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
+int ReadHeader(TFile Handle, BcmBitmap* Bitmap, const char* Options) {
   BcmBmpPrivate p;
   p.Inv = HasOption(Options, "inv");
   p.InvB = HasOption(Options, "invb");
 
-  int64_t at = BcmIoSeek(Handle, 0, 1);
+  int64_t at = Handle.Seek(0, 1);
   uint16_t type;
   if (at < 0 || at > INT32_MAX || !ReadU16(Handle, type))
     return BcmErrRead;
@@ -147,7 +147,7 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
   return BcmOk;
 }
 
-int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
+int ReadPalette(TFile Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
   const auto* p = std::get_if<BcmBmpPrivate>(&Bitmap->Private);
   if (!p)
     return BcmErrBadArgument;
@@ -248,7 +248,7 @@ int DecodeRle(TReadAhead& In, uint8_t* Data, uint64_t RowBytes, uint64_t Height)
   }
 }
 
-int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
+int ReadData(TFile Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   const auto* p = std::get_if<BcmBmpPrivate>(&Bitmap->Private);
   if (!p)
     return BcmErrBadArgument;
@@ -286,8 +286,8 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   return rc;
 }
 
-int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, const uint8_t* Data,
-          const char* Options) {
+int Write(TFile Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette,
+          const uint8_t* Data, const char* Options) {
   const bool os2 = HasOption(Options, "1.1");
   if (os2 && (HasOption(Options, "win") || HasOption(Options, "2.0")))
     return BcmErrBadOptions;

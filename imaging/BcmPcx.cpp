@@ -54,7 +54,7 @@ int BitsOf(uint8_t BitsPerPlane, uint8_t Planes) {
   return 0;
 }
 
-int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
+int ReadHeader(TFile Handle, BcmBitmap* Bitmap, const char* Options) {
   uint8_t h[HeaderRead];
   if (!ReadExact(Handle, h, sizeof h))
     return BcmErrRead;
@@ -87,7 +87,7 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* Options) {
   return BcmOk;
 }
 
-int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
+int ReadPalette(TFile Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
   if (!std::get_if<BcmPcxPrivate>(&Bitmap->Private))
     return BcmErrBadArgument;
   uint8_t raw[768];
@@ -179,7 +179,7 @@ private:
   uint64_t FConsumed = 0;
 };
 
-int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
+int ReadData(TFile Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   const auto* p = std::get_if<BcmPcxPrivate>(&Bitmap->Private);
   if (!p || BitsOf(p->BitsPerPlane, p->Planes) != Bitmap->BitsPerPixel)
     return BcmErrBadArgument;
@@ -260,8 +260,8 @@ uint32_t EncodeLine(const uint8_t* Line, uint32_t Count, uint8_t* Out) {
   return o;
 }
 
-int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, const uint8_t* Data,
-          const char* /*Options*/) {
+int Write(TFile Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette,
+          const uint8_t* Data, const char* /*Options*/) {
   const int bits = Bitmap->BitsPerPixel;
   const uint32_t width = static_cast<uint32_t>(Bitmap->Width);
   const uint32_t height = static_cast<uint32_t>(Bitmap->Height);

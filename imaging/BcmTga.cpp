@@ -36,7 +36,7 @@ bool RunLength(const BcmTgaPrivate& T) {
   return T.ImageType >= 9;
 }
 
-int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* /*Options*/) {
+int ReadHeader(TFile Handle, BcmBitmap* Bitmap, const char* /*Options*/) {
   uint8_t h[HeaderBytes];
   if (!ReadExact(Handle, h, sizeof h))
     return BcmErrRead;
@@ -84,7 +84,7 @@ int ReadHeader(int Handle, BcmBitmap* Bitmap, const char* /*Options*/) {
   return BcmOk;
 }
 
-int ReadPalette(int Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
+int ReadPalette(TFile Handle, const BcmBitmap* Bitmap, BcmPaletteEntry* Palette) {
   const auto* t = std::get_if<BcmTgaPrivate>(&Bitmap->Private);
   if (!t)
     return BcmErrBadArgument;
@@ -143,7 +143,7 @@ void StoreRow(const BcmTgaPrivate& T, const uint8_t* Pixels, uint32_t Width, uin
   }
 }
 
-int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
+int ReadData(TFile Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   const auto* t = std::get_if<BcmTgaPrivate>(&Bitmap->Private);
   if (!t || Bitmap->Width != t->Width || Bitmap->Height != t->Height ||
       Bitmap->BitsPerPixel != (t->Depth == 8 ? 8 : 24) ||
@@ -218,8 +218,8 @@ int ReadData(int Handle, const BcmBitmap* Bitmap, uint8_t* Data) {
   return BcmOk;
 }
 
-int Write(int Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette, const uint8_t* Data,
-          const char* Options) {
+int Write(TFile Handle, const BcmBitmap* Bitmap, const BcmPaletteEntry* Palette,
+          const uint8_t* Data, const char* Options) {
   const int bits = Bitmap->BitsPerPixel;
   if (bits != 8 && bits != 24)
     return BcmErrNotSupported;

@@ -13,20 +13,35 @@
 
 namespace gf::test {
 
-// While it lives, the module's hooks reach these files instead of the disk.
+// Files in memory for the module. Io() hooks that a call carries reach them; while a
+// process-wide set lives, the module's process-wide hooks reach it too, instead of the
+// disk (one such set at a time).
 class TMemoryFiles {
 public:
-  TMemoryFiles() {
-    Current() = this;
-    BcmSetIoHooks(Open, Open, Close, Seek, Read, Write);
+  enum TScope { ProcessWide, CarriedOnly };
+  explicit TMemoryFiles(TScope Scope = ProcessWide) : FProcessWide(Scope == ProcessWide) {
+    if (FProcessWide) {
+      Current() = this;
+      BcmSetIoHooks([](const char* N, int F) { return Open(Current(), N, F); },
+                    [](const char* N, int F) { return Open(Current(), N, F); },
+                    [](int H) { return Close(Current(), H); },
+                    [](int H, int64_t O, int W) { return Seek(Current(), H, O, W); },
+                    [](int H, void* B, int C) { return Read(Current(), H, B, C); },
+                    [](int H, const void* B, int C) { return Write(Current(), H, B, C); });
+    }
   }
   ~TMemoryFiles() {
-    BcmSetIoHooks(BcmDefaultOpen, BcmDefaultCreate, BcmDefaultClose, BcmDefaultSeek, BcmDefaultRead,
-                  BcmDefaultWrite);
-    Current() = nullptr;
+    if (FProcessWide) {
+      BcmSetIoHooks(BcmDefaultOpen, BcmDefaultCreate, BcmDefaultClose, BcmDefaultSeek,
+                    BcmDefaultRead, BcmDefaultWrite);
+      Current() = nullptr;
+    }
   }
   TMemoryFiles(const TMemoryFiles&) = delete;
   TMemoryFiles& operator=(const TMemoryFiles&) = delete;
+
+  // Hooks over these files alone, for the calls that carry them.
+  const BcmIo& Io() const { return FIo; }
 
   int Add(std::vector<uint8_t> Bytes) {
     const int h = FNext++;
@@ -48,14 +63,15 @@ private:
     static TMemoryFiles* current = nullptr;
     return current;
   }
-  static TFile* Find(int H) {
-    auto it = Current()->FFiles.find(H);
-    return it == Current()->FFiles.end() ? nullptr : &it->second;
+  static TMemoryFiles* Self(void* Context) { return static_cast<TMemoryFiles*>(Context); }
+  TFile* Find(int H) {
+    auto it = FFiles.find(H);
+    return it == FFiles.end() ? nullptr : &it->second;
   }
-  static int Open(const char*, int) { return Current()->Add({}); }
-  static int Close(int H) { return Current()->FFiles.erase(H) ? 0 : -1; }
-  static int64_t Seek(int H, int64_t Offset, int Whence) {
-    TFile* f = Find(H);
+  static int Open(void* C, const char*, int) { return Self(C)->Add({}); }
+  static int Close(void* C, int H) { return Self(C)->FFiles.erase(H) ? 0 : -1; }
+  static int64_t Seek(void* C, int H, int64_t Offset, int Whence) {
+    TFile* f = Self(C)->Find(H);
     if (!f)
       return -1;
     int64_t base = Whence == 0   ? 0
@@ -66,9 +82,10 @@ private:
     f->Pos = static_cast<std::size_t>(base + Offset);
     return base + Offset;
   }
-  static int Read(int H, void* Buffer, int Count) {
-    TFile* f = Find(H);
-    ++Current()->FReadCalls;
+  static int Read(void* C, int H, void* Buffer, int Count) {
+    TMemoryFiles& self = *Self(C);
+    TFile* f = self.Find(H);
+    ++self.FReadCalls;
     if (!f || Count < 0)
       return -1;
     if (f->Pos >= f->Bytes.size())
@@ -79,13 +96,14 @@ private:
     f->Pos += n;
     return static_cast<int>(n);
   }
-  static int Write(int H, const void* Buffer, int Count) {
-    TFile* f = Find(H);
-    ++Current()->FWriteCalls;
+  static int Write(void* C, int H, const void* Buffer, int Count) {
+    TMemoryFiles& self = *Self(C);
+    TFile* f = self.Find(H);
+    ++self.FWriteCalls;
     if (!f || Count < 0)
       return -1;
-    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Count), Current()->FWriteBudget);
-    Current()->FWriteBudget -= n;
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(Count), self.FWriteBudget);
+    self.FWriteBudget -= n;
     if (n == 0)
       return 0;
     if (f->Pos + n > f->Bytes.size())
@@ -95,6 +113,8 @@ private:
     return static_cast<int>(n);
   }
 
+  const bool FProcessWide;
+  const BcmIo FIo{this, Open, Open, Close, Seek, Read, Write};
   std::map<int, TFile> FFiles;
   int FNext = 3;
   std::size_t FWriteBudget = std::numeric_limits<std::size_t>::max();

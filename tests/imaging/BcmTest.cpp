@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 using namespace gf;
 using namespace gf::test;
@@ -228,6 +230,66 @@ TEST(Bcm, GeometryBound) {
   EXPECT_EQ(BcmRowBytes(3, 16), 0u);
 }
 
+// Write Image in Format through Io, read it back through Io; true when it came back.
+bool RoundTrip(test::TMemoryFiles& Files, const TImage& Image, int Format) {
+  const BcmIo& io = Files.Io();
+  const int out = io.Create(io.Context, "carried", 0);
+  if (BcmWrite(io, "carried", out, Format, &Image.Bitmap, Image.Palette.data(), Image.Data.data(),
+               "") != BcmOk)
+    return false;
+  io.Seek(io.Context, out, 0, 0);
+  TImage back;
+  bool same = BcmReadHeader(io, "carried", out, Format, &back.Bitmap, "") == BcmOk;
+  if (same && back.Bitmap.BitsPerPixel <= 8)
+    same = BcmReadPalette(io, out, Format, &back.Bitmap, back.Palette.data()) == BcmOk;
+  if (same) {
+    back.Data.assign(BcmDataBytes(back.Bitmap), 0);
+    same = BcmReadData(io, out, Format, &back.Bitmap, back.Data.data()) == BcmOk &&
+           back.Data == Image.Data;
+  }
+  io.Close(io.Context, out);
+  return same;
+}
+
+TEST(Bcm, CarriedHooksAloneReachTheFiles) {
+  // The process-wide hooks stay on the disk; the carried ones reach memory.
+  test::TMemoryFiles files(test::TMemoryFiles::CarriedOnly);
+  const TImage im = MakePattern(13, 5, 8);
+  for (int format : {BcmFormatBmp, BcmFormatPcx, BcmFormatTga}) {
+    EXPECT_TRUE(RoundTrip(files, im, format)) << format;
+  }
+  EXPECT_GT(files.ReadCalls(), 0u);
+  EXPECT_GT(files.WriteCalls(), 0u);
+
+  // Hooks with one missing are refused before any is called.
+  BcmIo partial = files.Io();
+  partial.Seek = nullptr;
+  BcmBitmap bm;
+  const std::size_t reads = files.ReadCalls();
+  EXPECT_EQ(BcmReadHeader(partial, "t", files.Add({'B', 'M'}), BcmFormatBmp, &bm, ""),
+            BcmErrBadArgument);
+  EXPECT_EQ(BcmReadPalette(partial, 3, BcmFormatBmp, &bm, nullptr), BcmErrBadArgument);
+  EXPECT_EQ(files.ReadCalls(), reads);
+}
+
+TEST(Bcm, ThreadsWithTheirOwnHooksShareNothing) {
+  // Each thread its own files and pictures, at the same time.
+  std::vector<int> failures(4, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([t, &failures] {
+      test::TMemoryFiles files(test::TMemoryFiles::CarriedOnly);
+      const TImage im = MakePattern(17 + t, 9, t % 2 ? 24 : 8);
+      for (int i = 0; i < 50; ++i)
+        for (int format : {BcmFormatBmp, BcmFormatPcx, BcmFormatTga})
+          if (!RoundTrip(files, im, format))
+            ++failures[static_cast<std::size_t>(t)];
+    });
+  for (auto& t : threads)
+    t.join();
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+}
+
 TEST(Bcm, HooksAndReadAhead) {
   EXPECT_EQ(BcmSetIoHooks(nullptr, BcmDefaultCreate, BcmDefaultClose, BcmDefaultSeek,
                           BcmDefaultRead, BcmDefaultWrite),
@@ -237,14 +299,14 @@ TEST(Bcm, HooksAndReadAhead) {
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<uint8_t>(i * 7);
   const int h = files.Add(bytes);
-  auto in = bcm::NewReadAhead(h);
+  auto in = bcm::NewReadAhead({&BcmProcessIo(), h});
   ASSERT_TRUE(in);
   for (std::size_t i = 0; i < bytes.size(); ++i)
     ASSERT_EQ(bcm::GetByte(*in), bytes[i]) << i;
   EXPECT_EQ(bcm::GetByte(*in), -1);
   EXPECT_EQ(bcm::GetByte(*in), -1);
-  EXPECT_EQ(files.ReadCalls(), 5u);   // three refills of 16384 and the two at the end
-  auto bad = bcm::NewReadAhead(9999); // a handle the hooks do not know
+  EXPECT_EQ(files.ReadCalls(), 5u); // three refills of 16384 and the two at the end
+  auto bad = bcm::NewReadAhead({&BcmProcessIo(), 9999}); // a handle the hooks do not know
   EXPECT_EQ(bcm::GetByte(*bad), -1);
 }
 

@@ -1,10 +1,10 @@
 #include "JpegBinding.h"
 
 #include "JpegGraphic.h"
+#include "ProtectedCall.h"
 
 #include <jerror.h>
 
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -81,22 +81,6 @@ std::unique_ptr<TJpegErrorManager> NewErrorManager() {
   return e;
 }
 
-// Runs Call, one libjpeg call, with the error manager's jump target in this frame, and
-// puts the previous target back afterwards; false when libjpeg jumped out. Nothing here
-// has a destructor, and Outer is not changed after setjmp.
-template <typename F> bool Protected(TJpegErrorManager& E, F&& Call) {
-  std::jmp_buf here;
-  std::jmp_buf* const outer = E.Jump;
-  E.Jump = &here;
-  if (setjmp(here)) {
-    E.Jump = outer;
-    return false;
-  }
-  Call();
-  E.Jump = outer;
-  return true;
-}
-
 [[noreturn]] void Raise(TJpegErrorManager& E) {
   if (E.StreamError) {
     std::exception_ptr error = E.StreamError;
@@ -108,7 +92,7 @@ template <typename F> bool Protected(TJpegErrorManager& E, F&& Call) {
 
 template <typename F> void Run(j_common_ptr Info, F&& Call) {
   TJpegErrorManager& e = ErrorOf(Info);
-  if (!Protected(e, Call))
+  if (!ProtectedCall(e.Jump, Call))
     Raise(e);
 }
 
@@ -197,7 +181,8 @@ extern "C" void DestTerm(j_compress_ptr Info) {
 TJpegDecompressor::TJpegDecompressor() : FError(NewErrorManager()) {
   auto d = std::make_unique<jpeg_decompress_struct>();
   d->err = FError.get();
-  if (!Protected(*FError, [&] { jpeg_CreateDecompress(d.get(), JPEG_LIB_VERSION, sizeof *d); })) {
+  if (!ProtectedCall(FError->Jump,
+                     [&] { jpeg_CreateDecompress(d.get(), JPEG_LIB_VERSION, sizeof *d); })) {
     jpeg_destroy_decompress(d.get());
     Raise(*FError);
   }
@@ -216,7 +201,8 @@ long TJpegDecompressor::Warnings() const {
 TJpegCompressor::TJpegCompressor() : FError(NewErrorManager()) {
   auto c = std::make_unique<jpeg_compress_struct>();
   c->err = FError.get();
-  if (!Protected(*FError, [&] { jpeg_CreateCompress(c.get(), JPEG_LIB_VERSION, sizeof *c); })) {
+  if (!ProtectedCall(FError->Jump,
+                     [&] { jpeg_CreateCompress(c.get(), JPEG_LIB_VERSION, sizeof *c); })) {
     jpeg_destroy_compress(c.get());
     Raise(*FError);
   }

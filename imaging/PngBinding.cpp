@@ -1,8 +1,8 @@
 #include "PngBinding.h"
 
 #include "PngGraphic.h"
+#include "ProtectedCall.h"
 
-#include <csetjmp>
 #include <cstdio>
 #include <exception>
 
@@ -71,22 +71,6 @@ extern "C" void PngWriteCallback(png_structp Png, png_bytep Data, size_t Length)
 
 extern "C" void PngFlushCallback(png_structp) {}
 
-// Runs Call, one libpng call, with the context's jump target in this frame, and puts
-// the previous target back afterwards; false when libpng jumped out. Nothing here has
-// a destructor, and Outer is not changed after setjmp.
-template <typename F> bool Protected(TPngContext& Ctx, F&& Call) {
-  std::jmp_buf here;
-  std::jmp_buf* const outer = Ctx.Jump;
-  Ctx.Jump = &here;
-  if (setjmp(here)) {
-    Ctx.Jump = outer;
-    return false;
-  }
-  Call();
-  Ctx.Jump = outer;
-  return true;
-}
-
 [[noreturn]] void Raise(TPngContext& Ctx) {
   if (Ctx.Error) {
     std::exception_ptr error = Ctx.Error;
@@ -97,7 +81,7 @@ template <typename F> bool Protected(TPngContext& Ctx, F&& Call) {
 }
 
 template <typename F> void Run(TPngContext& Ctx, F&& Call) {
-  if (!Protected(Ctx, Call))
+  if (!ProtectedCall(Ctx.Jump, Call))
     Raise(Ctx);
 }
 

@@ -1,7 +1,7 @@
 #include "JpegBinding.h"
 
+#include "CallBoundary.h"
 #include "JpegGraphic.h"
-#include "ProtectedCall.h"
 
 #include <jerror.h>
 
@@ -82,11 +82,7 @@ std::unique_ptr<TJpegErrorManager> NewErrorManager() {
 }
 
 [[noreturn]] void Raise(TJpegErrorManager& E) {
-  if (E.StreamError) {
-    std::exception_ptr error = E.StreamError;
-    E.StreamError = nullptr;
-    std::rethrow_exception(error);
-  }
+  RethrowKept(E.StreamError);
   throw EJpegError(E.Message);
 }
 
@@ -104,15 +100,8 @@ extern "C" void SourceInit(j_decompress_ptr Info) {
 extern "C" boolean SourceFill(j_decompress_ptr Info) {
   auto* src = static_cast<TStreamSource*>(Info->src);
   std::size_t n = 0;
-  bool failed = false;
-  try {
-    n = src->Stream->Read(src->Buffer, BlockBytes);
-  } catch (...) {
-    ErrorOf(reinterpret_cast<j_common_ptr>(Info)).StreamError = std::current_exception();
-    failed = true;
-  }
-  // Past the catch: the exception object is the pointer's now, and a jump may follow.
-  if (failed)
+  if (!KeepException(ErrorOf(reinterpret_cast<j_common_ptr>(Info)).StreamError,
+                     [&] { n = src->Stream->Read(src->Buffer, BlockBytes); }))
     ERREXIT(Info, JERR_FILE_READ);
   if (n == 0) {
     if (src->StartOfFile)
@@ -146,14 +135,8 @@ extern "C" void SourceTerm(j_decompress_ptr) {}
 // Destination manager over a stream: whole blocks, then the rest at the end.
 void DestWrite(j_compress_ptr Info, std::size_t Count) {
   auto* dest = static_cast<TStreamDest*>(Info->dest);
-  bool failed = false;
-  try {
-    dest->Stream->WriteBuffer(dest->Buffer, Count);
-  } catch (...) {
-    ErrorOf(reinterpret_cast<j_common_ptr>(Info)).StreamError = std::current_exception();
-    failed = true;
-  }
-  if (failed)
+  if (!KeepException(ErrorOf(reinterpret_cast<j_common_ptr>(Info)).StreamError,
+                     [&] { dest->Stream->WriteBuffer(dest->Buffer, Count); }))
     ERREXIT(Info, JERR_FILE_WRITE);
 }
 

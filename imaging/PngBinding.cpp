@@ -1,7 +1,7 @@
 #include "PngBinding.h"
 
+#include "CallBoundary.h"
 #include "PngGraphic.h"
-#include "ProtectedCall.h"
 
 #include <cstdio>
 #include <exception>
@@ -43,40 +43,21 @@ extern "C" void PngWarningCallback(png_structp Png, png_const_charp Message) {
 
 extern "C" void PngReadCallback(png_structp Png, png_bytep Data, size_t Length) {
   TPngContext& ctx = ContextOf(Png);
-  bool failed = false;
-  try {
-    ctx.Stream->ReadBuffer(Data, Length);
-  } catch (...) {
-    ctx.Error = std::current_exception();
-    failed = true;
-  }
-  // Past the catch: the exception object is the pointer's now, and a jump may follow.
-  if (failed)
+  if (!KeepException(ctx.Error, [&] { ctx.Stream->ReadBuffer(Data, Length); }))
     png_error(Png, "Stream read error");
 }
 
 extern "C" void PngWriteCallback(png_structp Png, png_bytep Data, size_t Length) {
   TPngContext& ctx = ContextOf(Png);
-  bool failed = false;
-  try {
-    // A short write must not end in a PNG reported as saved.
-    ctx.Stream->WriteBuffer(Data, Length);
-  } catch (...) {
-    ctx.Error = std::current_exception();
-    failed = true;
-  }
-  if (failed)
+  // A short write must not end in a PNG reported as saved.
+  if (!KeepException(ctx.Error, [&] { ctx.Stream->WriteBuffer(Data, Length); }))
     png_error(Png, "Stream write error");
 }
 
 extern "C" void PngFlushCallback(png_structp) {}
 
 [[noreturn]] void Raise(TPngContext& Ctx) {
-  if (Ctx.Error) {
-    std::exception_ptr error = Ctx.Error;
-    Ctx.Error = nullptr;
-    std::rethrow_exception(error);
-  }
+  RethrowKept(Ctx.Error);
   RaisePngError(Ctx.Message);
 }
 

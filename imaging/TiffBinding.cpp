@@ -1,5 +1,7 @@
 #include "TiffBinding.h"
 
+#include "CallBoundary.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -146,11 +148,7 @@ TTiffHandle::~TTiffHandle() {
 }
 
 void TTiffHandle::Rethrow() {
-  if (FContext->Error) {
-    std::exception_ptr e = FContext->Error;
-    FContext->Error = nullptr;
-    std::rethrow_exception(e);
-  }
+  RethrowKept(FContext->Error);
 }
 
 bool TTiffHandle::Close() {

@@ -12,10 +12,7 @@
 #include "ThumbQueue.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QDir>
 #include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-#include <QtCore/QStandardPaths>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
@@ -833,28 +830,7 @@ void TFormMain::LVThumbnailsEnter() {
     Open1Click();
 }
 
-namespace {
-
-// The user's trash folder, made when missing (a new account may have no data folder
-// yet). Qt moves files into the working folder when it cannot make it itself, so
-// nothing is moved without it.
-bool HaveTrash() {
-  QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (data.isEmpty())
-    return false;
-  QString trash = data + "/Trash";
-  if (!QFileInfo(trash).isDir()) {
-    if (!QDir().mkpath(trash))
-      return false;
-    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  }
-  return QFileInfo(trash).isDir();
-}
-
-} // namespace
-
 void TFormMain::Delete1Click() {
-  bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
   std::vector<std::string> kept; // last first
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
@@ -862,9 +838,9 @@ void TFormMain::Delete1Click() {
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!trash || !QFile::moveToTrash(QString::fromStdString(file))) {
+    if (std::string why = FDesktop.MoveToTrash(file); !why.empty()) {
       // The file is still there (or was never there), so its item stays.
-      DebugLog("THUMBS: Cannot move %s to the trash", file);
+      DebugLog("THUMBS: Cannot move %s to the trash: %s", file, why);
       kept.push_back(file);
       continue;
     }

@@ -237,6 +237,9 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
 
   FProgressTimer.setInterval(50);
   connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
+  // The one filter for the window's own handling of its controls' events: key preview,
+  // the thumbnail and drive list keys, the pages' resizes. The application's filters see
+  // every widget's events, so a filter of a control's own would run each of them twice.
   qApp->installEventFilter(this);
 }
 
@@ -263,7 +266,6 @@ void TFormMain::CreateRecoveryPage() {
   // the list clears the selection but leaves the current row.
   connect(LBDrives, &QListWidget::itemSelectionChanged, this, Guarded([this] { LBDrivesClick(); }));
   connect(LBDrives, &QListWidget::itemClicked, this, Guarded([this] { LBDrivesClick(); }));
-  LBDrives->installEventFilter(this);
   LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
   LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
   LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
@@ -296,7 +298,6 @@ void TFormMain::CreateRecoveryPage() {
   });
   connect(LVThumbnails, &QListWidget::itemDoubleClicked, this,
           Guarded([this] { LVThumbnailsDblClick(); }));
-  LVThumbnails->installEventFilter(this);
 
   PanelMainBottom = new QFrame(TSRecovery);
   PanelMainBottom->setFrameShape(QFrame::NoFrame);
@@ -319,7 +320,6 @@ void TFormMain::CreateRecoveryPage() {
   connect(SBOptions, &QToolButton::clicked, this, Guarded([this] { SBOptionsClick(); }));
   connect(SBHelp, &QToolButton::clicked, this, Guarded([this] { SBHelpClick(); }));
   connect(SBExit, &QToolButton::clicked, this, Guarded([this] { SBExitClick(); }));
-  TSRecovery->installEventFilter(this); // its resizes lay the page out
 }
 
 void TFormMain::CreateAboutPage() {
@@ -333,7 +333,6 @@ void TFormMain::CreateAboutPage() {
                       PanelAboutBottom);
   Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   STURL = new TLinkLabel(*this, PanelAboutBottom);
-  TSAbout->installEventFilter(this);
 }
 
 bool TFormMain::Scanning() const {

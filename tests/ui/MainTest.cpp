@@ -792,6 +792,59 @@ TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
   EXPECT_EQ(Desktop.Boxes.size(), 1u);
 }
 
+// One key press runs its action once, whichever control has the focus: the thumbnail
+// view's Del and Enter, and the form's key preview from the lists.
+TEST_F(MainTest, OneKeyPressRunsItsActionOnce) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  Make();
+  const std::vector<std::string> names = {"Image1.JPG", "Image2.JPG", "Image3.JPG"};
+  for (const std::string& name : names) {
+    WriteFile(Dest + name, MakeJpeg(1, 16, 16));
+    Form->QueueThumbnail(Dest + name, nullptr);
+  }
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+  Desktop.Trash = [](const std::string&) { return std::string("Permission denied"); };
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+  auto credits = [all](QWidget* W) {
+    // Held modifiers: one press each, as a keyboard sends them.
+    for (auto k : {Qt::Key_Q, Qt::Key_Z, Qt::Key_W}) {
+      QTest::simulateEvent(W, true, k, all, QString(QChar(k)), false, -1);
+      QTest::simulateEvent(W, false, k, all, QString(QChar(k)), false, -1);
+    }
+  };
+  struct TCase {
+    const char* What;
+    QWidget* Focus;
+    std::function<void(QWidget*)> Press;
+    std::size_t Trashed, Boxes, Opened;
+  };
+  const TCase cases[] = {
+      {"Del on the thumbnails, the trash refusing", Form->LVThumbnails,
+       [](QWidget* W) { QTest::keyClick(W, Qt::Key_Delete); }, 3, 1, 0},
+      {"Enter on the thumbnails", Form->LVThumbnails,
+       [](QWidget* W) { QTest::keyClick(W, Qt::Key_Return); }, 0, 0, 3},
+      {"the credits keys on the thumbnails", Form->LVThumbnails, credits, 0, 1, 0},
+      {"the credits keys on the drive list", Form->LBDrives, credits, 0, 1, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Desktop.Trashed.clear();
+    Desktop.Boxes.clear();
+    Desktop.Opened.clear();
+    c.Focus->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), c.Focus);
+    Form->LVThumbnails->selectAll();
+    c.Press(c.Focus);
+    EXPECT_EQ(Desktop.Trashed.size(), c.Trashed);
+    EXPECT_EQ(Desktop.Boxes.size(), c.Boxes);
+    EXPECT_EQ(Desktop.Opened.size(), c.Opened);
+    EXPECT_EQ(Captions(), names) << "every file is still in place, so is its item";
+  }
+}
+
 // Enter presses the focused button, as Space does; not with Ctrl held.
 TEST_F(MainTest, EnterPressesTheFocusedButton) {
   Make();

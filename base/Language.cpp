@@ -94,6 +94,7 @@ const std::unordered_map<int, const char*>& Table() {
       {sKindCDROM, "CD-ROM"},
       {sNotReady, "<Not Ready>"},
       {sTrashFailed, "These files could not be moved to the trash and are still in place:%s"},
+      {sTrashFailedMore, "\r\nand %d more, which the debug log names."},
   };
   return table;
 }

@@ -51,7 +51,8 @@ enum TMessageId : int {
   sKindRemovable = 65293,
   sKindCDROM = 65294,
   sNotReady = 65295,
-  sTrashFailed = 65310, // %s = the files, each on a line of its own
+  sTrashFailed = 65310,     // %s = the files, each on a line of its own
+  sTrashFailedMore = 65311, // %d = the files not named in the box
 };
 
 // The text of a message; empty for an identifier outside the table.

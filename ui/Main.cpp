@@ -848,10 +848,17 @@ void TFormMain::Delete1Click() {
   LVThumbnails->sortItems(Qt::AscendingOrder);
   if (kept.empty())
     return;
+  // A box of every name would grow past the screen, its OK button with it: the first
+  // few are named, the debug log has them all.
+  std::reverse(kept.begin(), kept.end());
   std::string names;
-  for (auto it = kept.rbegin(); it != kept.rend(); ++it)
-    names += "\r\n" + *it;
-  FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTrashFailed), names), TBoxButtons::Ok);
+  for (std::size_t i = 0; i < kept.size() && i < TrashBoxNames; ++i)
+    names += "\r\n" + kept[i];
+  std::string text = Format(LoadStr(sTrashFailed), names);
+  if (kept.size() > TrashBoxNames)
+    text += Format(LoadStr(sTrashFailedMore), kept.size() - TrashBoxNames);
+  DebugLog("THUMBS: %d files could not be moved to the trash", kept.size());
+  FDesktop.MessageBox(this, TBoxKind::Error, text, TBoxButtons::Ok);
 }
 
 void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {

@@ -65,6 +65,8 @@ public:
   static constexpr const char* Version = "2.0";
   static constexpr const char* WebAddress = "http://www.tessaloon.example/glimmerfold/";
   static constexpr const char* HelpFile = "Glimmerfold.html";
+  // How many files the box of those that could not go to the trash names.
+  static constexpr std::size_t TrashBoxNames = 10;
 
   // Args: the command-line arguments after the program name.
   TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& Desktop,

@@ -845,6 +845,46 @@ TEST_F(MainTest, OneKeyPressRunsItsActionOnce) {
   }
 }
 
+// The box of files that stayed in place names the first few and counts the rest, so
+// that it fits the screen; the debug log names every one.
+TEST_F(MainTest, TheTrashFailureBoxNamesTheFirstFewAndCountsTheRest) {
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Desktop.Trash = [](const std::string&) { return std::string("Read-only file system"); };
+  const std::size_t few = TFormMain::TrashBoxNames;
+  for (std::size_t count : {std::size_t{1}, few, few + 1, std::size_t{210}}) {
+    SCOPED_TRACE(count);
+    Form->ClearThumbnails();
+    Desktop.Boxes.clear();
+    Log.Clear();
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i <= count; ++i) {
+      names.push_back("Image" + std::to_string(i) + ".WAV");
+      Form->QueueThumbnail(Dest + names.back(), nullptr);
+    }
+    ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+    Form->LVThumbnails->setFocus();
+    Form->LVThumbnails->selectAll();
+    QTest::keyClick(Form->LVThumbnails, Qt::Key_Delete);
+    std::string listed;
+    for (std::size_t i = 0; i < count && i < few; ++i)
+      listed += "\r\n" + Dest + names[i];
+    std::string want =
+        "These files could not be moved to the trash and are still in place:" + listed;
+    if (count > few)
+      want += "\r\nand " + std::to_string(count - few) + " more, which the debug log names.";
+    ASSERT_EQ(Desktop.Boxes.size(), 1u);
+    EXPECT_EQ(Desktop.Boxes[0].Text, want);
+    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
+    for (const std::string& name : names)
+      EXPECT_TRUE(
+          Log.Has("THUMBS: Cannot move " + Dest + name + " to the trash: Read-only file system"))
+          << name;
+  }
+}
+
 // Enter presses the focused button, as Space does; not with Ctrl held.
 TEST_F(MainTest, EnterPressesTheFocusedButton) {
   Make();

@@ -3,6 +3,7 @@
 
 #include "Debug.h"
 #include "Desktop.h"
+#include "DriveItemDelegate.h"
 #include "Fonts.h"
 #include "Format.h"
 #include "Language.h"
@@ -22,7 +23,6 @@
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
-#include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QVBoxLayout>
@@ -36,7 +36,6 @@ namespace gf {
 
 namespace {
 
-constexpr int DriveIconSize = 32;
 constexpr int ThumbSize = TThumbQueue::ThumbSize;
 constexpr int BottomPanelHeight = 118;
 const QColor FormColor(0, 0, 255); // the form's blue font
@@ -51,55 +50,6 @@ QByteArray Resource(const QString& Name) {
 bool SameText(const std::string& A, const char* B) {
   return QString::fromStdString(A).compare(QString(B), Qt::CaseInsensitive) == 0;
 }
-
-// Draws a drive entry: the icon of its kind, then its display name.
-class TDriveItemDelegate : public QStyledItemDelegate {
-public:
-  explicit TDriveItemDelegate(TFormMain& Form) : QStyledItemDelegate(Form.LBDrives), FForm(Form) {}
-
-  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
-    return QSize(FForm.LBDrives->viewport()->width(), DriveIconSize);
-  }
-
-  void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
-             const QModelIndex& Index) const override {
-    bool selected = Option.state & QStyle::State_Selected;
-    const QPalette& pal = Option.palette;
-    Painter->fillRect(Option.rect,
-                      selected ? pal.brush(QPalette::Highlight) : pal.brush(QPalette::Base));
-    TDriveInfo* info = FForm.Controller().FindDriveInfo(Index.data().toString().toStdString());
-    if (!info)
-      return;
-    QRect r = Option.rect;
-    unsigned kind = info->GetKind();
-    if (kind < FForm.ILDriveIcons.size())
-      Painter->drawPixmap(r.topLeft(), FForm.ILDriveIcons[kind]);
-    r.setLeft(r.left() + DriveIconSize);
-    Painter->save();
-    Painter->setClipRect(r);
-    Painter->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
-    QFontMetrics fm(Painter->font());
-    int y = r.top() + (r.height() - fm.height() + 1) / 2;
-    // An image file's name is a long path: keep its start and its end (the file name).
-    QString name = fm.elidedText(QString::fromStdString(info->GetDisplayName()), Qt::ElideMiddle,
-                                 r.width() - 5);
-    Painter->drawText(r.left() + 5, y + fm.ascent(), name);
-    Painter->restore();
-    if (Option.state & QStyle::State_HasFocus) {
-      // The keyboard's place in the list, also where nothing is selected yet: a dotted
-      // frame, drawn whatever the style (some draw focus only after a Tab).
-      Painter->save();
-      Painter->setPen(
-          QPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine));
-      Painter->setBrush(Qt::NoBrush);
-      Painter->drawRect(Option.rect.adjusted(0, 0, -1, -1));
-      Painter->restore();
-    }
-  }
-
-private:
-  TFormMain& FForm;
-};
 
 QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top) {
   auto* l = new QLabel(Text, Parent);
@@ -260,7 +210,13 @@ void TFormMain::CreateRecoveryPage() {
   LabelDrives = MakeLabel(TSRecovery, "Drives:", 8, 6);
   LBDrives = new QListWidget(TSRecovery);
   LBDrives->setGeometry(8, 24, 200, 132);
-  LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
+  new TDriveItemDelegate(*LBDrives, ILDriveIcons, [this](const QString& Root) {
+    std::optional<TDriveItemDelegate::TDrive> drive;
+    TDriveInfo* info = FController ? FController->FindDriveInfo(Root.toStdString()) : nullptr;
+    if (info)
+      drive = {info->GetKind(), QString::fromStdString(info->GetDisplayName())};
+    return drive;
+  });
   LBDrives->setUniformItemSizes(true);
   // The selection, not the current row, names the drive: a click on the empty part of
   // the list clears the selection but leaves the current row.

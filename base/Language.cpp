@@ -18,6 +18,7 @@ const std::unordered_map<int, const char*>& Table() {
        "be saved. Try re-running the scan, if the error occurs repeatedly check the "
        "following:\r\n"},
       {sTargetNotWritable, "The target directory %s cannot be written to:\r\n%s"},
+      {sTargetUnusable, "The target directory %s cannot be used:\r\n%s"},
       {sPrefixInvalid, "The file name prefix must not contain \"/\"."},
       {sDestNotFull,
        "The destination path %s is not a full path.\r\nEnter a path that begins with \"/\", or "

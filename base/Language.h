@@ -14,6 +14,7 @@ enum TMessageId : int {
   sTargetNotWritable = 65235,   // %s = folder, %s = reason
   sPrefixInvalid = 65236,
   sDestNotFull = 65237,       // %s = path
+  sTargetUnusable = 65238,    // %s = folder, %s = reason
   sIncompleteNothing = 65248, // summary body: scan incomplete, nothing saved
   sCheckSeated = 65249,
   sCheckDrivers = 65250,

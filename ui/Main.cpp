@@ -573,45 +573,18 @@ void TFormMain::ShowOptions() {
 }
 
 bool TFormMain::CheckDestination() {
-  const std::string dest = FController->DestPath();
-  if (dest.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, LoadStr(sNoTargetDir), TBoxButtons::Ok);
-    ShowOptions();
-    return false;
-  }
-  // The options dialog and the settings file refuse these; a value set in any other
-  // way must not send files into the working folder or out of the destination.
-  std::string full, why;
-  if (!TGlimmerfold::FullDestPath(dest, full) || full != dest)
-    why = Format(LoadStr(sDestNotFull), dest);
-  else if (!TGlimmerfold::ValidFilePrefix(FController->FilePrefix()))
-    why = LoadStr(sPrefixInvalid);
-  if (!why.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, why, TBoxButtons::Ok);
-    ShowOptions();
-    return false;
-  }
-  std::error_code ec;
-  if (!std::filesystem::is_directory(dest, ec)) {
-    if (FDesktop.MessageBox(this, TBoxKind::Confirmation,
-                            Format(LoadStr(sTargetMissingCreate), dest),
-                            TBoxButtons::YesNo) != TBoxAnswer::Yes) {
+  const std::string dest = FController->DestPath(), prefix = FController->FilePrefix();
+  TDestinationCheck check = CheckDestinationFolder(dest, prefix, false);
+  if (check.State == TDestinationCheck::Missing) {
+    if (FDesktop.MessageBox(this, TBoxKind::Confirmation, check.Text, TBoxButtons::YesNo) !=
+        TBoxAnswer::Yes) {
       ShowOptions();
       return false;
     }
-    std::filesystem::create_directories(dest, ec);
-    if (ec || !std::filesystem::is_directory(dest, ec)) {
-      FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sCreateDirFailed), dest),
-                          TBoxButtons::Ok);
-      ShowOptions();
-      return false;
-    }
+    check = CheckDestinationFolder(dest, prefix, true);
   }
-  // Found files would each fail with a question of their own; one box now instead.
-  why = CheckWritableFolder(dest);
-  if (!why.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTargetNotWritable), dest, why),
-                        TBoxButtons::Ok);
+  if (check.State != TDestinationCheck::Usable) {
+    FDesktop.MessageBox(this, TBoxKind::Error, check.Text, TBoxButtons::Ok);
     ShowOptions();
     return false;
   }

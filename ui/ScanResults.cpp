@@ -1,5 +1,6 @@
 #include "ScanResults.h"
 
+#include "Controller.h"
 #include "Format.h"
 #include "Language.h"
 #include "Streams.h"
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +120,40 @@ std::string CheckWritableFolder(const std::string& Folder) {
   if (::unlink(part.c_str()) != 0)
     return std::strerror(errno);
   return {};
+}
+
+TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
+                                         bool Create) {
+  using enum TDestinationCheck::TState;
+  if (DestPath.empty())
+    return {Unusable, LoadStr(sNoTargetDir)};
+  // The options dialog and the settings file refuse these; a value set in any other
+  // way must not send files into the working folder or out of the destination.
+  std::string full;
+  if (!TGlimmerfold::FullDestPath(DestPath, full) || full != DestPath)
+    return {Unusable, Format(LoadStr(sDestNotFull), DestPath)};
+  if (!TGlimmerfold::ValidFilePrefix(Prefix))
+    return {Unusable, LoadStr(sPrefixInvalid)};
+  struct stat st {};
+  int e = ::stat(DestPath.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (e != 0) {
+    // Only a folder that is simply not there can be created; a file on the way, or a
+    // path the system refuses, would only fail later without saying why.
+    if (e != ENOENT)
+      return {Unusable, Format(LoadStr(sTargetUnusable), DestPath, std::strerror(e))};
+    if (!Create)
+      return {Missing, Format(LoadStr(sTargetMissingCreate), DestPath)};
+    std::error_code ec;
+    if (!std::filesystem::create_directories(DestPath, ec) && !ec &&
+        !std::filesystem::is_directory(DestPath, ec) && !ec)
+      ec = std::make_error_code(std::errc::not_a_directory);
+    if (ec)
+      return {Unusable, Format(LoadStr(sCreateDirFailed), DestPath) + "\r\n" + ec.message()};
+  }
+  // Found files would each fail with a question of their own; one box now instead.
+  if (std::string why = CheckWritableFolder(DestPath); !why.empty())
+    return {Unusable, Format(LoadStr(sTargetNotWritable), DestPath, why)};
+  return {Usable, {}};
 }
 
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,

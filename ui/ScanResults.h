@@ -1,5 +1,6 @@
-// Saving found files under numbered names, and the summary at the end of a scan.
-// No window is needed for either, so both are tested on their own.
+// The destination folder and what goes into it: the checks before a scan, saving found
+// files under numbered names, and the summary at the end of a scan. No window is needed
+// for any of them, so they are tested on their own.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,21 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
 // would not tell (they do not bind the superuser, nor show a read-only mount or a full
 // disk).
 std::string CheckWritableFolder(const std::string& Folder);
+
+// What the checks before a scan find about the destination.
+struct TDestinationCheck {
+  enum TState { Usable, Missing, Unusable };
+  TState State = Usable;
+  std::string Text; // Missing: the question whether to create it; Unusable: the box's text
+};
+
+// Checks the destination for a scan: set, a full path, a prefix that keeps the files in
+// it, an existing folder that can be written. A folder that does not exist is Missing,
+// unless Create is set, when it is made with its missing parents; any other reason the
+// system gives for the path (a file on the way, no permission) makes it Unusable, with
+// that reason, and nothing is created.
+TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
+                                         bool Create);
 
 struct TSummary {
   std::string Text;

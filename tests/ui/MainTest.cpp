@@ -398,6 +398,8 @@ TEST_F(MainTest, StartChecksTheDestination) {
   std::string missing = Dir.Path + "/new/deeper/";
   std::string refused = Dir.Path + "/refused/";
   std::string failing = file + "/sub/";
+  fs::create_symlink(Dir.Path + "/nowhere", Dir.Path + "/dangling");
+  std::string dangling = Dir.Path + "/dangling/sub/";
   std::string full = Dir.Path + "/full/";
   fs::create_directories(full);
   std::string fullMissing = Dir.Path + "/full2/";
@@ -417,12 +419,19 @@ TEST_F(MainTest, StartChecksTheDestination) {
        {TBoxKind::Confirmation},
        {"The target directory " + refused + " does not exist.\r\nCreate it?"},
        false},
-      {"creation failed",
+      // One box with the reason, not a question whose Yes can only fail.
+      {"under a file",
        failing,
+       {},
+       {TBoxKind::Error},
+       {"The target directory " + failing + " cannot be used:\r\nNot a directory"},
+       false},
+      {"creation failed",
+       dangling,
        {TBoxAnswer::Yes},
        {TBoxKind::Confirmation, TBoxKind::Error},
-       {"The target directory " + failing + " does not exist.\r\nCreate it?",
-        "Failed to create directory " + failing},
+       {"The target directory " + dangling + " does not exist.\r\nCreate it?",
+        "Failed to create directory " + dangling + "\r\nFile exists"},
        false},
       // A folder that cannot be written is found out before the first file is.
       {"cannot be written",

@@ -202,6 +202,67 @@ TEST(CheckWritableFolder, WritesForRealAndLeavesNothing) {
   }
 }
 
+// Before a scan: a folder that is only missing is offered for creation; a path that
+// the system refuses for another reason is refused with that reason, and nothing is
+// made; a folder is made only when asked.
+TEST(CheckDestinationFolder, StatesAndTheSystemsReasons) {
+  TTempDir d;
+  Touch(d.Path + "/afile");
+  fs::create_symlink(d.Path + "/nowhere/at/all", d.Path + "/dangling");
+  using enum TDestinationCheck::TState;
+  struct TCase {
+    const char* What;
+    std::string Dest;
+    bool Create;
+    TDestinationCheck::TState State;
+    std::string Text;
+    std::string Prefix = "Image";
+    rlim_t Limit = RLIM_INFINITY;
+  };
+  const std::string missing = d.Path + "/new/deeper/";
+  const std::string underFile = d.Path + "/afile/x/";
+  const std::string throughLink = d.Path + "/dangling/x/";
+  const std::string tooLong = d.Dest() + std::string(300, 'n') + "/";
+  const std::string notFull = " is not a full path.\r\nEnter a path that begins with \"/\", or "
+                              "with \"~/\" for your home folder.";
+  const TCase cases[] = {
+      {"a folder", d.Dest(), false, Usable, ""},
+      {"not set", "", true, Unusable, "No target directory selected."},
+      {"relative", "out/", true, Unusable, "The destination path out/" + notFull},
+      {"home not expanded", "~/out/", true, Unusable, "The destination path ~/out/" + notFull},
+      {"prefix leaving the folder", d.Dest(), true, Unusable,
+       "The file name prefix must not contain \"/\".", "../x"},
+      {"missing", missing, false, Missing,
+       "The target directory " + missing + " does not exist.\r\nCreate it?"},
+      {"missing, created", missing, true, Usable, ""},
+      {"under a file", underFile, true, Unusable,
+       "The target directory " + underFile + " cannot be used:\r\nNot a directory"},
+      {"a file", d.Path + "/afile/", true, Unusable,
+       "The target directory " + d.Path + "/afile/ cannot be used:\r\nNot a directory"},
+      {"a name too long", tooLong, true, Unusable,
+       "The target directory " + tooLong + " cannot be used:\r\nFile name too long"},
+      {"through a dangling link", throughLink, true, Unusable,
+       "Failed to create directory " + throughLink + "\r\nFile exists"},
+      {"cannot be written", d.Dest(), false, Unusable,
+       "The target directory " + d.Dest() + " cannot be written to:\r\nFile too large", "Image", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TDestinationCheck check;
+    {
+      gf::test::TFileSizeLimit limit(c.Limit);
+      check = CheckDestinationFolder(c.Dest, c.Prefix, c.Create);
+    }
+    EXPECT_EQ(check.State, c.State);
+    EXPECT_EQ(check.Text, c.Text);
+    EXPECT_EQ(fs::is_directory(missing), c.Create && c.Dest == missing);
+    EXPECT_FALSE(fs::exists(d.Path + "/nowhere"));
+    fs::remove_all(d.Path + "/new");
+    std::map<std::string, uintmax_t> listing = Listing(d.Path);
+    EXPECT_EQ(listing.size(), 2u) << "nothing is left but the file and the link";
+  }
+}
+
 TEST(ScanSummary, TextsAndSounds) {
   const std::string br = "\r\n\r\n";
   const std::string checks = "  The media is seated properly.\r\n"

@@ -295,15 +295,16 @@ bool TFormMain::Scanning() const {
   return SBCancel->isEnabled();
 }
 
-std::string TFormMain::FormatSize(uint32_t KB) {
-  double x = KB;
+std::string TFormMain::FormatSize(uint64_t KB) {
+  double x = static_cast<double>(KB);
   int u = 1;
   while (x >= 1024 && u < 4) {
     x /= 1024;
     ++u;
   }
   // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
-  // %f would (x is exact: a 32-bit count divided by a power of two, so x * 10 is too).
+  // %f would (x is exact for any medium's size in kB, below 2^53, divided by a power of
+  // two, and so is x * 10).
   x = std::round(x * 10) / 10;
   std::string s = Format("%1.1f", x);
   if (auto comma = s.find(','); comma != std::string::npos)
@@ -558,7 +559,7 @@ void TFormMain::LBDrivesClick() {
   }
   if (info->HasMedium()) {
     uint64_t bytes = uint64_t{info->GetSectorSize()} * info->GetSectorCount();
-    LabelCapacity->setText(QString::fromStdString(FormatSize(static_cast<uint32_t>(bytes / 1024))));
+    LabelCapacity->setText(QString::fromStdString(FormatSize(bytes / 1024)));
     LabelSectorSize->setText(QString::number(info->GetSectorSize()));
   } else {
     SBStart->setEnabled(false);

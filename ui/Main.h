@@ -74,7 +74,7 @@ public:
   ~TFormMain() override;
 
   // The capacity text of a size in kB: "61.5 MB".
-  static std::string FormatSize(uint32_t KB);
+  static std::string FormatSize(uint64_t KB);
 
   TGlimmerfold& Controller() { return *FController; }
   TDesktop& Desktop() { return FDesktop; }

@@ -150,15 +150,17 @@ TEST_F(MainTest, LooksAsDesigned) {
 
 TEST_F(MainTest, FormatSize) {
   struct TCase {
-    uint32_t KB;
+    uint64_t KB;
     const char* Text;
   };
-  for (TCase c :
-       {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
-        TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
-        // halves round away from zero, not to even
-        TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
-        TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"}, TCase{4294967295u, "4.0 TB"}}) {
+  for (TCase c : {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
+                  TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
+                  // halves round away from zero, not to even
+                  TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
+                  TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"}, TCase{4294967295u, "4.0 TB"},
+                  // past 32 bits of kB: 4 TiB and up
+                  TCase{4294967296u, "4.0 TB"}, TCase{6442450944u, "6.0 TB"},
+                  TCase{8589934592u, "8.0 TB"}, TCase{uint64_t{1} << 40, "1024.0 TB"}}) {
     EXPECT_EQ(TFormMain::FormatSize(c.KB), c.Text) << c.KB;
   }
 }
@@ -248,6 +250,12 @@ TEST_F(MainTest, DriveDetails) {
   TSimDrive empty = Removable({});
   empty.HasMedium = false;
   Platform.AddDrive('F', empty);
+  TSimDrive large = Removable(std::vector<uint8_t>(4096 * 16, 0));
+  large.SectorSize = 4096;
+  large.Cylinders = int64_t{1} << 21;
+  large.TracksPerCylinder = 32;
+  large.SectorsPerTrack = 32;
+  Platform.AddDrive('G', large);
   std::string image = Dir.Path + "/card.img";
   WriteFile(image, std::vector<uint8_t>(512 * 100, 0));
   Make({image});
@@ -264,6 +272,10 @@ TEST_F(MainTest, DriveDetails) {
   Select(imageRoot);
   EXPECT_EQ(Form->LabelMedia->text(), "");
   EXPECT_EQ(Form->LabelCapacity->text(), "50.0 kB");
+  // 2^31 sectors of 4 KiB: the size in kB needs more than 32 bits.
+  Select("G:\\");
+  EXPECT_EQ(Form->LabelSectorSize->text(), "4096");
+  EXPECT_EQ(Form->LabelCapacity->text(), "8.0 TB");
   Select("F:\\");
   EXPECT_EQ(Form->LabelCapacity->text(), "Unknown");
   EXPECT_EQ(Form->LabelSectorSize->text(), "Unknown");

@@ -30,7 +30,6 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <filesystem>
 
 namespace gf {
 
@@ -628,6 +627,8 @@ void TFormMain::SBStartClick() {
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
+  // Leftovers of a run that was killed while it saved: cut files under hidden names.
+  RemoveStalePartFiles(FController->DestPath());
   if (FController->ClearThumbs())
     ClearThumbnails();
   FRecovered = FNotSaved = 0;
@@ -718,20 +719,10 @@ void TFormMain::ClearThumbnails() {
 void TFormMain::LoadExistingThumbnails() {
   ClearThumbnails();
   const std::string dest = FController->DestPath();
-  const std::string prefix = FController->FilePrefix();
-  if (dest.empty())
-    return; // a relative search would look into whatever folder the program started in
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dest, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    std::error_code fec;
-    if (name.compare(0, prefix.size(), prefix) == 0 && it->is_regular_file(fec))
-      names.push_back(name);
-  }
-  if (ec)
-    DebugLog("THUMBS: Cannot list %s: %s", dest, ec.message());
-  std::sort(names.begin(), names.end());
+  std::string error;
+  std::vector<std::string> names = ExistingFiles(dest, FController->FilePrefix(), error);
+  if (!error.empty())
+    DebugLog("THUMBS: Cannot list %s: %s", dest, error);
   // Names only: each file is opened at its own tick, so no number of files can use up
   // the file handles.
   for (const std::string& name : names)

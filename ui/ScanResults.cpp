@@ -1,15 +1,19 @@
 #include "ScanResults.h"
 
 #include "Controller.h"
+#include "Debug.h"
 #include "Format.h"
 #include "Language.h"
 #include "Streams.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,12 +28,14 @@ std::string Reason(const char* What, const std::string& Name, int Errno) {
   return std::string(What) + " \"" + Name + "\". " + std::strerror(Errno);
 }
 
+constexpr std::string_view PartHead = ".glimmerfold-", PartTail = ".part";
+
 // A new hidden file in Folder for bytes that are not complete yet. A leftover of a run
 // that was killed keeps its name; the next free one is taken.
 std::unique_ptr<TFileStream> CreatePartFile(const std::string& Folder, std::string& Name) {
-  const std::string base = Folder + ".glimmerfold-" + std::to_string(::getpid()) + "-";
+  const std::string base = Folder + std::string(PartHead) + std::to_string(::getpid()) + "-";
   for (int k = 0;; ++k) {
-    Name = base + std::to_string(k) + ".part";
+    Name = base + std::to_string(k) + std::string(PartTail);
     try {
       return std::make_unique<TFileStream>(Name, TFileMode::CreateExclusive);
     } catch (const EFileStreamError& e) {
@@ -39,7 +45,77 @@ std::unique_ptr<TFileStream> CreatePartFile(const std::string& Folder, std::stri
   }
 }
 
+// Whether Text is a decimal number of 1 to MaxDigits digits.
+bool Digits(std::string_view Text, std::size_t MaxDigits) {
+  return !Text.empty() && Text.size() <= MaxDigits &&
+         Text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 } // namespace
+
+bool IsPartFileName(const std::string& Name, int64_t* Pid) {
+  std::string_view n(Name);
+  if (!n.starts_with(PartHead) || !n.ends_with(PartTail))
+    return false;
+  n = n.substr(PartHead.size(), n.size() - PartHead.size() - PartTail.size());
+  std::size_t dash = n.find('-');
+  if (dash == std::string_view::npos || !Digits(n.substr(0, dash), 18) ||
+      !Digits(n.substr(dash + 1), 18))
+    return false;
+  if (Pid)
+    *Pid = std::stoll(std::string(n.substr(0, dash)));
+  return true;
+}
+
+std::vector<std::string> RemoveStalePartFiles(const std::string& Folder) {
+  std::vector<std::string> removed;
+  if (Folder.empty())
+    return removed;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(Folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    int64_t pid = 0;
+    if (!IsPartFileName(name, &pid))
+      continue;
+    // A process that still runs (or that the system will not say about) may be writing
+    // it; a pid beyond what the system gives out was never a process of this machine.
+    if (pid <= 0 || pid > INT32_MAX || !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
+      continue;
+    std::string file = Folder + name;
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+      continue; // only a plain file is ours to remove, never what a link points to
+    if (::unlink(file.c_str()) != 0) {
+      DebugLog("MAIN: Cannot remove %s, left by a run that ended: %s", file, std::strerror(errno));
+      continue;
+    }
+    DebugLog("MAIN: Removed %s, left by a run that ended before it was saved", file);
+    removed.push_back(name);
+  }
+  return removed;
+}
+
+std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::string& Prefix,
+                                       std::string& Error) {
+  Error.clear();
+  std::vector<std::string> names;
+  if (DestPath.empty())
+    return names; // a relative search would look into whatever folder the program started in
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(DestPath, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::error_code fec;
+    if (name.compare(0, Prefix.size(), Prefix) == 0 && !IsPartFileName(name) &&
+        it->is_regular_file(fec))
+      names.push_back(name);
+  }
+  if (ec)
+    Error = ec.message();
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
                           const std::string& Key, TMemoryStream& Stream) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace gf {
 
@@ -45,6 +46,20 @@ struct TDestinationCheck {
 // that reason, and nothing is created.
 TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
                                          bool Create);
+
+// Whether Name is one of the hidden files that found files are written to before they
+// take their own names (".glimmerfold-<pid>-<n>.part"); Pid is then its writer's.
+bool IsPartFileName(const std::string& Name, int64_t* Pid = nullptr);
+
+// Removes from Folder the part files of runs that ended before they could finish them
+// (killed, or the system went down): only files of this program's name pattern, only
+// plain files, only where their process is gone. The names removed, each also logged.
+std::vector<std::string> RemoveStalePartFiles(const std::string& Folder);
+
+// The names of the files already in DestPath under Prefix, in name order: plain files
+// only, never a part file. Error: why the folder could not be read, else empty.
+std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::string& Prefix,
+                                       std::string& Error);
 
 struct TSummary {
   std::string Text;

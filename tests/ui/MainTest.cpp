@@ -31,6 +31,7 @@
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace gf;
@@ -718,6 +719,31 @@ TEST_F(MainTest, FullDestinationKeepsWholeFilesAndCountsTheRest) {
   EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "FAILWAV"}));
   ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Image1.JPG", "Image3.JPG"}));
+}
+
+// A part file that a killed run left is removed when the destination is next used for
+// a scan, and is never shown as a recovered picture, not even under the empty prefix.
+TEST_F(MainTest, LeftoverPartFilesGoAtTheNextScanAndAreNeverShown) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  pid_t gone = ::fork();
+  if (gone == 0)
+    ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string part = ".glimmerfold-" + std::to_string(gone) + "-0.part";
+  WriteFile(Dest + part, std::vector<uint8_t>(2 << 20, 0xFF));
+  WriteFile(Dest + "1.JPG", MakeJpeg(2));
+  Make();
+  Form->Controller().SetFilePrefix("");
+  Form->LoadExistingThumbnails();
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+  EXPECT_EQ(Captions(), std::vector<std::string>{"1.JPG"});
+  EXPECT_TRUE(fs::exists(Dest + part)) << "looking is not using";
+  Select("E:\\");
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_FALSE(fs::exists(Dest + part));
+  EXPECT_EQ(Saved(), (std::vector<std::string>{"1.JPG", "2.JPG"}));
+  EXPECT_TRUE(Log.Logged("MAIN: Removed " + Dest + part));
 }
 
 TEST_F(MainTest, StartClickedWhileTheEndIsHandledStartsNothingAndLeavesTheWindowIdle) {

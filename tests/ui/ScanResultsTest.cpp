@@ -1,15 +1,17 @@
 #include "ScanResults.h"
 #include "Language.h"
+#include "LogCapture.h"
 #include "Streams.h"
 #include "TestPictures.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace gf;
@@ -53,6 +55,15 @@ std::map<std::string, uintmax_t> Listing(const std::string& Folder) {
   for (auto& e : fs::directory_iterator(Folder))
     m[e.path().filename().string()] = e.is_regular_file() ? e.file_size() : 0;
   return m;
+}
+
+// The pid of a process that has ended: a child that exited and was reaped.
+int64_t GonePid() {
+  pid_t p = ::fork();
+  if (p == 0)
+    ::_exit(0);
+  ::waitpid(p, nullptr, 0);
+  return p;
 }
 
 } // namespace
@@ -260,6 +271,97 @@ TEST(CheckDestinationFolder, StatesAndTheSystemsReasons) {
     fs::remove_all(d.Path + "/new");
     std::map<std::string, uintmax_t> listing = Listing(d.Path);
     EXPECT_EQ(listing.size(), 2u) << "nothing is left but the file and the link";
+  }
+}
+
+// Only this program's part files, only plain files, only of processes that are gone;
+// everything else in the folder stays, whatever its name looks like.
+TEST(PartFiles, OnlyLeftoversOfEndedRunsAreRemoved) {
+  TTempDir d;
+  TTempDir outside;
+  Touch(outside.Path + "/target");
+  const std::string gone = std::to_string(GonePid());
+  const std::string self = std::to_string(::getpid());
+  enum TKind { File, Folder, Link };
+  struct TCase {
+    std::string Name;
+    TKind Kind;
+    bool Removed;
+  };
+  const TCase cases[] = {
+      {".glimmerfold-" + gone + "-0.part", File, true},
+      {".glimmerfold-" + gone + "-17.part", File, true},
+      {".glimmerfold-" + self + "-0.part", File, false}, // this run's
+      {".glimmerfold-1-0.part", File, false},            // a process that runs
+      {".glimmerfold-" + gone + "-1.part", Folder, false},
+      {".glimmerfold-" + gone + "-2.part", Link, false},
+      {".glimmerfold-" + gone + "-0.part.bak", File, false},
+      {".glimmerfold-" + gone + ".part", File, false},
+      {".glimmerfold--0.part", File, false},
+      {".glimmerfold-+" + gone + "-0.part", File, false},
+      {".glimmerfold-" + gone + "-x.part", File, false},
+      {"glimmerfold-" + gone + "-0.part", File, false},
+      {".glimmerfold-99999999999-0.part", File, false},
+      {"Image1.JPG", File, false},
+  };
+  std::vector<std::string> wantRemoved;
+  for (const TCase& c : cases) {
+    std::string path = d.Dest() + c.Name;
+    if (c.Kind == File)
+      Touch(path);
+    else if (c.Kind == Folder)
+      fs::create_directory(path);
+    else
+      fs::create_symlink(outside.Path + "/target", path);
+    if (c.Removed)
+      wantRemoved.push_back(c.Name);
+  }
+  gf::test::TLogCapture log;
+  std::vector<std::string> removed = RemoveStalePartFiles(d.Dest());
+  std::sort(removed.begin(), removed.end());
+  std::sort(wantRemoved.begin(), wantRemoved.end());
+  EXPECT_EQ(removed, wantRemoved);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::error_code ec;
+    EXPECT_EQ(fs::symlink_status(d.Dest() + c.Name, ec).type() == fs::file_type::not_found,
+              c.Removed);
+    if (c.Removed) {
+      EXPECT_TRUE(log.Has("MAIN: Removed " + d.Dest() + c.Name +
+                          ", left by a run that ended before it was saved"));
+    }
+  }
+  EXPECT_TRUE(fs::exists(outside.Path + "/target"));
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest()).empty());
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest() + "gone/").empty());
+}
+
+// The files already in the destination under the prefix, never a part file, even with
+// the empty prefix that matches every name.
+TEST(ExistingFiles, PlainFilesUnderThePrefixInNameOrder) {
+  TTempDir d;
+  for (const char* name : {"Image2.JPG", "Image10.JPG", "Other.PNG", ".glimmerfold-1-0.part",
+                           ".glimmerfold-99-3.part", ".hidden"})
+    Touch(d.Dest() + name);
+  fs::create_directory(d.Dest() + "Image3.JPG");
+  struct TCase {
+    const char* What;
+    std::string Dest, Prefix;
+    std::vector<std::string> Names;
+    std::string Error;
+  };
+  const TCase cases[] = {
+      {"the prefix", d.Dest(), "Image", {"Image10.JPG", "Image2.JPG"}, ""},
+      {"empty prefix", d.Dest(), "", {".hidden", "Image10.JPG", "Image2.JPG", "Other.PNG"}, ""},
+      {"a prefix that part files match", d.Dest(), ".glimmerfold-", {}, ""},
+      {"no such folder", d.Dest() + "gone/", "", {}, "No such file or directory"},
+      {"no destination", "", "", {}, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::string error = "left from before";
+    EXPECT_EQ(ExistingFiles(c.Dest, c.Prefix, error), c.Names);
+    EXPECT_EQ(error, c.Error);
   }
 }
 

@@ -28,6 +28,7 @@
 #include <QtWidgets/QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 
@@ -639,11 +640,13 @@ void TFormMain::SBStartClick() {
   FAnimation->Start();
   FDesktop.PlaySound("STARTWAV");
   FStartedSignal = FDoneSignal = false;
+  FFlush = std::make_unique<TDestinationFlush>(FController->DestPath());
   FController->StartScan(root);
   if (!FStartedSignal && !FDoneSignal) {
     // Refused without a word: no scan runs, so the window must not wait for one.
     FAnimation->Stop();
     SetScanning(false);
+    FFlush.reset();
   }
 }
 
@@ -817,8 +820,26 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
   SetScanning(false);
   QCoreApplication::processEvents();
   FAnimation->Stop();
-  TSummary summary =
-      ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved, FController->DestPath());
+  // The summary says the files are saved only once they are on the medium: a card or
+  // stick taken out at the summary must hold every file it names.
+  std::string flushError;
+  if (FFlush && FRecovered > 0) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    auto start = std::chrono::steady_clock::now();
+    flushError = FFlush->Flush();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count();
+    QGuiApplication::restoreOverrideCursor();
+    if (flushError.empty())
+      DebugLog("MAIN: Wrote %s through to its disk in %d ms", FController->DestPath(), ms);
+    else
+      DebugLog("MAIN: Cannot write %s through to its disk: %s", FController->DestPath(),
+               flushError);
+  }
+  FFlush.reset();
+  TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved,
+                                 FController->DestPath(), flushError);
   if (!summary.Sound.empty())
     FDesktop.PlaySound(summary.Sound);
   FDesktop.ShowText(summary.Text);

@@ -29,6 +29,7 @@ class QFrame;
 namespace gf {
 
 class TDesktop;
+class TDestinationFlush;
 class TDrivePlatform;
 class TRegistry;
 class TFormMain;
@@ -186,6 +187,7 @@ private:
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
   std::unique_ptr<TThumbQueue> FThumbQueue;
+  std::unique_ptr<TDestinationFlush> FFlush; // the running scan's destination
   bool FShownOnce = false;
   bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;

@@ -11,6 +11,7 @@
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -232,19 +233,46 @@ TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std:
   return {Usable, {}};
 }
 
+TDestinationFlush::TDestinationFlush(const std::string& Folder) {
+  FFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (FFd < 0)
+    FOpenError = errno;
+}
+
+TDestinationFlush::~TDestinationFlush() {
+  if (FFd >= 0)
+    ::close(FFd);
+}
+
+std::string TDestinationFlush::Flush() {
+  if (FFd < 0)
+    return std::strerror(FOpenError);
+  if (::syncfs(FFd) != 0)
+    return std::strerror(errno);
+  return {};
+}
+
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
-                     const std::string& DestPath) {
+                     const std::string& DestPath, const std::string& FlushError) {
   const std::string br = "\r\n\r\n";
   const std::string indent = "  ";
   // Files that were found but are not on disk are told of in every case, and a scan
   // that lost any does not sound like a success.
   const std::string notSaved =
       NotSaved > 0 ? Format(LoadStr(sNotSavedBody), NotSaved, DestPath) : std::string();
-  const char* okSound = NotSaved > 0 ? "FAILWAV" : "OKWAV";
+  // Saved files that may not be on the medium are no complete save: the user could
+  // take the card or stick away at the summary.
+  const bool flushed = FlushError.empty() || Count <= 0;
+  const std::string notFlushed =
+      flushed ? std::string() : br + Format(LoadStr(sNotFlushedBody), Count, DestPath, FlushError);
+  const char* okSound = NotSaved > 0 || !flushed ? "FAILWAV" : "OKWAV";
   if (StoppedByUser)
     return {LoadStr(sCancelledTitle) + br + LoadStr(sCancelledBody) +
-                (NotSaved > 0 ? br + notSaved : std::string()),
+                (NotSaved > 0 ? br + notSaved : std::string()) + notFlushed,
             ""};
+  if (Completed && !flushed)
+    return {LoadStr(sNotFlushedTitle) + notFlushed + (NotSaved > 0 ? notSaved : std::string()),
+            "FAILWAV"};
   if (Completed && NotSaved > 0)
     return {LoadStr(sNotSavedTitle) + br +
                 (Count > 0 ? Format(LoadStr(sCompletedBody), Count, DestPath) : std::string()) +
@@ -260,7 +288,7 @@ TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t 
             "FAILWAV"};
   std::string checks = indent + LoadStr(sCheckSeated) + indent + LoadStr(sCheckDrivers) + indent +
                        LoadStr(sCheckCables) + LoadStr(sIncompleteAdvice) +
-                       (NotSaved > 0 ? br + notSaved : std::string());
+                       (NotSaved > 0 ? br + notSaved : std::string()) + notFlushed;
   if (Count > 0)
     return {LoadStr(sIncompleteTitle) + br + LoadStr(sIncompleteSaved) + checks, okSound};
   if (NotSaved > 0)

@@ -61,14 +61,34 @@ std::vector<std::string> RemoveStalePartFiles(const std::string& Folder);
 std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::string& Prefix,
                                        std::string& Error);
 
+// The destination's file system, written through to its medium once the scan's last
+// file is saved. It is opened when the scan starts, because the system reports a failed
+// write-back only to files that were open when it happened.
+class TDestinationFlush {
+public:
+  explicit TDestinationFlush(const std::string& Folder);
+  ~TDestinationFlush();
+  TDestinationFlush(const TDestinationFlush&) = delete;
+  TDestinationFlush& operator=(const TDestinationFlush&) = delete;
+
+  // Writes every file of the folder's file system to its medium and waits until that is
+  // done (syncfs): empty when done, else the system's reason.
+  std::string Flush();
+
+private:
+  int FFd = -1;
+  int FOpenError = 0;
+};
+
 struct TSummary {
   std::string Text;
   std::string Sound; // empty: no sound
 };
 
 // The text and sound for the end of a scan; Count is the number of files saved,
-// NotSaved the number of files found that could not be saved.
+// NotSaved the number of files found that could not be saved, FlushError why the saved
+// files could not be written through to the medium (empty: they were).
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
-                     const std::string& DestPath);
+                     const std::string& DestPath, const std::string& FlushError = {});
 
 } // namespace gf

@@ -39,7 +39,8 @@ TEST(Language, FilledTextsTakeTheirArgumentsInOrder) {
       {sFixedDiskWarning, "%s"},    {sSaveErrorContinue, "%s"}, {sNotSavedTitle, ""},
       {sNotSavedBody, "%d%s"},      {sIncompleteNoneSaved, ""}, {sTargetNotWritable, "%s%s"},
       {sPrefixInvalid, ""},         {sDestNotFull, "%s"},       {sTrashFailed, "%s"},
-      {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},
+      {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},  {sNotFlushedTitle, ""},
+      {sNotFlushedBody, "%d%s%s"},
   };
   for (const TCase& c : cases) {
     std::string text = LoadStr(c.Id), found;

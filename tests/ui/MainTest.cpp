@@ -571,6 +571,11 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
   Make();
   Form->show();
   Select("E:\\");
+  // The files are on the disk before the summary says so.
+  bool writtenThrough = false;
+  Desktop.OnShowText = [&] {
+    writtenThrough = Log.Logged("MAIN: Wrote " + Dest + " through to its disk in ");
+  };
   Form->SBStartClick();
   EXPECT_FALSE(Form->SBStart->isEnabled());
   EXPECT_TRUE(Form->SBCancel->isEnabled());
@@ -589,6 +594,7 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
     EXPECT_TRUE(std::equal(pictures[i].begin(), pictures[i].end(), saved.begin())) << names[i];
   }
   EXPECT_EQ(Desktop.Texts[0], "Scan Completed.\r\n\r\n" + Format(LoadStr(sCompletedBody), 3, Dest));
+  EXPECT_TRUE(writtenThrough);
   EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "OKWAV"}));
   EXPECT_EQ(Form->LabelRecovered->text(), "3");
   EXPECT_TRUE(Form->SBStart->isEnabled());
@@ -598,6 +604,25 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
   EXPECT_FALSE(Form->Animation().Active());
   EXPECT_EQ(Form->ProgressBar->value(), 0);
   EXPECT_EQ(Form->LabelCurSector->text(), "");
+}
+
+// Saved files that cannot be written through to the disk are not reported as a
+// complete save. A destination that can be written but not read cannot be flushed;
+// the superuser reads every folder, so this needs an ordinary user.
+TEST_F(MainTest, AFailedWriteThroughIsNoCompletedSave) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "the superuser can open any folder for reading";
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(3)})));
+  Make();
+  Select("E:\\");
+  fs::permissions(Dest, fs::perms::owner_write | fs::perms::owner_exec);
+  Form->SBStartClick();
+  bool summary = WaitForSummary();
+  fs::permissions(Dest, fs::perms::owner_all);
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(true, false, 1, 0, Dest, "Permission denied").Text);
+  EXPECT_EQ(Desktop.Sounds.back(), "FAILWAV");
+  EXPECT_TRUE(Log.Logged("MAIN: Cannot write " + Dest + " through to its disk: Permission denied"));
 }
 
 TEST_F(MainTest, SummariesAtTheWindow) {

@@ -365,6 +365,31 @@ TEST(ExistingFiles, PlainFilesUnderThePrefixInNameOrder) {
   }
 }
 
+// The destination is opened when the scan starts; a folder that cannot be opened then
+// cannot be written through at the end either, and says why.
+TEST(DestinationFlush, WritesThroughOrSaysWhyNot) {
+  TTempDir d;
+  Touch(d.Path + "/afile");
+  struct TCase {
+    const char* What;
+    std::string Folder;
+    std::string Reason;
+  };
+  const TCase cases[] = {
+      {"a folder", d.Dest(), ""},
+      {"gone", d.Dest() + "gone/", "No such file or directory"},
+      {"a file", d.Path + "/afile", "Not a directory"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TDestinationFlush flush(c.Folder);
+    if (c.Reason.empty())
+      Touch(c.Folder + "saved");
+    EXPECT_EQ(flush.Flush(), c.Reason);
+    EXPECT_EQ(flush.Flush(), c.Reason) << "again";
+  }
+}
+
 TEST(ScanSummary, TextsAndSounds) {
   const std::string br = "\r\n\r\n";
   const std::string checks = "  The media is seated properly.\r\n"
@@ -377,11 +402,18 @@ TEST(ScanSummary, TextsAndSounds) {
   const std::string notSaved2 = "2 Images could not be saved to /home/u/Recovered/\r\nThe "
                                 "destination may be full, write-protected or gone. Free some "
                                 "space or choose another destination, then re-run the scan.\r\n";
+  const std::string notFlushed7 =
+      "7 Images were saved to /home/u/Recovered/ but could not be written through to the disk: "
+      "Input/output error\r\nThey may be cut or missing there. Do not remove the disk yet; check "
+      "the files, or re-run the scan into another destination.\r\n";
+  const std::string notFlushed2 = std::string("2") + notFlushed7.substr(1);
   struct TCase {
     bool Completed, Stopped;
     int64_t Count, NotSaved;
     std::string Text, Sound;
+    std::string FlushError = "";
   };
+  const std::string eio = "Input/output error";
   const TCase cases[] = {
       {false, true, 3, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
       {true, true, 0, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
@@ -404,10 +436,29 @@ TEST(ScanSummary, TextsAndSounds) {
       {false, false, 0, 2,
        "Scan Incomplete." + br + LoadStr(sIncompleteNoneSaved) + checks + br + notSaved2,
        "FAILWAV"},
+      // Saved files that could not be written through to the disk are no complete save.
+      {true, false, 7, 0, "Scan Completed, Files May Not Be on the Disk." + br + notFlushed7,
+       "FAILWAV", eio},
+      {true, false, 7, 2,
+       "Scan Completed, Files May Not Be on the Disk." + br + notFlushed7 + notSaved2, "FAILWAV",
+       eio},
+      {false, true, 7, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody) + br + notFlushed7, "",
+       eio},
+      {false, false, 2, 0,
+       "Scan Incomplete." + br + LoadStr(sIncompleteSaved) + checks + br + notFlushed2, "FAILWAV",
+       eio},
+      // With nothing saved there was nothing to write through.
+      {true, false, 0, 0,
+       "Scan Completed." + br + LoadStr(sNothingFoundIntro) + LoadStr(sNothingFoundCause1) +
+           LoadStr(sNothingFoundCause2) + LoadStr(sNothingFoundCause3) +
+           LoadStr(sNothingFoundCause4),
+       "FAILWAV", eio},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.Completed << c.Stopped << c.Count << c.NotSaved);
-    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/");
+    SCOPED_TRACE(testing::Message()
+                 << c.Completed << c.Stopped << c.Count << c.NotSaved << c.FlushError);
+    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/",
+                             c.FlushError);
     EXPECT_EQ(s.Text, c.Text);
     EXPECT_EQ(s.Sound, c.Sound);
   }

@@ -18,6 +18,8 @@ const std::unordered_map<int, const char*>& Table() {
        "be saved. Try re-running the scan, if the error occurs repeatedly check the "
        "following:\r\n"},
       {sTargetNotWritable, "The target directory %s cannot be written to:\r\n%s"},
+      {sTargetUnusable, "The target directory %s cannot be used:\r\n%s"},
+      {sNotFlushedTitle, "Scan Completed, Files May Not Be on the Disk."},
       {sPrefixInvalid, "The file name prefix must not contain \"/\"."},
       {sDestNotFull,
        "The destination path %s is not a full path.\r\nEnter a path that begins with \"/\", or "
@@ -94,6 +96,11 @@ const std::unordered_map<int, const char*>& Table() {
       {sKindCDROM, "CD-ROM"},
       {sNotReady, "<Not Ready>"},
       {sTrashFailed, "These files could not be moved to the trash and are still in place:%s"},
+      {sTrashFailedMore, "\r\nand %d more, which the debug log names."},
+      {sNotFlushedBody,
+       "%d Images were saved to %s but could not be written through to the disk: %s\r\nThey may "
+       "be cut or missing there. Do not remove the disk yet; check the files, or re-run the "
+       "scan into another destination.\r\n"},
   };
   return table;
 }

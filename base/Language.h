@@ -14,6 +14,8 @@ enum TMessageId : int {
   sTargetNotWritable = 65235,   // %s = folder, %s = reason
   sPrefixInvalid = 65236,
   sDestNotFull = 65237,       // %s = path
+  sTargetUnusable = 65238,    // %s = folder, %s = reason
+  sNotFlushedTitle = 65239,   // summary title: scan completed, files not written through
   sIncompleteNothing = 65248, // summary body: scan incomplete, nothing saved
   sCheckSeated = 65249,
   sCheckDrivers = 65250,
@@ -51,7 +53,9 @@ enum TMessageId : int {
   sKindRemovable = 65293,
   sKindCDROM = 65294,
   sNotReady = 65295,
-  sTrashFailed = 65310, // %s = the files, each on a line of its own
+  sTrashFailed = 65310,     // %s = the files, each on a line of its own
+  sTrashFailedMore = 65311, // %d = the files not named in the box
+  sNotFlushedBody = 65312,  // %d = count, %s = folder, %s = reason
 };
 
 // The text of a message; empty for an identifier outside the table.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -21,10 +22,19 @@ std::string UserDir(const std::string& Name) {
     config = x;
   else
     config = HomeFolder() + "/.config";
-  std::ifstream in(config + "/user-dirs.dirs");
-  if (!in)
-    return {};
   const std::string home = HomeFolder();
+  std::ifstream in(config + "/user-dirs.dirs");
+  if (!in) {
+    // What the desktop's user-dirs tool writes for a new account.
+    static const std::map<std::string, std::string> defaults = {
+        {"DESKTOP", "Desktop"},    {"DOWNLOAD", "Downloads"},  {"TEMPLATES", "Templates"},
+        {"PUBLICSHARE", "Public"}, {"DOCUMENTS", "Documents"}, {"MUSIC", "Music"},
+        {"PICTURES", "Pictures"},  {"VIDEOS", "Videos"}};
+    auto it = defaults.find(Name);
+    if (it == defaults.end())
+      return {};
+    return (home.back() == '/' ? home : home + "/") + it->second;
+  }
   const std::string wanted = "XDG_" + Name + "_DIR=";
   std::string line, result;
   while (std::getline(in, line)) {

@@ -7,6 +7,7 @@ packages=(
   libudev-dev libblkid-dev libasound2-dev libgtest-dev fonts-dejavu-core
   xdg-utils # xdg-open, through which help, the web link and recovered files open
   xvfb xauth dosfstools mtools ffmpeg mjpegtools mount pngcheck libtiff-tools netpbm
+  openbox x11-utils # a window manager for the screenshots, and xprop to wait for it
 )
 missing=()
 for p in "${packages[@]}"; do

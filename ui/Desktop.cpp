@@ -6,10 +6,13 @@
 #include "OptionDlg.h"
 #include "Sound.h"
 
+#include <QtCore/QDir>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QPointer>
 #include <QtCore/QProcess>
+#include <QtCore/QStandardPaths>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QMessageBox>
 
@@ -27,6 +30,26 @@ const char* BoxTitle(TBoxKind Kind) {
     return "Information";
   }
   return "";
+}
+
+std::string MoveToDesktopTrash(const std::string& File) {
+  // The trash folder is made when missing (a new account may have no data folder yet).
+  // Qt moves files into the working folder when it cannot make it itself, so nothing
+  // is moved without it.
+  QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  if (data.isEmpty())
+    return "The desktop has no data folder for a trash.";
+  QString trash = data + "/Trash";
+  if (!QFileInfo(trash).isDir()) {
+    if (!QDir().mkpath(trash) || !QFileInfo(trash).isDir())
+      return Format("The trash folder %s cannot be made.", trash.toStdString());
+    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
+  QFile file(QString::fromStdString(File));
+  if (file.moveToTrash())
+    return {};
+  std::string why = file.errorString().toStdString();
+  return why.empty() ? "The desktop's trash refused it." : why;
 }
 
 TQtDesktop::TQtDesktop(std::string Opener)
@@ -105,6 +128,10 @@ void TQtDesktop::Open(QWidget* Owner, const std::string& Target, const std::stri
                                    FOpener, Code));
                    });
   process->start();
+}
+
+std::string TQtDesktop::MoveToTrash(const std::string& File) {
+  return MoveToDesktopTrash(File);
 }
 
 void TQtDesktop::ShowOptions() {

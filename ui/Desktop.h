@@ -1,6 +1,6 @@
-// The desktop services the windows use: message boxes, sounds, the desktop's opener,
-// the summary window, the options dialog and the save-file dialog. The program uses
-// TQtDesktop; tests put a recorder in its place.
+// The desktop services the windows use: message boxes, sounds, the desktop's opener and
+// its trash, the summary window, the options dialog and the save-file dialog. The
+// program uses TQtDesktop; tests put a recorder in its place.
 #pragma once
 
 #include <QtCore/QObject>
@@ -23,6 +23,10 @@ enum class TBoxAnswer { Ok, Yes, No };
 // The title of a box of each kind: "Error", "Warning", "Confirm", "Information".
 const char* BoxTitle(TBoxKind Kind);
 
+// Moves a file into the user's trash (the freedesktop one under the data folder), from
+// where the user can bring it back: empty when it went, else why it is still in place.
+std::string MoveToDesktopTrash(const std::string& File);
+
 class TDesktop {
 public:
   virtual ~TDesktop() = default;
@@ -34,6 +38,8 @@ public:
   // Asks the desktop to open a file or a web address and returns; when that fails, a
   // box owned by Owner says so. WorkingDir may be empty.
   virtual void Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) = 0;
+  // Moves a file to the desktop's trash: empty when it went, else why it is still in place.
+  virtual std::string MoveToTrash(const std::string& File) = 0;
   // Shows a long text modally in the message window.
   virtual void ShowText(const std::string& Text) = 0;
   virtual void ShowOptions() = 0;
@@ -59,6 +65,7 @@ public:
                         TBoxButtons Buttons) override;
   void PlaySound(const std::string& Name) override;
   void Open(QWidget* Owner, const std::string& Target, const std::string& WorkingDir) override;
+  std::string MoveToTrash(const std::string& File) override;
   void ShowText(const std::string& Text) override;
   void ShowOptions() override;
   std::string SaveFileName(QWidget* Owner, const std::string& Filter,

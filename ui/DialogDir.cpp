@@ -12,6 +12,7 @@
 #include <QtCore/QDir>
 #include <QtCore/QDirIterator>
 #include <QtCore/QFileInfo>
+#include <QtCore/QTimer>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
@@ -19,6 +20,7 @@
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QToolButton>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -404,6 +406,8 @@ TDialogSelectDir::TDialogSelectDir(TDesktop& Desktop, QWidget* Parent,
     pal.setColor(role, QColor(0, 0, 255));
   setPalette(pal);
   setFixedSize(329, 264);
+  FMendTimer.setInterval(25);
+  connect(&FMendTimer, &QTimer::timeout, this, [this] { MendPlace(); });
   setModal(true);
   Label1 = new QLabel("Directory:", this);
   Label1->move(12, 8);
@@ -466,22 +470,55 @@ void TDialogSelectDir::showEvent(QShowEvent* Event) {
   FormShow();
 }
 
-void TDialogSelectDir::FormShow() {
-  QWidget* parent = parentWidget();
-  if (QScreen* screen = parent ? parent->screen() : this->screen()) {
-    // The frame is centred, not the client area. Before the first show the window
-    // manager has not framed the dialog yet; a framed window of the program tells
-    // how it will.
-    QMargins frame = FrameMargins(*this);
-    if (frame.isNull()) {
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (w != this && w->isVisible() && !(frame = FrameMargins(*w)).isNull())
-          break;
-    }
-    QRect box(QPoint(), size().grownBy(frame));
-    box.moveCenter(screen->availableGeometry().center());
-    move(box.topLeft());
+void TDialogSelectDir::Place() {
+  // The frame is centred on the main window (on the screen without one), not the client
+  // area. Before the first show the window manager has not framed the dialog yet; a
+  // framed window of the program tells how it will.
+  QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
+  QScreen* screen = main ? main->screen() : this->screen();
+  if (!screen)
+    return;
+  QMargins frame = FrameMargins(*this);
+  if (frame.isNull())
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w != this && w->isVisible() && !(frame = FrameMargins(*w)).isNull())
+        break;
+  QRect box(QPoint(), size().grownBy(frame));
+  box.moveCenter(main && main->isVisible() ? main->frameGeometry().center()
+                                           : screen->availableGeometry().center());
+  // Wholly on the screen, the title bar first.
+  QRect avail = screen->availableGeometry();
+  box.moveLeft(std::max(avail.left(), std::min(box.left(), avail.right() - box.width() + 1)));
+  box.moveTop(std::max(avail.top(), std::min(box.top(), avail.bottom() - box.height() + 1)));
+  FPlaced = box;
+  // The client area's place, which means the same with every window manager; a frame
+  // position is taken differently before and after the first map.
+  setGeometry(QRect(box.topLeft() + QPoint(frame.left(), frame.top()), size()));
+}
+
+void TDialogSelectDir::MendPlace() {
+  if (!isVisible() || --FMendTicks <= 0) {
+    FMendTimer.stop();
+    return;
   }
+  if (FrameMargins(*this).isNull())
+    return; // not framed yet
+  if (frameGeometry() == FPlaced || FCorrections <= 0) {
+    FMendTimer.stop();
+    return;
+  }
+  --FCorrections;
+  Place();
+}
+
+void TDialogSelectDir::FormShow() {
+  Place();
+  // The window manager frames the dialog after it is mapped, and its frame may differ
+  // from the one it was placed by: for a moment the place is mended until the frame
+  // sits where it was meant to. Moves after that are the user's.
+  FCorrections = 2;
+  FMendTicks = 40;
+  FMendTimer.start();
   std::error_code ec;
   if (!FDirectory.empty() && std::filesystem::is_directory(FDirectory, ec))
     SetPath(FDirectory);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QtCore/QAbstractItemModel>
+#include <QtCore/QTimer>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTreeView>
@@ -97,6 +98,8 @@ private:
   TDialogSelectDir& FDialog;
 };
 
+// Every show is centred on the main window (the parent's window), frame included, or on
+// the screen without one.
 class TDialogSelectDir : public QDialog {
 public:
   // Desktop: where a refused rename is reported.
@@ -136,10 +139,19 @@ protected:
 
 private:
   void ShowPathLabel(const QString& Path);
+  // Centres the dialog, frame included, on the main window.
+  void Place();
 
   TDesktop& FDesktop;
   std::unique_ptr<TFolderModel> FModel;
   std::string FDirectory;
+  // Mending the place once the window manager has framed the dialog (see FormShow).
+  void MendPlace();
+
+  QRect FPlaced; // where the frame was put at the last show
+  QTimer FMendTimer;
+  int FMendTicks = 0;
+  int FCorrections = 0;
 };
 
 } // namespace gf

@@ -5,7 +5,9 @@
 // drive at once and, when the summary appears and the thumbnails are made, saves
 // PREFIX-main.png (the main window) and PREFIX-screen.png (the whole screen), then shows
 // the options dialog and the folder chooser and saves PREFIX-options.png,
-// PREFIX-chooser.png and PREFIX-dialogs.png (the screen with both), then ends.
+// PREFIX-chooser.png and PREFIX-dialogs.png (the screen with both); then shows the
+// folder chooser twice more and writes where its frame was at each of the three shows,
+// beside the main window's centre, to PREFIX-chooser.txt, then ends.
 #include "Application.h"
 #include "Debug.h"
 #include "Desktop.h"
@@ -24,6 +26,7 @@
 
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,9 +91,36 @@ public:
         FSelectDir->grab().save(QString::fromStdString(FPrefix + "-chooser.png"));
         if (QScreen* screen = QGuiApplication::primaryScreen())
           screen->grabWindow(0).save(QString::fromStdString(FPrefix + "-dialogs.png"));
-        FSelectDir->hide();
-        FOptions->hide();
-        QCoreApplication::exit(0);
+        NoteChooserPlace();
+        ShowChooserAgain(2);
+      });
+    });
+  }
+
+  // Where the chooser's frame is, against the main window's centre (a window manager
+  // may place a window that is shown again elsewhere than asked).
+  void NoteChooserPlace() {
+    QRect f = FSelectDir->frameGeometry();
+    QPoint main = FMain->frameGeometry().center();
+    FChooserPlaces << "show " << ++FChooserShows << ": frame " << f.x() << "," << f.y() << " "
+                   << f.width() << "x" << f.height() << ", its centre " << f.center().x() << ","
+                   << f.center().y() << "; the main window's " << main.x() << "," << main.y()
+                   << "\n";
+  }
+
+  void ShowChooserAgain(int Times) {
+    FSelectDir->hide();
+    if (Times == 0) {
+      FOptions->hide();
+      std::ofstream(FPrefix + "-chooser.txt") << FChooserPlaces.str();
+      QCoreApplication::exit(0);
+      return;
+    }
+    QTimer::singleShot(200, FMain, [this, Times] {
+      FSelectDir->show();
+      QTimer::singleShot(400, FMain, [this, Times] {
+        NoteChooserPlace();
+        ShowChooserAgain(Times - 1);
       });
     });
   }
@@ -117,6 +147,8 @@ private:
   TFormMessage* FForm = nullptr;
   TFormOptions* FOptions = nullptr;
   TDialogSelectDir* FSelectDir = nullptr;
+  std::ostringstream FChooserPlaces;
+  int FChooserShows = 0;
 };
 
 } // namespace

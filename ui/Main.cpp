@@ -3,6 +3,7 @@
 
 #include "Debug.h"
 #include "Desktop.h"
+#include "DriveItemDelegate.h"
 #include "Fonts.h"
 #include "Format.h"
 #include "Language.h"
@@ -12,10 +13,7 @@
 #include "ThumbQueue.h"
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QDir>
 #include <QtCore/QFile>
-#include <QtCore/QFileInfo>
-#include <QtCore/QStandardPaths>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QKeyEvent>
 #include <QtGui/QPainter>
@@ -25,21 +23,19 @@
 #include <QtWidgets/QListWidget>
 #include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
-#include <QtWidgets/QStyledItemDelegate>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QToolButton>
 #include <QtWidgets/QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
-#include <filesystem>
 
 namespace gf {
 
 namespace {
 
-constexpr int DriveIconSize = 32;
 constexpr int ThumbSize = TThumbQueue::ThumbSize;
 constexpr int BottomPanelHeight = 118;
 const QColor FormColor(0, 0, 255); // the form's blue font
@@ -54,55 +50,6 @@ QByteArray Resource(const QString& Name) {
 bool SameText(const std::string& A, const char* B) {
   return QString::fromStdString(A).compare(QString(B), Qt::CaseInsensitive) == 0;
 }
-
-// Draws a drive entry: the icon of its kind, then its display name.
-class TDriveItemDelegate : public QStyledItemDelegate {
-public:
-  explicit TDriveItemDelegate(TFormMain& Form) : QStyledItemDelegate(Form.LBDrives), FForm(Form) {}
-
-  QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
-    return QSize(FForm.LBDrives->viewport()->width(), DriveIconSize);
-  }
-
-  void paint(QPainter* Painter, const QStyleOptionViewItem& Option,
-             const QModelIndex& Index) const override {
-    bool selected = Option.state & QStyle::State_Selected;
-    const QPalette& pal = Option.palette;
-    Painter->fillRect(Option.rect,
-                      selected ? pal.brush(QPalette::Highlight) : pal.brush(QPalette::Base));
-    TDriveInfo* info = FForm.Controller().FindDriveInfo(Index.data().toString().toStdString());
-    if (!info)
-      return;
-    QRect r = Option.rect;
-    unsigned kind = info->GetKind();
-    if (kind < FForm.ILDriveIcons.size())
-      Painter->drawPixmap(r.topLeft(), FForm.ILDriveIcons[kind]);
-    r.setLeft(r.left() + DriveIconSize);
-    Painter->save();
-    Painter->setClipRect(r);
-    Painter->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Text));
-    QFontMetrics fm(Painter->font());
-    int y = r.top() + (r.height() - fm.height() + 1) / 2;
-    // An image file's name is a long path: keep its start and its end (the file name).
-    QString name = fm.elidedText(QString::fromStdString(info->GetDisplayName()), Qt::ElideMiddle,
-                                 r.width() - 5);
-    Painter->drawText(r.left() + 5, y + fm.ascent(), name);
-    Painter->restore();
-    if (Option.state & QStyle::State_HasFocus) {
-      // The keyboard's place in the list, also where nothing is selected yet: a dotted
-      // frame, drawn whatever the style (some draw focus only after a Tab).
-      Painter->save();
-      Painter->setPen(
-          QPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine));
-      Painter->setBrush(Qt::NoBrush);
-      Painter->drawRect(Option.rect.adjusted(0, 0, -1, -1));
-      Painter->restore();
-    }
-  }
-
-private:
-  TFormMain& FForm;
-};
 
 QLabel* MakeLabel(QWidget* Parent, const char* Text, int Left, int Top) {
   auto* l = new QLabel(Text, Parent);
@@ -240,6 +187,9 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
 
   FProgressTimer.setInterval(50);
   connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
+  // The one filter for the window's own handling of its controls' events: key preview,
+  // the thumbnail and drive list keys, the pages' resizes. The application's filters see
+  // every widget's events, so a filter of a control's own would run each of them twice.
   qApp->installEventFilter(this);
 }
 
@@ -260,13 +210,18 @@ void TFormMain::CreateRecoveryPage() {
   LabelDrives = MakeLabel(TSRecovery, "Drives:", 8, 6);
   LBDrives = new QListWidget(TSRecovery);
   LBDrives->setGeometry(8, 24, 200, 132);
-  LBDrives->setItemDelegate(new TDriveItemDelegate(*this));
+  new TDriveItemDelegate(*LBDrives, ILDriveIcons, [this](const QString& Root) {
+    std::optional<TDriveItemDelegate::TDrive> drive;
+    TDriveInfo* info = FController ? FController->FindDriveInfo(Root.toStdString()) : nullptr;
+    if (info)
+      drive = {info->GetKind(), QString::fromStdString(info->GetDisplayName())};
+    return drive;
+  });
   LBDrives->setUniformItemSizes(true);
   // The selection, not the current row, names the drive: a click on the empty part of
   // the list clears the selection but leaves the current row.
   connect(LBDrives, &QListWidget::itemSelectionChanged, this, Guarded([this] { LBDrivesClick(); }));
   connect(LBDrives, &QListWidget::itemClicked, this, Guarded([this] { LBDrivesClick(); }));
-  LBDrives->installEventFilter(this);
   LabelMediaPrefix = MakeLabel(TSRecovery, "Media:", 8, 172);
   LabelSectorSizePrefix = MakeLabel(TSRecovery, "Sector size:", 8, 192);
   LabelCapacityPrefix = MakeLabel(TSRecovery, "Capacity:", 8, 212);
@@ -299,7 +254,6 @@ void TFormMain::CreateRecoveryPage() {
   });
   connect(LVThumbnails, &QListWidget::itemDoubleClicked, this,
           Guarded([this] { LVThumbnailsDblClick(); }));
-  LVThumbnails->installEventFilter(this);
 
   PanelMainBottom = new QFrame(TSRecovery);
   PanelMainBottom->setFrameShape(QFrame::NoFrame);
@@ -322,7 +276,6 @@ void TFormMain::CreateRecoveryPage() {
   connect(SBOptions, &QToolButton::clicked, this, Guarded([this] { SBOptionsClick(); }));
   connect(SBHelp, &QToolButton::clicked, this, Guarded([this] { SBHelpClick(); }));
   connect(SBExit, &QToolButton::clicked, this, Guarded([this] { SBExitClick(); }));
-  TSRecovery->installEventFilter(this); // its resizes lay the page out
 }
 
 void TFormMain::CreateAboutPage() {
@@ -336,22 +289,22 @@ void TFormMain::CreateAboutPage() {
                       PanelAboutBottom);
   Label1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   STURL = new TLinkLabel(*this, PanelAboutBottom);
-  TSAbout->installEventFilter(this);
 }
 
 bool TFormMain::Scanning() const {
   return SBCancel->isEnabled();
 }
 
-std::string TFormMain::FormatSize(uint32_t KB) {
-  double x = KB;
+std::string TFormMain::FormatSize(uint64_t KB) {
+  double x = static_cast<double>(KB);
   int u = 1;
   while (x >= 1024 && u < 4) {
     x /= 1024;
     ++u;
   }
   // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
-  // %f would (x is exact: a 32-bit count divided by a power of two, so x * 10 is too).
+  // %f would (x is exact for any medium's size in kB, below 2^53, divided by a power of
+  // two, and so is x * 10).
   x = std::round(x * 10) / 10;
   std::string s = Format("%1.1f", x);
   if (auto comma = s.find(','); comma != std::string::npos)
@@ -606,7 +559,7 @@ void TFormMain::LBDrivesClick() {
   }
   if (info->HasMedium()) {
     uint64_t bytes = uint64_t{info->GetSectorSize()} * info->GetSectorCount();
-    LabelCapacity->setText(QString::fromStdString(FormatSize(static_cast<uint32_t>(bytes / 1024))));
+    LabelCapacity->setText(QString::fromStdString(FormatSize(bytes / 1024)));
     LabelSectorSize->setText(QString::number(info->GetSectorSize()));
   } else {
     SBStart->setEnabled(false);
@@ -621,45 +574,18 @@ void TFormMain::ShowOptions() {
 }
 
 bool TFormMain::CheckDestination() {
-  const std::string dest = FController->DestPath();
-  if (dest.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, LoadStr(sNoTargetDir), TBoxButtons::Ok);
-    ShowOptions();
-    return false;
-  }
-  // The options dialog and the settings file refuse these; a value set in any other
-  // way must not send files into the working folder or out of the destination.
-  std::string full, why;
-  if (!TGlimmerfold::FullDestPath(dest, full) || full != dest)
-    why = Format(LoadStr(sDestNotFull), dest);
-  else if (!TGlimmerfold::ValidFilePrefix(FController->FilePrefix()))
-    why = LoadStr(sPrefixInvalid);
-  if (!why.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, why, TBoxButtons::Ok);
-    ShowOptions();
-    return false;
-  }
-  std::error_code ec;
-  if (!std::filesystem::is_directory(dest, ec)) {
-    if (FDesktop.MessageBox(this, TBoxKind::Confirmation,
-                            Format(LoadStr(sTargetMissingCreate), dest),
-                            TBoxButtons::YesNo) != TBoxAnswer::Yes) {
+  const std::string dest = FController->DestPath(), prefix = FController->FilePrefix();
+  TDestinationCheck check = CheckDestinationFolder(dest, prefix, false);
+  if (check.State == TDestinationCheck::Missing) {
+    if (FDesktop.MessageBox(this, TBoxKind::Confirmation, check.Text, TBoxButtons::YesNo) !=
+        TBoxAnswer::Yes) {
       ShowOptions();
       return false;
     }
-    std::filesystem::create_directories(dest, ec);
-    if (ec || !std::filesystem::is_directory(dest, ec)) {
-      FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sCreateDirFailed), dest),
-                          TBoxButtons::Ok);
-      ShowOptions();
-      return false;
-    }
+    check = CheckDestinationFolder(dest, prefix, true);
   }
-  // Found files would each fail with a question of their own; one box now instead.
-  why = CheckWritableFolder(dest);
-  if (!why.empty()) {
-    FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTargetNotWritable), dest, why),
-                        TBoxButtons::Ok);
+  if (check.State != TDestinationCheck::Usable) {
+    FDesktop.MessageBox(this, TBoxKind::Error, check.Text, TBoxButtons::Ok);
     ShowOptions();
     return false;
   }
@@ -702,6 +628,8 @@ void TFormMain::SBStartClick() {
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
+  // Leftovers of a run that was killed while it saved: cut files under hidden names.
+  RemoveStalePartFiles(FController->DestPath());
   if (FController->ClearThumbs())
     ClearThumbnails();
   FRecovered = FNotSaved = 0;
@@ -712,11 +640,13 @@ void TFormMain::SBStartClick() {
   FAnimation->Start();
   FDesktop.PlaySound("STARTWAV");
   FStartedSignal = FDoneSignal = false;
+  FFlush = std::make_unique<TDestinationFlush>(FController->DestPath());
   FController->StartScan(root);
   if (!FStartedSignal && !FDoneSignal) {
     // Refused without a word: no scan runs, so the window must not wait for one.
     FAnimation->Stop();
     SetScanning(false);
+    FFlush.reset();
   }
 }
 
@@ -792,20 +722,10 @@ void TFormMain::ClearThumbnails() {
 void TFormMain::LoadExistingThumbnails() {
   ClearThumbnails();
   const std::string dest = FController->DestPath();
-  const std::string prefix = FController->FilePrefix();
-  if (dest.empty())
-    return; // a relative search would look into whatever folder the program started in
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(dest, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    std::error_code fec;
-    if (name.compare(0, prefix.size(), prefix) == 0 && it->is_regular_file(fec))
-      names.push_back(name);
-  }
-  if (ec)
-    DebugLog("THUMBS: Cannot list %s: %s", dest, ec.message());
-  std::sort(names.begin(), names.end());
+  std::string error;
+  std::vector<std::string> names = ExistingFiles(dest, FController->FilePrefix(), error);
+  if (!error.empty())
+    DebugLog("THUMBS: Cannot list %s: %s", dest, error);
   // Names only: each file is opened at its own tick, so no number of files can use up
   // the file handles.
   for (const std::string& name : names)
@@ -833,28 +753,7 @@ void TFormMain::LVThumbnailsEnter() {
     Open1Click();
 }
 
-namespace {
-
-// The user's trash folder, made when missing (a new account may have no data folder
-// yet). Qt moves files into the working folder when it cannot make it itself, so
-// nothing is moved without it.
-bool HaveTrash() {
-  QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (data.isEmpty())
-    return false;
-  QString trash = data + "/Trash";
-  if (!QFileInfo(trash).isDir()) {
-    if (!QDir().mkpath(trash))
-      return false;
-    QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  }
-  return QFileInfo(trash).isDir();
-}
-
-} // namespace
-
 void TFormMain::Delete1Click() {
-  bool trash = !LVThumbnails->selectedItems().isEmpty() && HaveTrash();
   std::vector<std::string> kept; // last first
   for (int i = LVThumbnails->count() - 1; i >= 0; --i) {
     QListWidgetItem* item = LVThumbnails->item(i);
@@ -862,9 +761,9 @@ void TFormMain::Delete1Click() {
       continue;
     // To the desktop's trash, from where the user can bring it back.
     std::string file = FController->DestPath() + item->text().toStdString();
-    if (!trash || !QFile::moveToTrash(QString::fromStdString(file))) {
+    if (std::string why = FDesktop.MoveToTrash(file); !why.empty()) {
       // The file is still there (or was never there), so its item stays.
-      DebugLog("THUMBS: Cannot move %s to the trash", file);
+      DebugLog("THUMBS: Cannot move %s to the trash: %s", file, why);
       kept.push_back(file);
       continue;
     }
@@ -873,10 +772,17 @@ void TFormMain::Delete1Click() {
   LVThumbnails->sortItems(Qt::AscendingOrder);
   if (kept.empty())
     return;
+  // A box of every name would grow past the screen, its OK button with it: the first
+  // few are named, the debug log has them all.
+  std::reverse(kept.begin(), kept.end());
   std::string names;
-  for (auto it = kept.rbegin(); it != kept.rend(); ++it)
-    names += "\r\n" + *it;
-  FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sTrashFailed), names), TBoxButtons::Ok);
+  for (std::size_t i = 0; i < kept.size() && i < TrashBoxNames; ++i)
+    names += "\r\n" + kept[i];
+  std::string text = Format(LoadStr(sTrashFailed), names);
+  if (kept.size() > TrashBoxNames)
+    text += Format(LoadStr(sTrashFailedMore), kept.size() - TrashBoxNames);
+  DebugLog("THUMBS: %d files could not be moved to the trash", kept.size());
+  FDesktop.MessageBox(this, TBoxKind::Error, text, TBoxButtons::Ok);
 }
 
 void TFormMain::LVThumbnailsKeyUp(int Key, Qt::KeyboardModifiers Shift) {
@@ -914,8 +820,26 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
   SetScanning(false);
   QCoreApplication::processEvents();
   FAnimation->Stop();
-  TSummary summary =
-      ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved, FController->DestPath());
+  // The summary says the files are saved only once they are on the medium: a card or
+  // stick taken out at the summary must hold every file it names.
+  std::string flushError;
+  if (FFlush && FRecovered > 0) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    auto start = std::chrono::steady_clock::now();
+    flushError = FFlush->Flush();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - start)
+                  .count();
+    QGuiApplication::restoreOverrideCursor();
+    if (flushError.empty())
+      DebugLog("MAIN: Wrote %s through to its disk in %d ms", FController->DestPath(), ms);
+    else
+      DebugLog("MAIN: Cannot write %s through to its disk: %s", FController->DestPath(),
+               flushError);
+  }
+  FFlush.reset();
+  TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved,
+                                 FController->DestPath(), flushError);
   if (!summary.Sound.empty())
     FDesktop.PlaySound(summary.Sound);
   FDesktop.ShowText(summary.Text);

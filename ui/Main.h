@@ -29,6 +29,7 @@ class QFrame;
 namespace gf {
 
 class TDesktop;
+class TDestinationFlush;
 class TDrivePlatform;
 class TRegistry;
 class TFormMain;
@@ -65,6 +66,8 @@ public:
   static constexpr const char* Version = "2.0";
   static constexpr const char* WebAddress = "http://www.tessaloon.example/glimmerfold/";
   static constexpr const char* HelpFile = "Glimmerfold.html";
+  // How many files the box of those that could not go to the trash names.
+  static constexpr std::size_t TrashBoxNames = 10;
 
   // Args: the command-line arguments after the program name.
   TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& Desktop,
@@ -72,7 +75,7 @@ public:
   ~TFormMain() override;
 
   // The capacity text of a size in kB: "61.5 MB".
-  static std::string FormatSize(uint32_t KB);
+  static std::string FormatSize(uint64_t KB);
 
   TGlimmerfold& Controller() { return *FController; }
   TDesktop& Desktop() { return FDesktop; }
@@ -184,6 +187,7 @@ private:
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
   std::unique_ptr<TThumbQueue> FThumbQueue;
+  std::unique_ptr<TDestinationFlush> FFlush; // the running scan's destination
   bool FShownOnce = false;
   bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;

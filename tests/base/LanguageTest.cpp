@@ -38,7 +38,9 @@ TEST(Language, FilledTextsTakeTheirArgumentsInOrder) {
       {sTargetMissingCreate, "%s"}, {sCreateDirFailed, "%s"},   {sCompletedBody, "%d%s"},
       {sFixedDiskWarning, "%s"},    {sSaveErrorContinue, "%s"}, {sNotSavedTitle, ""},
       {sNotSavedBody, "%d%s"},      {sIncompleteNoneSaved, ""}, {sTargetNotWritable, "%s%s"},
-      {sPrefixInvalid, ""},         {sDestNotFull, "%s"},
+      {sPrefixInvalid, ""},         {sDestNotFull, "%s"},       {sTrashFailed, "%s"},
+      {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},  {sNotFlushedTitle, ""},
+      {sNotFlushedBody, "%d%s%s"},
   };
   for (const TCase& c : cases) {
     std::string text = LoadStr(c.Id), found;

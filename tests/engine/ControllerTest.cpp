@@ -120,7 +120,7 @@ TEST_F(ControllerTest, DefaultsAndTheUserFolders) {
     const char* userDirs; // null: no file
     std::string wantDest;
   } cases[] = {
-      {nullptr, Home.string() + "/Recovered/"},
+      {nullptr, Home.string() + "/Pictures/Recovered/"},
       {"XDG_PICTURES_DIR=\"$HOME/Pictures\"\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n",
        Home.string() + "/Pictures/Recovered/"},
       {"XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n", Home.string() + "/Docs/Recovered/"},
@@ -204,7 +204,7 @@ TEST_F(ControllerTest, WrongTypedValuesFallBackToDefaultsAndAreLogged) {
   std::string before = Settings->ReadString(Key, "FilePrefix");
   TGlimmerfold& c = Make();
   EXPECT_NO_THROW(c.LoadSettings());
-  EXPECT_EQ(c.DestPath(), Home.string() + "/Recovered/");
+  EXPECT_EQ(c.DestPath(), Home.string() + "/Pictures/Recovered/");
   EXPECT_TRUE(c.ClearThumbs());
   EXPECT_EQ(c.FilePrefix(), "Card");
   auto lines = Log.Lines();
@@ -236,13 +236,13 @@ TEST_F(ControllerTest, StoredPathsAndPrefixesThatWouldSendFilesElsewhereFallBack
       {"relative",
        "Pictures",
        "Trip",
-       home + "/Recovered/",
+       home + "/Pictures/Recovered/",
        "Trip",
        {destLine + "\"Pictures\" is not a full path"}},
       {"another user's home",
        "~other/x",
        "Trip",
-       home + "/Recovered/",
+       home + "/Pictures/Recovered/",
        "Trip",
        {destLine + "\"~other/x\" is not a full path"}},
       {"prefix leaving the folder",
@@ -254,7 +254,7 @@ TEST_F(ControllerTest, StoredPathsAndPrefixesThatWouldSendFilesElsewhereFallBack
       {"both",
        "out",
        "a/b",
-       home + "/Recovered/",
+       home + "/Pictures/Recovered/",
        "Image",
        {destLine + "\"out\" is not a full path", prefixLine + "\"a/b\" contains \"/\""}},
   };

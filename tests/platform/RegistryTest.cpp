@@ -270,7 +270,10 @@ TEST(UserDirs, ReadsTheDesktopsFile) {
       {"XDG_PICTURES_DIR=\"$HOME/\"\n", "PICTURES", ""}, // disabled
       {"XDG_PICTURES_DIR=relative\n", "PICTURES", ""},
       {"XDG_MUSIC_DIR=\"$HOME/Music\"\n", "PICTURES", ""},
-      {nullptr, "PICTURES", ""},
+      // Without the file, the desktop's defaults.
+      {nullptr, "PICTURES", dir.path.string() + "/Pictures"},
+      {nullptr, "DOCUMENTS", dir.path.string() + "/Documents"},
+      {nullptr, "NOSUCH", ""},
   };
   for (auto& c : cases) {
     fs::remove(dir.path / "cfg" / "user-dirs.dirs");

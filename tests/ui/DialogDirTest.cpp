@@ -174,6 +174,42 @@ TEST_F(DialogDirTest, CentredAtEveryShow) {
   EXPECT_EQ(places[0], places[1]);
 }
 
+// With a main window, every show is centred on it, frames included; moving the main
+// window between shows moves the next one with it.
+TEST_F(DialogDirTest, CentredOnTheMainWindowAtEveryShow) {
+  QWidget main;
+  main.resize(795, 551);
+  main.move(30, 40);
+  main.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  TDialogSelectDir dialog(Desktop, &main, {{"Tests", QString::fromStdString(Root)}});
+  std::vector<QRect> frames;
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    if (i == 3) {
+      main.move(120, 10);
+      QTest::qWait(100);
+    }
+    QTimer::singleShot(0, &dialog, [&] {
+      // Under a window manager the frame comes a moment after the window is mapped.
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+      QTest::qWait(150);
+      QRect frame = dialog.frameGeometry();
+      QPoint off = frame.center() - main.frameGeometry().center();
+      EXPECT_LE(off.manhattanLength(), 1)
+          << "dialog " << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+          << frame.height() << ", main " << main.frameGeometry().x() << ","
+          << main.frameGeometry().y();
+      frames.push_back(frame);
+      dialog.reject();
+    });
+    dialog.Execute();
+  }
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[1], frames[0]);
+  EXPECT_EQ(frames[2], frames[0]);
+}
+
 TEST_F(DialogDirTest, HiddenFoldersShowOnlyWhenAskedForByPath) {
   Dialog->Model().PopulateNode(Find(Root));
   QModelIndex root = Find(Root);

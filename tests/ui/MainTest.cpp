@@ -31,6 +31,7 @@
 #include <functional>
 #include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace gf;
@@ -150,15 +151,17 @@ TEST_F(MainTest, LooksAsDesigned) {
 
 TEST_F(MainTest, FormatSize) {
   struct TCase {
-    uint32_t KB;
+    uint64_t KB;
     const char* Text;
   };
-  for (TCase c :
-       {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
-        TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
-        // halves round away from zero, not to even
-        TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
-        TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"}, TCase{4294967295u, "4.0 TB"}}) {
+  for (TCase c : {TCase{0, "0.0 kB"}, TCase{1000, "1000.0 kB"}, TCase{1023, "1023.0 kB"},
+                  TCase{1024, "1.0 MB"}, TCase{62976, "61.5 MB"}, TCase{1048576, "1.0 GB"},
+                  // halves round away from zero, not to even
+                  TCase{1280, "1.3 MB"}, TCase{2359296, "2.3 GB"}, TCase{1331, "1.3 MB"},
+                  TCase{1126, "1.1 MB"}, TCase{1073741824, "1.0 TB"}, TCase{4294967295u, "4.0 TB"},
+                  // past 32 bits of kB: 4 TiB and up
+                  TCase{4294967296u, "4.0 TB"}, TCase{6442450944u, "6.0 TB"},
+                  TCase{8589934592u, "8.0 TB"}, TCase{uint64_t{1} << 40, "1024.0 TB"}}) {
     EXPECT_EQ(TFormMain::FormatSize(c.KB), c.Text) << c.KB;
   }
 }
@@ -248,6 +251,12 @@ TEST_F(MainTest, DriveDetails) {
   TSimDrive empty = Removable({});
   empty.HasMedium = false;
   Platform.AddDrive('F', empty);
+  TSimDrive large = Removable(std::vector<uint8_t>(4096 * 16, 0));
+  large.SectorSize = 4096;
+  large.Cylinders = int64_t{1} << 21;
+  large.TracksPerCylinder = 32;
+  large.SectorsPerTrack = 32;
+  Platform.AddDrive('G', large);
   std::string image = Dir.Path + "/card.img";
   WriteFile(image, std::vector<uint8_t>(512 * 100, 0));
   Make({image});
@@ -264,6 +273,10 @@ TEST_F(MainTest, DriveDetails) {
   Select(imageRoot);
   EXPECT_EQ(Form->LabelMedia->text(), "");
   EXPECT_EQ(Form->LabelCapacity->text(), "50.0 kB");
+  // 2^31 sectors of 4 KiB: the size in kB needs more than 32 bits.
+  Select("G:\\");
+  EXPECT_EQ(Form->LabelSectorSize->text(), "4096");
+  EXPECT_EQ(Form->LabelCapacity->text(), "8.0 TB");
   Select("F:\\");
   EXPECT_EQ(Form->LabelCapacity->text(), "Unknown");
   EXPECT_EQ(Form->LabelSectorSize->text(), "Unknown");
@@ -398,6 +411,8 @@ TEST_F(MainTest, StartChecksTheDestination) {
   std::string missing = Dir.Path + "/new/deeper/";
   std::string refused = Dir.Path + "/refused/";
   std::string failing = file + "/sub/";
+  fs::create_symlink(Dir.Path + "/nowhere", Dir.Path + "/dangling");
+  std::string dangling = Dir.Path + "/dangling/sub/";
   std::string full = Dir.Path + "/full/";
   fs::create_directories(full);
   std::string fullMissing = Dir.Path + "/full2/";
@@ -417,12 +432,19 @@ TEST_F(MainTest, StartChecksTheDestination) {
        {TBoxKind::Confirmation},
        {"The target directory " + refused + " does not exist.\r\nCreate it?"},
        false},
-      {"creation failed",
+      // One box with the reason, not a question whose Yes can only fail.
+      {"under a file",
        failing,
+       {},
+       {TBoxKind::Error},
+       {"The target directory " + failing + " cannot be used:\r\nNot a directory"},
+       false},
+      {"creation failed",
+       dangling,
        {TBoxAnswer::Yes},
        {TBoxKind::Confirmation, TBoxKind::Error},
-       {"The target directory " + failing + " does not exist.\r\nCreate it?",
-        "Failed to create directory " + failing},
+       {"The target directory " + dangling + " does not exist.\r\nCreate it?",
+        "Failed to create directory " + dangling + "\r\nFile exists"},
        false},
       // A folder that cannot be written is found out before the first file is.
       {"cannot be written",
@@ -549,6 +571,11 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
   Make();
   Form->show();
   Select("E:\\");
+  // The files are on the disk before the summary says so.
+  bool writtenThrough = false;
+  Desktop.OnShowText = [&] {
+    writtenThrough = Log.Logged("MAIN: Wrote " + Dest + " through to its disk in ");
+  };
   Form->SBStartClick();
   EXPECT_FALSE(Form->SBStart->isEnabled());
   EXPECT_TRUE(Form->SBCancel->isEnabled());
@@ -567,6 +594,7 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
     EXPECT_TRUE(std::equal(pictures[i].begin(), pictures[i].end(), saved.begin())) << names[i];
   }
   EXPECT_EQ(Desktop.Texts[0], "Scan Completed.\r\n\r\n" + Format(LoadStr(sCompletedBody), 3, Dest));
+  EXPECT_TRUE(writtenThrough);
   EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", "OKWAV"}));
   EXPECT_EQ(Form->LabelRecovered->text(), "3");
   EXPECT_TRUE(Form->SBStart->isEnabled());
@@ -576,6 +604,25 @@ TEST_F(MainTest, ScanSavesEveryFileAndShowsTheCompletedSummary) {
   EXPECT_FALSE(Form->Animation().Active());
   EXPECT_EQ(Form->ProgressBar->value(), 0);
   EXPECT_EQ(Form->LabelCurSector->text(), "");
+}
+
+// Saved files that cannot be written through to the disk are not reported as a
+// complete save. A destination that can be written but not read cannot be flushed;
+// the superuser reads every folder, so this needs an ordinary user.
+TEST_F(MainTest, AFailedWriteThroughIsNoCompletedSave) {
+  if (geteuid() == 0)
+    GTEST_SKIP() << "the superuser can open any folder for reading";
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(3)})));
+  Make();
+  Select("E:\\");
+  fs::permissions(Dest, fs::perms::owner_write | fs::perms::owner_exec);
+  Form->SBStartClick();
+  bool summary = WaitForSummary();
+  fs::permissions(Dest, fs::perms::owner_all);
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(true, false, 1, 0, Dest, "Permission denied").Text);
+  EXPECT_EQ(Desktop.Sounds.back(), "FAILWAV");
+  EXPECT_TRUE(Log.Logged("MAIN: Cannot write " + Dest + " through to its disk: Permission denied"));
 }
 
 TEST_F(MainTest, SummariesAtTheWindow) {
@@ -699,6 +746,31 @@ TEST_F(MainTest, FullDestinationKeepsWholeFilesAndCountsTheRest) {
   EXPECT_EQ(Captions(), (std::vector<std::string>{"Image1.JPG", "Image3.JPG"}));
 }
 
+// A part file that a killed run left is removed when the destination is next used for
+// a scan, and is never shown as a recovered picture, not even under the empty prefix.
+TEST_F(MainTest, LeftoverPartFilesGoAtTheNextScanAndAreNeverShown) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  pid_t gone = ::fork();
+  if (gone == 0)
+    ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string part = ".glimmerfold-" + std::to_string(gone) + "-0.part";
+  WriteFile(Dest + part, std::vector<uint8_t>(2 << 20, 0xFF));
+  WriteFile(Dest + "1.JPG", MakeJpeg(2));
+  Make();
+  Form->Controller().SetFilePrefix("");
+  Form->LoadExistingThumbnails();
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+  EXPECT_EQ(Captions(), std::vector<std::string>{"1.JPG"});
+  EXPECT_TRUE(fs::exists(Dest + part)) << "looking is not using";
+  Select("E:\\");
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_FALSE(fs::exists(Dest + part));
+  EXPECT_EQ(Saved(), (std::vector<std::string>{"1.JPG", "2.JPG"}));
+  EXPECT_TRUE(Log.Logged("MAIN: Removed " + Dest + part));
+}
+
 TEST_F(MainTest, StartClickedWhileTheEndIsHandledStartsNothingAndLeavesTheWindowIdle) {
   Platform.AddDrive('E', Removable(CardWith({MakeJpeg(11)})));
   Make();
@@ -790,6 +862,99 @@ TEST_F(MainTest, KeysReachTheFormFromAnyControl) {
     QTest::simulateEvent(target, false, k, all, QString(QChar(k)), false, -1);
   }
   EXPECT_EQ(Desktop.Boxes.size(), 1u);
+}
+
+// One key press runs its action once, whichever control has the focus: the thumbnail
+// view's Del and Enter, and the form's key preview from the lists.
+TEST_F(MainTest, OneKeyPressRunsItsActionOnce) {
+  Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
+  Make();
+  const std::vector<std::string> names = {"Image1.JPG", "Image2.JPG", "Image3.JPG"};
+  for (const std::string& name : names) {
+    WriteFile(Dest + name, MakeJpeg(1, 16, 16));
+    Form->QueueThumbnail(Dest + name, nullptr);
+  }
+  ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+  Desktop.Trash = [](const std::string&) { return std::string("Permission denied"); };
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  const auto all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+  auto credits = [all](QWidget* W) {
+    // Held modifiers: one press each, as a keyboard sends them.
+    for (auto k : {Qt::Key_Q, Qt::Key_Z, Qt::Key_W}) {
+      QTest::simulateEvent(W, true, k, all, QString(QChar(k)), false, -1);
+      QTest::simulateEvent(W, false, k, all, QString(QChar(k)), false, -1);
+    }
+  };
+  struct TCase {
+    const char* What;
+    QWidget* Focus;
+    std::function<void(QWidget*)> Press;
+    std::size_t Trashed, Boxes, Opened;
+  };
+  const TCase cases[] = {
+      {"Del on the thumbnails, the trash refusing", Form->LVThumbnails,
+       [](QWidget* W) { QTest::keyClick(W, Qt::Key_Delete); }, 3, 1, 0},
+      {"Enter on the thumbnails", Form->LVThumbnails,
+       [](QWidget* W) { QTest::keyClick(W, Qt::Key_Return); }, 0, 0, 3},
+      {"the credits keys on the thumbnails", Form->LVThumbnails, credits, 0, 1, 0},
+      {"the credits keys on the drive list", Form->LBDrives, credits, 0, 1, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Desktop.Trashed.clear();
+    Desktop.Boxes.clear();
+    Desktop.Opened.clear();
+    c.Focus->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), c.Focus);
+    Form->LVThumbnails->selectAll();
+    c.Press(c.Focus);
+    EXPECT_EQ(Desktop.Trashed.size(), c.Trashed);
+    EXPECT_EQ(Desktop.Boxes.size(), c.Boxes);
+    EXPECT_EQ(Desktop.Opened.size(), c.Opened);
+    EXPECT_EQ(Captions(), names) << "every file is still in place, so is its item";
+  }
+}
+
+// The box of files that stayed in place names the first few and counts the rest, so
+// that it fits the screen; the debug log names every one.
+TEST_F(MainTest, TheTrashFailureBoxNamesTheFirstFewAndCountsTheRest) {
+  Make();
+  Form->show();
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Desktop.Trash = [](const std::string&) { return std::string("Read-only file system"); };
+  const std::size_t few = TFormMain::TrashBoxNames;
+  for (std::size_t count : {std::size_t{1}, few, few + 1, std::size_t{210}}) {
+    SCOPED_TRACE(count);
+    Form->ClearThumbnails();
+    Desktop.Boxes.clear();
+    Log.Clear();
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i <= count; ++i) {
+      names.push_back("Image" + std::to_string(i) + ".WAV");
+      Form->QueueThumbnail(Dest + names.back(), nullptr);
+    }
+    ASSERT_TRUE(DrainThumbnails(Form->Thumbnails()));
+    Form->LVThumbnails->setFocus();
+    Form->LVThumbnails->selectAll();
+    QTest::keyClick(Form->LVThumbnails, Qt::Key_Delete);
+    std::string listed;
+    for (std::size_t i = 0; i < count && i < few; ++i)
+      listed += "\r\n" + Dest + names[i];
+    std::string want =
+        "These files could not be moved to the trash and are still in place:" + listed;
+    if (count > few)
+      want += "\r\nand " + std::to_string(count - few) + " more, which the debug log names.";
+    ASSERT_EQ(Desktop.Boxes.size(), 1u);
+    EXPECT_EQ(Desktop.Boxes[0].Text, want);
+    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Error);
+    for (const std::string& name : names)
+      EXPECT_TRUE(
+          Log.Has("THUMBS: Cannot move " + Dest + name + " to the trash: Read-only file system"))
+          << name;
+  }
 }
 
 // Enter presses the focused button, as Space does; not with Ctrl held.

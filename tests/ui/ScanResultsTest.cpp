@@ -1,15 +1,17 @@
 #include "ScanResults.h"
 #include "Language.h"
+#include "LogCapture.h"
 #include "Streams.h"
 #include "TestPictures.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace gf;
@@ -53,6 +55,15 @@ std::map<std::string, uintmax_t> Listing(const std::string& Folder) {
   for (auto& e : fs::directory_iterator(Folder))
     m[e.path().filename().string()] = e.is_regular_file() ? e.file_size() : 0;
   return m;
+}
+
+// The pid of a process that has ended: a child that exited and was reaped.
+int64_t GonePid() {
+  pid_t p = ::fork();
+  if (p == 0)
+    ::_exit(0);
+  ::waitpid(p, nullptr, 0);
+  return p;
 }
 
 } // namespace
@@ -202,6 +213,183 @@ TEST(CheckWritableFolder, WritesForRealAndLeavesNothing) {
   }
 }
 
+// Before a scan: a folder that is only missing is offered for creation; a path that
+// the system refuses for another reason is refused with that reason, and nothing is
+// made; a folder is made only when asked.
+TEST(CheckDestinationFolder, StatesAndTheSystemsReasons) {
+  TTempDir d;
+  Touch(d.Path + "/afile");
+  fs::create_symlink(d.Path + "/nowhere/at/all", d.Path + "/dangling");
+  using enum TDestinationCheck::TState;
+  struct TCase {
+    const char* What;
+    std::string Dest;
+    bool Create;
+    TDestinationCheck::TState State;
+    std::string Text;
+    std::string Prefix = "Image";
+    rlim_t Limit = RLIM_INFINITY;
+  };
+  const std::string missing = d.Path + "/new/deeper/";
+  const std::string underFile = d.Path + "/afile/x/";
+  const std::string throughLink = d.Path + "/dangling/x/";
+  const std::string tooLong = d.Dest() + std::string(300, 'n') + "/";
+  const std::string notFull = " is not a full path.\r\nEnter a path that begins with \"/\", or "
+                              "with \"~/\" for your home folder.";
+  const TCase cases[] = {
+      {"a folder", d.Dest(), false, Usable, ""},
+      {"not set", "", true, Unusable, "No target directory selected."},
+      {"relative", "out/", true, Unusable, "The destination path out/" + notFull},
+      {"home not expanded", "~/out/", true, Unusable, "The destination path ~/out/" + notFull},
+      {"prefix leaving the folder", d.Dest(), true, Unusable,
+       "The file name prefix must not contain \"/\".", "../x"},
+      {"missing", missing, false, Missing,
+       "The target directory " + missing + " does not exist.\r\nCreate it?"},
+      {"missing, created", missing, true, Usable, ""},
+      {"under a file", underFile, true, Unusable,
+       "The target directory " + underFile + " cannot be used:\r\nNot a directory"},
+      {"a file", d.Path + "/afile/", true, Unusable,
+       "The target directory " + d.Path + "/afile/ cannot be used:\r\nNot a directory"},
+      {"a name too long", tooLong, true, Unusable,
+       "The target directory " + tooLong + " cannot be used:\r\nFile name too long"},
+      {"through a dangling link", throughLink, true, Unusable,
+       "Failed to create directory " + throughLink + "\r\nFile exists"},
+      {"cannot be written", d.Dest(), false, Unusable,
+       "The target directory " + d.Dest() + " cannot be written to:\r\nFile too large", "Image", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TDestinationCheck check;
+    {
+      gf::test::TFileSizeLimit limit(c.Limit);
+      check = CheckDestinationFolder(c.Dest, c.Prefix, c.Create);
+    }
+    EXPECT_EQ(check.State, c.State);
+    EXPECT_EQ(check.Text, c.Text);
+    EXPECT_EQ(fs::is_directory(missing), c.Create && c.Dest == missing);
+    EXPECT_FALSE(fs::exists(d.Path + "/nowhere"));
+    fs::remove_all(d.Path + "/new");
+    std::map<std::string, uintmax_t> listing = Listing(d.Path);
+    EXPECT_EQ(listing.size(), 2u) << "nothing is left but the file and the link";
+  }
+}
+
+// Only this program's part files, only plain files, only of processes that are gone;
+// everything else in the folder stays, whatever its name looks like.
+TEST(PartFiles, OnlyLeftoversOfEndedRunsAreRemoved) {
+  TTempDir d;
+  TTempDir outside;
+  Touch(outside.Path + "/target");
+  const std::string gone = std::to_string(GonePid());
+  const std::string self = std::to_string(::getpid());
+  enum TKind { File, Folder, Link };
+  struct TCase {
+    std::string Name;
+    TKind Kind;
+    bool Removed;
+  };
+  const TCase cases[] = {
+      {".glimmerfold-" + gone + "-0.part", File, true},
+      {".glimmerfold-" + gone + "-17.part", File, true},
+      {".glimmerfold-" + self + "-0.part", File, false}, // this run's
+      {".glimmerfold-1-0.part", File, false},            // a process that runs
+      {".glimmerfold-" + gone + "-1.part", Folder, false},
+      {".glimmerfold-" + gone + "-2.part", Link, false},
+      {".glimmerfold-" + gone + "-0.part.bak", File, false},
+      {".glimmerfold-" + gone + ".part", File, false},
+      {".glimmerfold--0.part", File, false},
+      {".glimmerfold-+" + gone + "-0.part", File, false},
+      {".glimmerfold-" + gone + "-x.part", File, false},
+      {"glimmerfold-" + gone + "-0.part", File, false},
+      {".glimmerfold-99999999999-0.part", File, false},
+      {"Image1.JPG", File, false},
+  };
+  std::vector<std::string> wantRemoved;
+  for (const TCase& c : cases) {
+    std::string path = d.Dest() + c.Name;
+    if (c.Kind == File)
+      Touch(path);
+    else if (c.Kind == Folder)
+      fs::create_directory(path);
+    else
+      fs::create_symlink(outside.Path + "/target", path);
+    if (c.Removed)
+      wantRemoved.push_back(c.Name);
+  }
+  gf::test::TLogCapture log;
+  std::vector<std::string> removed = RemoveStalePartFiles(d.Dest());
+  std::sort(removed.begin(), removed.end());
+  std::sort(wantRemoved.begin(), wantRemoved.end());
+  EXPECT_EQ(removed, wantRemoved);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::error_code ec;
+    EXPECT_EQ(fs::symlink_status(d.Dest() + c.Name, ec).type() == fs::file_type::not_found,
+              c.Removed);
+    if (c.Removed) {
+      EXPECT_TRUE(log.Has("MAIN: Removed " + d.Dest() + c.Name +
+                          ", left by a run that ended before it was saved"));
+    }
+  }
+  EXPECT_TRUE(fs::exists(outside.Path + "/target"));
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest()).empty());
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest() + "gone/").empty());
+}
+
+// The files already in the destination under the prefix, never a part file, even with
+// the empty prefix that matches every name.
+TEST(ExistingFiles, PlainFilesUnderThePrefixInNameOrder) {
+  TTempDir d;
+  for (const char* name : {"Image2.JPG", "Image10.JPG", "Other.PNG", ".glimmerfold-1-0.part",
+                           ".glimmerfold-99-3.part", ".hidden"})
+    Touch(d.Dest() + name);
+  fs::create_directory(d.Dest() + "Image3.JPG");
+  struct TCase {
+    const char* What;
+    std::string Dest, Prefix;
+    std::vector<std::string> Names;
+    std::string Error;
+  };
+  const TCase cases[] = {
+      {"the prefix", d.Dest(), "Image", {"Image10.JPG", "Image2.JPG"}, ""},
+      {"empty prefix", d.Dest(), "", {".hidden", "Image10.JPG", "Image2.JPG", "Other.PNG"}, ""},
+      {"a prefix that part files match", d.Dest(), ".glimmerfold-", {}, ""},
+      {"no such folder", d.Dest() + "gone/", "", {}, "No such file or directory"},
+      {"no destination", "", "", {}, ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    std::string error = "left from before";
+    EXPECT_EQ(ExistingFiles(c.Dest, c.Prefix, error), c.Names);
+    EXPECT_EQ(error, c.Error);
+  }
+}
+
+// The destination is opened when the scan starts; a folder that cannot be opened then
+// cannot be written through at the end either, and says why.
+TEST(DestinationFlush, WritesThroughOrSaysWhyNot) {
+  TTempDir d;
+  Touch(d.Path + "/afile");
+  struct TCase {
+    const char* What;
+    std::string Folder;
+    std::string Reason;
+  };
+  const TCase cases[] = {
+      {"a folder", d.Dest(), ""},
+      {"gone", d.Dest() + "gone/", "No such file or directory"},
+      {"a file", d.Path + "/afile", "Not a directory"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TDestinationFlush flush(c.Folder);
+    if (c.Reason.empty())
+      Touch(c.Folder + "saved");
+    EXPECT_EQ(flush.Flush(), c.Reason);
+    EXPECT_EQ(flush.Flush(), c.Reason) << "again";
+  }
+}
+
 TEST(ScanSummary, TextsAndSounds) {
   const std::string br = "\r\n\r\n";
   const std::string checks = "  The media is seated properly.\r\n"
@@ -214,11 +402,18 @@ TEST(ScanSummary, TextsAndSounds) {
   const std::string notSaved2 = "2 Images could not be saved to /home/u/Recovered/\r\nThe "
                                 "destination may be full, write-protected or gone. Free some "
                                 "space or choose another destination, then re-run the scan.\r\n";
+  const std::string notFlushed7 =
+      "7 Images were saved to /home/u/Recovered/ but could not be written through to the disk: "
+      "Input/output error\r\nThey may be cut or missing there. Do not remove the disk yet; check "
+      "the files, or re-run the scan into another destination.\r\n";
+  const std::string notFlushed2 = std::string("2") + notFlushed7.substr(1);
   struct TCase {
     bool Completed, Stopped;
     int64_t Count, NotSaved;
     std::string Text, Sound;
+    std::string FlushError = "";
   };
+  const std::string eio = "Input/output error";
   const TCase cases[] = {
       {false, true, 3, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
       {true, true, 0, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
@@ -241,10 +436,29 @@ TEST(ScanSummary, TextsAndSounds) {
       {false, false, 0, 2,
        "Scan Incomplete." + br + LoadStr(sIncompleteNoneSaved) + checks + br + notSaved2,
        "FAILWAV"},
+      // Saved files that could not be written through to the disk are no complete save.
+      {true, false, 7, 0, "Scan Completed, Files May Not Be on the Disk." + br + notFlushed7,
+       "FAILWAV", eio},
+      {true, false, 7, 2,
+       "Scan Completed, Files May Not Be on the Disk." + br + notFlushed7 + notSaved2, "FAILWAV",
+       eio},
+      {false, true, 7, 0, "Scan Cancelled" + br + LoadStr(sCancelledBody) + br + notFlushed7, "",
+       eio},
+      {false, false, 2, 0,
+       "Scan Incomplete." + br + LoadStr(sIncompleteSaved) + checks + br + notFlushed2, "FAILWAV",
+       eio},
+      // With nothing saved there was nothing to write through.
+      {true, false, 0, 0,
+       "Scan Completed." + br + LoadStr(sNothingFoundIntro) + LoadStr(sNothingFoundCause1) +
+           LoadStr(sNothingFoundCause2) + LoadStr(sNothingFoundCause3) +
+           LoadStr(sNothingFoundCause4),
+       "FAILWAV", eio},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.Completed << c.Stopped << c.Count << c.NotSaved);
-    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/");
+    SCOPED_TRACE(testing::Message()
+                 << c.Completed << c.Stopped << c.Count << c.NotSaved << c.FlushError);
+    TSummary s = ScanSummary(c.Completed, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/",
+                             c.FlushError);
     EXPECT_EQ(s.Text, c.Text);
     EXPECT_EQ(s.Sound, c.Sound);
   }

@@ -1,5 +1,5 @@
-// A desktop for the window tests: records every message box, sound, opened target and
-// summary, and answers the boxes from a script.
+// A desktop for the window tests: records every message box, sound, opened target,
+// file sent to the trash and summary, and answers the boxes from a script.
 #pragma once
 
 #include "Desktop.h"
@@ -37,6 +37,10 @@ public:
   void Open(QWidget*, const std::string& Target, const std::string& WorkingDir) override {
     Opened.push_back({Target, WorkingDir});
   }
+  std::string MoveToTrash(const std::string& File) override {
+    Trashed.push_back(File);
+    return Trash ? Trash(File) : MoveToDesktopTrash(File);
+  }
   void ShowText(const std::string& Text) override {
     Texts.push_back(Text);
     if (OnShowText)
@@ -55,6 +59,9 @@ public:
   std::vector<std::string> Sounds;
   std::vector<std::pair<std::string, std::string>> Opened;
   std::vector<std::string> Texts;
+  std::vector<std::string> Trashed; // every file asked to go, in order
+  // Stands in for the desktop's trash (its answer as MoveToTrash's); unset: the real one.
+  std::function<std::string(const std::string&)> Trash;
   int OptionsShown = 0;
   std::string SaveAnswer;
   std::string SaveFilter, SaveSuffix;

@@ -1,5 +1,6 @@
 // The window tests run in Qt's offscreen platform under one application object, with
 // a home of their own so that nothing of the user's settings is read or written.
+// GF_TEST_PLATFORM names another platform (xcb: a real X server and its window manager).
 #include "Application.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
   if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
     return 1;
 #endif
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  const char* platform = std::getenv("GF_TEST_PLATFORM");
+  qputenv("QT_QPA_PLATFORM", platform && *platform ? platform : "offscreen");
   std::string home = (std::filesystem::temp_directory_path() / "gf_ui_home_XXXXXX").string();
   if (mkdtemp(home.data())) {
     setenv("HOME", home.c_str(), 1);

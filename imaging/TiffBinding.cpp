@@ -16,47 +16,52 @@ TContext& Ctx(thandle_t H) {
   return *static_cast<TContext*>(H);
 }
 
-// Each procedure catches everything: libtiff is C and must never be unwound.
-tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
-  try {
-    if (Size < 0)
-      return -1;
-    return static_cast<tmsize_t>(Ctx(H).Stream->Read(Buffer, static_cast<std::size_t>(Size)));
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return -1;
+// Reads until Count bytes are in or the stream ends: like read(2), a stream may give
+// fewer bytes than asked before its end.
+std::size_t ReadFully(TStream& Stream, uint8_t* Buffer, std::size_t Count) {
+  std::size_t done = 0;
+  while (done < Count) {
+    const std::size_t n = Stream.Read(Buffer + done, Count - done);
+    if (n == 0)
+      break;
+    done += n;
   }
+  return done;
+}
+
+tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
+  tmsize_t result = -1;
+  if (Size >= 0)
+    KeepException(Ctx(H).Error, [&] {
+      result = static_cast<tmsize_t>(
+          ReadFully(*Ctx(H).Stream, static_cast<uint8_t*>(Buffer), static_cast<std::size_t>(Size)));
+    });
+  return result;
 }
 
 tmsize_t TiffStreamWrite(thandle_t H, void* Buffer, tmsize_t Size) {
-  try {
-    if (Size < 0)
-      return -1;
-    return static_cast<tmsize_t>(Ctx(H).Stream->Write(Buffer, static_cast<std::size_t>(Size)));
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return -1;
-  }
+  tmsize_t result = -1;
+  if (Size >= 0)
+    KeepException(Ctx(H).Error, [&] {
+      result = static_cast<tmsize_t>(Ctx(H).Stream->Write(Buffer, static_cast<std::size_t>(Size)));
+    });
+  return result;
 }
 
 toff_t TiffStreamSeek(thandle_t H, toff_t Offset, int Whence) {
   constexpr auto failed = static_cast<toff_t>(-1);
-  try {
-    TContext& c = Ctx(H);
-    int64_t pos = 0;
-    if (Whence == SEEK_SET) {
-      if (Offset > static_cast<toff_t>(std::numeric_limits<int64_t>::max() - c.Base))
-        return failed;
-      pos = c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
-    } else {
-      pos = c.Stream->Seek(static_cast<int64_t>(Offset),
-                           Whence == SEEK_CUR ? TSeekOrigin::Current : TSeekOrigin::End);
-    }
-    return pos < c.Base ? failed : static_cast<toff_t>(pos - c.Base);
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
+  TContext& c = Ctx(H);
+  if (Whence == SEEK_SET &&
+      Offset > static_cast<toff_t>(std::numeric_limits<int64_t>::max() - c.Base))
     return failed;
-  }
+  int64_t pos = -1;
+  KeepException(c.Error, [&] {
+    pos = Whence == SEEK_SET
+              ? c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning)
+              : c.Stream->Seek(static_cast<int64_t>(Offset),
+                               Whence == SEEK_CUR ? TSeekOrigin::Current : TSeekOrigin::End);
+  });
+  return pos < c.Base ? failed : static_cast<toff_t>(pos - c.Base);
 }
 
 int TiffStreamClose(thandle_t) {
@@ -64,13 +69,9 @@ int TiffStreamClose(thandle_t) {
 }
 
 toff_t TiffStreamSize(thandle_t H) {
-  try {
-    const int64_t size = Ctx(H).Stream->GetSize() - Ctx(H).Base;
-    return size > 0 ? static_cast<toff_t>(size) : 0;
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return 0;
-  }
+  int64_t size = 0;
+  KeepException(Ctx(H).Error, [&] { size = Ctx(H).Stream->GetSize() - Ctx(H).Base; });
+  return size > 0 ? static_cast<toff_t>(size) : 0;
 }
 
 // A stream being read is handed to libtiff as mapped memory: libtiff 4.5.0 refuses
@@ -108,7 +109,9 @@ void MapForReading(TContext& C) {
     if (size > TTiffHandle::MaxReadIntoMemory)
       return;
     C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
-    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
+    if (ReadFully(*C.Stream, C.Copy.get(), static_cast<std::size_t>(size)) !=
+        static_cast<std::size_t>(size))
+      throw EStreamError("Stream read error");
     C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
     C.Map = C.Copy.get();
   }

@@ -3,9 +3,9 @@
 // handle that owns one libtiff TIFF object for one load, count, save or append.
 //
 // No C++ exception ever crosses libtiff: a stream failure inside a client procedure
-// is kept, the procedure answers -1, and the owner rethrows it once libtiff has
-// returned (Rethrow). libtiff's error and warning texts go to this handle's
-// Messages, never to the process-wide handlers.
+// is kept (KeepException), the procedure answers as a failed system call would, and
+// the owner rethrows it once libtiff has returned (Rethrow). libtiff's error and
+// warning texts go to this handle's Messages, never to the process-wide handlers.
 #pragma once
 
 #include "Streams.h"

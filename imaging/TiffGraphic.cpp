@@ -97,6 +97,13 @@ template <typename T> void SetTag(TIFF* Tif, uint32_t Tag, T Value, const char* 
     RaiseTiffError(Format("%s: Tag = %d", Entry, Tag));
 }
 
+// A libtiff call failed: the stream's own error when a client procedure kept one,
+// else libtiff's, named by the entry.
+[[noreturn]] void RaiseFailed(TTiffHandle& Handle, const std::string& Entry) {
+  Handle.Rethrow();
+  RaiseTiffError(Entry);
+}
+
 // Hands libtiff's texts of one load or save to To whichever way it ends.
 struct TKeepMessages {
   std::vector<std::string>& To;
@@ -320,20 +327,16 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       RaiseTiffError("Scan line longer than the image row");
     std::vector<uint8_t> buffer(static_cast<std::size_t>(scanline));
     for (int y = 0; y < h; ++y) {
-      if (TIFFReadScanline(tif, buffer.data(), static_cast<uint32_t>(y), 0) < 0) {
-        handle->Rethrow();
-        RaiseTiffError("TIFFReadScanline");
-      }
+      if (TIFFReadScanline(tif, buffer.data(), static_cast<uint32_t>(y), 0) < 0)
+        RaiseFailed(*handle, "TIFFReadScanline");
       std::memcpy(ScanLine(y), buffer.data(), buffer.size());
     }
   } else if (rgba) {
     // Not cleared first: libtiff fills every word or fails.
     auto raster =
         std::make_unique_for_overwrite<uint32_t[]>(static_cast<std::size_t>(width) * height);
-    if (!TIFFReadRGBAImage(tif, width, height, raster.get(), 1)) {
-      handle->Rethrow();
-      RaiseTiffError("TIFFReadRGBAImage");
-    }
+    if (!TIFFReadRGBAImage(tif, width, height, raster.get(), 1))
+      RaiseFailed(*handle, "TIFFReadRGBAImage");
     // The raster's first row is the image's bottom row.
     for (int y = 0; y < h; ++y) {
       const uint32_t* src = raster.get() + static_cast<std::size_t>(h - 1 - y) * width;
@@ -374,10 +377,8 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       if (want > stripSize)
         RaiseTiffError("TIFFReadEncodedStrip");
       const uint32_t strip = TIFFComputeStrip(tif, static_cast<uint32_t>(row), 0);
-      if (TIFFReadEncodedStrip(tif, strip, buffer.data(), want) != want) {
-        handle->Rethrow();
-        RaiseTiffError("TIFFReadEncodedStrip");
-      }
+      if (TIFFReadEncodedStrip(tif, strip, buffer.data(), want) != want)
+        RaiseFailed(*handle, "TIFFReadEncodedStrip");
       for (int i = 0; i < n; ++i) {
         const uint8_t* src =
             buffer.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(scanline);
@@ -516,10 +517,8 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
         SwapRedBlue(row.data(), row.size());
       data = row.data();
     }
-    if (TIFFWriteScanline(tif, data, static_cast<uint32_t>(y), 0) < 0) {
-      handle->Rethrow();
-      RaiseTiffError("TIFFWriteScanLine");
-    }
+    if (TIFFWriteScanline(tif, data, static_cast<uint32_t>(y), 0) < 0)
+      RaiseFailed(*handle, "TIFFWriteScanLine");
   }
   handle->Rethrow();
   if (!handle->Close())

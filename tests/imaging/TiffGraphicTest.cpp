@@ -900,3 +900,67 @@ TEST(TiffGraphic, LoadedTooWideForJpegIsRefusedOnSave) {
   EXPECT_EQ(ErrorOf([&] { wide.SaveToStream(out); }), TooWideForJpeg);
   EXPECT_EQ(out.GetSize(), 0);
 }
+
+namespace {
+
+// Every pixel's colour of an image, with its size.
+struct TColors {
+  int W = 0, H = 0;
+  std::vector<TColor> Pixels;
+  bool operator==(const TColors&) const = default;
+};
+TColors ColorsOf(const TDibGraphic& G) {
+  TColors c{G.GetWidth(), G.GetHeight(), {}};
+  for (int y = 0; y < c.H; ++y)
+    for (int x = 0; x < c.W; ++x)
+      c.Pixels.push_back(G.GetPixelColor(x, y));
+  return c;
+}
+
+// A stream not in memory that gives at most 5 bytes a read, as a pipe or a slow
+// device may.
+class TDribbleStream : public TStream {
+public:
+  explicit TDribbleStream(const std::vector<uint8_t>& Bytes) : FBytes(StreamOf(Bytes)) {}
+  std::size_t Read(void* Buffer, std::size_t Count) override {
+    return FBytes->Read(Buffer, std::min<std::size_t>(Count, 5));
+  }
+  std::size_t Write(const void* Buffer, std::size_t Count) override {
+    return FBytes->Write(Buffer, Count);
+  }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FBytes->Seek(Offset, Origin); }
+  int64_t GetSize() override { return FBytes->GetSize(); }
+  void SetSize(int64_t NewSize) override { FBytes->SetSize(NewSize); }
+
+private:
+  std::unique_ptr<TMemoryStream> FBytes;
+};
+
+} // namespace
+
+// Short reads are read on until the stream ends: pages count, measure and load as
+// from memory.
+TEST(TiffGraphic, AStreamOfShortReadsReadsAsMemory) {
+  TMemoryStream file;
+  std::vector<TColors> want;
+  for (int page = 0; page < 3; ++page) {
+    TTiffGraphic g;
+    g.NewImage(30 + page, 20, page == 1 ? ifColor256 : ifTrueColor, nullptr, 0, 0);
+    FillPattern(g);
+    g.AppendToStream(file);
+    want.push_back(ColorsOf(g));
+  }
+  TDribbleStream in(BytesOf(file));
+  TTiffGraphic g;
+  EXPECT_EQ(g.GetImageCount(in), 3);
+  in.SetPosition(0);
+  const std::optional<TImageSize> size = g.ReadImageSize(in, 2);
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(size->Width, 31);
+  in.SetPosition(0);
+  g.SetLoadAllFrames(true);
+  ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(in); }), "(no error)");
+  ASSERT_EQ(g.FrameCount(), 3);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ColorsOf(g.Frame(i)), want[static_cast<std::size_t>(i)]) << i;
+}

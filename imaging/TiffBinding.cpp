@@ -1,9 +1,12 @@
 #include "TiffBinding.h"
 
+#include "ByteOrder.h"
 #include "CallBoundary.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace gf {
@@ -162,6 +165,54 @@ bool TTiffHandle::Close() {
   FTif = nullptr;
   Rethrow();
   return flushed != 0;
+}
+
+bool TTiffHandle::ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count) {
+  const TContext& c = *FContext;
+  if (c.Map) {
+    if (!InBounds(static_cast<std::size_t>(c.MapSize), Offset, Count))
+      return false;
+    std::memcpy(Buffer, c.Map + Offset, Count);
+    return true;
+  }
+  if (Offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - c.Base))
+    return false;
+  c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
+  return ReadFully(*c.Stream, Buffer, Count) == Count;
+}
+
+bool TTiffHandle::DirectoryWhole() {
+  const uint64_t dir = TIFFCurrentDirOffset(FTif);
+  const bool big = TIFFIsBigTIFF(FTif), bigEndian = TIFFIsBigEndian(FTif);
+  const std::size_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12, inlineBytes = big ? 8 : 4;
+  uint8_t field[8];
+  if (!ReadAt(dir, field, countBytes))
+    return false;
+  const uint64_t n = big ? Get64(field, bigEndian) : Get16(field, bigEndian);
+  if (n > 65535) // more than libtiff reads of a directory
+    return false;
+  std::vector<uint8_t> entries(static_cast<std::size_t>(n) * entryBytes);
+  if (!ReadAt(dir + countBytes, entries.data(), entries.size()))
+    return false;
+  const uint64_t size = FContext->Map ? FContext->MapSize
+                                      : static_cast<uint64_t>(std::max<int64_t>(
+                                            FContext->Stream->GetSize() - FContext->Base, 0));
+  for (std::size_t at = 0; at < entries.size(); at += entryBytes) {
+    const uint8_t* e = entries.data() + at;
+    // A type libtiff does not know has no width: libtiff skips the entry unread.
+    const uint64_t width =
+        static_cast<uint64_t>(TIFFDataWidth(static_cast<TIFFDataType>(Get16(e + 2, bigEndian))));
+    const uint64_t count = big ? Get64(e + 4, bigEndian) : Get32(e + 4, bigEndian);
+    if (width == 0 || count <= inlineBytes / width)
+      continue; // in the entry itself
+    if (count > std::numeric_limits<uint64_t>::max() / width)
+      return false;
+    const uint64_t bytes = count * width;
+    const uint64_t offset = big ? Get64(e + 12, bigEndian) : Get32(e + 8, bigEndian);
+    if (offset > size || bytes > size - offset)
+      return false;
+  }
+  return true;
 }
 
 int TiffCountDirectories(TIFF* Tif) {

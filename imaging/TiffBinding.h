@@ -37,6 +37,11 @@ public:
   void Rethrow();
   // Flushes and closes; raises a kept stream failure; false when flushing failed.
   bool Close();
+  // True when the current directory's entries, and every value that they point at,
+  // lie inside the TIFF. libtiff reads a directory that was cut short as far as it
+  // can: it drops a value that is not there with a warning and may patch the page up
+  // (a palette page without its colour map becomes grey).
+  bool DirectoryWhole();
   const std::vector<std::string>& Messages() const { return FContext->Messages; }
   std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
 
@@ -53,6 +58,8 @@ public:
 
 private:
   TTiffHandle() = default;
+  // Count bytes at Offset of the TIFF; false when they are not all there.
+  bool ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count);
   TIFF* FTif = nullptr;
   std::unique_ptr<TContext> FContext;
 };

@@ -195,6 +195,8 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const TKeepMessages keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
+  if (!handle->DirectoryWhole())
+    RaiseFailed(*handle, "TIFFReadDirectory");
 
   uint32_t width = 0, height = 0;
   GetRequired(tif, TIFFTAG_IMAGEWIDTH, &width);

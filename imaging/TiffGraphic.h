@@ -2,6 +2,9 @@
 // TTiffGraphic: TIFF images through libtiff. A load reads one image (directory) of
 // the TIFF at the stream's position; a save writes a one-image TIFF; pages can be
 // counted and appended. With LoadAllFrames the pages become frames.
+//
+// A page loads whole or not at all: one whose directory, or a value that it points
+// at, lies past the end of the stream raises "TIFFReadDirectory".
 #pragma once
 
 #include "DibGraphic.h"

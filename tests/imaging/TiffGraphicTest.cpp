@@ -964,3 +964,62 @@ TEST(TiffGraphic, AStreamOfShortReadsReadsAsMemory) {
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(ColorsOf(g.Frame(i)), want[static_cast<std::size_t>(i)]) << i;
 }
+
+// A file cut anywhere, its directories and their colour maps too: a load fails, or
+// each page it gives is exactly the page that was saved, never one that libtiff
+// patched up from a directory it could only read in part.
+TEST(TiffGraphic, EveryCutOfAManyPageFileFailsOrGivesEachPageExactly) {
+  struct TPage {
+    int W, H;
+    TImageFormat Format;
+    TTiffCompression Compression;
+  };
+  const TPage pages[] = {{11, 7, ifColor256, tcNone},     {10, 6, ifTrueColor, tcPackbits},
+                         {13, 5, ifColor16, tcZLib},      {7, 9, ifGray256, tcPackbits},
+                         {17, 4, ifBlackWhite, tcGroup4}, {8, 8, ifColor256, tcPackbits}};
+  TMaxLogPalette custom{};
+  custom.palVersion = 0x300;
+  custom.palNumEntries = 12;
+  for (int i = 0; i < 12; ++i)
+    custom.palPalEntry[i] = {static_cast<uint8_t>(i * 21), static_cast<uint8_t>(250 - i * 9),
+                             static_cast<uint8_t>(i * i), 0};
+  TMemoryStream file;
+  std::vector<TColors> want;
+  for (const TPage& p : pages) {
+    TTiffGraphic g;
+    const bool colour = p.Format == ifColor16 || p.Format == ifColor256;
+    g.NewImage(p.W, p.H, p.Format, colour ? &custom : nullptr, 0, 0);
+    FillPattern(g);
+    g.SetCompression(p.Compression);
+    g.AppendToStream(file);
+    want.push_back(ColorsOf(g));
+  }
+  const std::vector<uint8_t> bytes = BytesOf(file);
+  int loaded = 0, wrong = 0;
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut)
+    for (bool all : {false, true}) {
+      auto in =
+          StreamOf(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+      TTiffGraphic g;
+      g.SetLoadAllFrames(all);
+      try {
+        g.LoadFromStream(*in);
+      } catch (const ETiffError&) {
+        continue;
+      } catch (const EQuorvaneError&) {
+        continue;
+      }
+      ++loaded;
+      const int frames = g.FrameCount() > 0 ? g.FrameCount() : 1;
+      if (cut == bytes.size()) {
+        EXPECT_EQ(frames, all ? 6 : 1);
+      }
+      for (int i = 0; i < frames; ++i)
+        if (ColorsOf(g.FrameCount() > 0 ? g.Frame(i) : g) != want[static_cast<std::size_t>(i)] &&
+            ++wrong <= 5)
+          ADD_FAILURE() << "cut at " << cut << " of " << bytes.size() << (all ? ", all pages" : "")
+                        << ": page " << i + 1 << " differs";
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(loaded, 0);
+}

@@ -104,6 +104,13 @@ template <typename T> void SetTag(TIFF* Tif, uint32_t Tag, T Value, const char* 
   RaiseTiffError(Entry);
 }
 
+// libtiff's RGBA reader takes these pages; the others are read row by row here.
+bool ReadsAsRgba(uint16_t Compression, bool Tiled, uint16_t Photometric, uint16_t Bits,
+                 uint16_t Planar) {
+  return Compression == COMPRESSION_JPEG || Tiled || Photometric == PHOTOMETRIC_SEPARATED ||
+         Photometric == PHOTOMETRIC_YCBCR || Bits > 8 || Planar > PLANARCONFIG_CONTIG;
+}
+
 // Hands libtiff's texts of one load or save to To whichever way it ends.
 struct TKeepMessages {
   std::vector<std::string>& To;
@@ -223,8 +230,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (compression == COMPRESSION_LZW)
     RaiseLzwNotSupported();
 
-  const bool rgba = compression == COMPRESSION_JPEG || TIFFIsTiled(tif) || photometric == 5 ||
-                    photometric == 6 || bits > 8 || planar > 1;
+  // CCITT strips are read row by row; CCITT tiles, as all tiles, by the RGBA reader.
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  const bool scanlines = ccitt && !tiled;
+  const bool rgba = !scanlines && ReadsAsRgba(compression, tiled, photometric, bits, planar);
   // RGB of 1, 2 or 4 bits a sample has no bitmap row layout, and libtiff's RGBA reader
   // cannot read it: strips are unpacked here, anything else is refused.
   const auto samples = GetOptional<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
@@ -248,8 +257,6 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (!rgba && !packedRgb && bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitCount));
 
-  if (photometric == PHOTOMETRIC_MINISBLACK && ccitt)
-    photometric = PHOTOMETRIC_MINISWHITE;
   TImageFormat format = ifTrueColor;
   TMaxLogPalette palette{};
   const TMaxLogPalette* usePalette = nullptr;
@@ -281,7 +288,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (photometric == PHOTOMETRIC_MINISWHITE && compression == COMPRESSION_JPEG)
     negate = true;
   // libtiff's RGBA reader already turns min-is-white into min-is-black.
-  if (rgba && !ccitt)
+  if (rgba)
     negate = false;
 
   NewImage(static_cast<int>(width), static_cast<int>(height), format, usePalette, xdpi, ydpi);
@@ -323,7 +330,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   RowsPerStrip = hasRows ? rows : 16;
 
   const int w = static_cast<int>(width), h = static_cast<int>(height);
-  if (ccitt) {
+  if (scanlines) {
     // A row copy never goes past the image row.
     if (static_cast<uint64_t>(scanline) > RowSize())
       RaiseTiffError("Scan line longer than the image row");

@@ -5,6 +5,9 @@
 //
 // A page loads whole or not at all: one whose directory, or a value that it points
 // at, lies past the end of the stream raises "TIFFReadDirectory".
+//
+// Black-and-white and grey pages, CCITT ones among them, in strips or tiles, show
+// their samples as the Photometric tag says (min-is-white is inverted).
 #pragma once
 
 #include "DibGraphic.h"

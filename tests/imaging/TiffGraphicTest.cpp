@@ -1023,3 +1023,25 @@ TEST(TiffGraphic, EveryCutOfAManyPageFileFailsOrGivesEachPageExactly) {
   EXPECT_EQ(wrong, 0);
   EXPECT_GT(loaded, 0);
 }
+
+// CCITT data holds bits, and the Photometric tag says which is black, in strips and
+// in tiles alike, as libtiff's own reader takes them.
+TEST(TiffGraphic, CcittPagesFollowTheirPhotometric) {
+  // Stored 0x0F in every byte: of each eight pixels, four 0 bits, then four 1 bits.
+  for (int compression : {COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3, COMPRESSION_CCITTFAX4})
+    for (int photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK})
+      for (bool tiled : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "compression " << compression << " photometric "
+                                          << photometric << (tiled ? " tiles" : " strips"));
+        auto in = StreamOf(LibtiffImage(20, 18, 1, photometric, compression, tiled, 0x0F));
+        TTiffGraphic g;
+        ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+        ASSERT_EQ(g.ImageFormat(), ifBlackWhite);
+        const TColor zero = photometric == PHOTOMETRIC_MINISWHITE ? 0xFFFFFF : 0;
+        int wrong = 0;
+        for (int y = 0; y < 18; ++y)
+          for (int x = 0; x < 20; ++x)
+            wrong += g.GetPixelColor(x, y) != (x % 8 < 4 ? zero : 0xFFFFFF - zero);
+        EXPECT_EQ(wrong, 0);
+      }
+}

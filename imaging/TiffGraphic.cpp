@@ -104,6 +104,12 @@ template <typename T> void SetTag(TIFF* Tif, uint32_t Tag, T Value, const char* 
   RaiseTiffError(Entry);
 }
 
+// A colour sample of unassociated alpha A over black, rounded as libtiff's RGBA
+// reader rounds it.
+constexpr uint8_t OverBlack(unsigned Value, unsigned Alpha) {
+  return static_cast<uint8_t>((Value * Alpha + 127) / 255);
+}
+
 // libtiff's RGBA reader takes these pages; the others are read row by row here.
 bool ReadsAsRgba(uint16_t Compression, bool Tiled, uint16_t Photometric, uint16_t Bits,
                  uint16_t Planar) {
@@ -376,6 +382,14 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       RaiseTiffError("Scan line shorter than its pixels");
     if (pixels && static_cast<uint64_t>(scanline) < static_cast<uint64_t>(width) * bytesPerPixel)
       RaiseTiffError("Scan line shorter than its pixels");
+    // A fourth sample of unassociated alpha is multiplied in, as libtiff's RGBA reader
+    // does for tiles; associated alpha is in the colour already.
+    uint16_t extraCount = 0;
+    const uint16_t* extra = nullptr;
+    const bool multiply = bytesPerPixel == 4 && bits == 8 && samples == 4 &&
+                          format == ifTrueColor &&
+                          TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
+                          extraCount == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
     const tmsize_t stripSize = TIFFStripSize(tif);
     if (stripSize <= 0)
       RaiseTiffError("TIFFStripSize");
@@ -410,6 +424,13 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
             SetPixelIndex(x, row + i, static_cast<uint8_t>((src[x >> 3] >> (7 - (x & 7))) & 1));
         } else if (!pixels) {
           std::memcpy(ScanLine(row + i), src, static_cast<std::size_t>(scanline));
+        } else if (multiply) {
+          uint8_t* dst = ScanLine(row + i);
+          for (int x = 0; x < w; ++x, dst += 3, src += 4) {
+            dst[0] = OverBlack(src[2], src[3]);
+            dst[1] = OverBlack(src[1], src[3]);
+            dst[2] = OverBlack(src[0], src[3]);
+          }
         } else if (format == ifTrueColor) {
           uint8_t* dst = ScanLine(row + i);
           for (int x = 0; x < w; ++x, dst += 3, src += bytesPerPixel) {

@@ -8,6 +8,10 @@
 //
 // Black-and-white and grey pages, CCITT ones among them, in strips or tiles, show
 // their samples as the Photometric tag says (min-is-white is inverted).
+//
+// The image has no alpha: colour with an alpha sample is composited over black, from
+// strips and tiles alike. Associated alpha stores just that; unassociated alpha is
+// multiplied in, as libtiff's RGBA reader does.
 #pragma once
 
 #include "DibGraphic.h"

@@ -94,6 +94,7 @@ struct TTiffSpec {
   bool Tiled = false;
   int RowsPerStrip = 4;
   std::vector<uint16_t> Colormap = {}; // red, green, blue arrays one after the other
+  int ExtraSample = -1; // the ExtraSamples tag for one sample beyond the colour; -1: none
 };
 using TSampleOf = uint8_t (*)(int X, int Y, int Sample);
 
@@ -113,6 +114,10 @@ std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
     TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
   } else {
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
+  }
+  if (S.ExtraSample >= 0) {
+    const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
   if (!S.Colormap.empty()) {
     const std::size_t n = S.Colormap.size() / 3;
@@ -1044,4 +1049,49 @@ TEST(TiffGraphic, CcittPagesFollowTheirPhotometric) {
             wrong += g.GetPixelColor(x, y) != (x % 8 < 4 ? zero : 0xFFFFFF - zero);
         EXPECT_EQ(wrong, 0);
       }
+}
+
+// Colour with alpha reads alike from strips and from tiles: composited over black,
+// which is what associated alpha holds already and what unassociated alpha becomes
+// multiplied in.
+TEST(TiffGraphic, AlphaIsCompositedOverBlackInStripsAndTiles) {
+  auto sample = [](int X, int Y, int S) {
+    return static_cast<uint8_t>(S < 3 ? X * 13 + Y * 7 + S * 50 : (X * 37 + Y * 71) % 256);
+  };
+  struct TCase {
+    const char* Name;
+    int ExtraSample; // -1: no ExtraSamples tag
+    bool Multiply;
+  };
+  const TCase cases[] = {{"unassociated alpha", EXTRASAMPLE_UNASSALPHA, true},
+                         {"associated alpha", EXTRASAMPLE_ASSOCALPHA, false},
+                         {"unspecified extra sample", EXTRASAMPLE_UNSPECIFIED, false},
+                         {"no ExtraSamples tag", -1, false}};
+  for (const TCase& c : cases)
+    for (bool tiled : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.Name << (tiled ? ", tiles" : ", strips"));
+      auto in = StreamOf(LibtiffWrite({.W = 35,
+                                       .H = 21,
+                                       .Samples = 4,
+                                       .Photometric = PHOTOMETRIC_RGB,
+                                       .Tiled = tiled,
+                                       .ExtraSample = c.ExtraSample},
+                                      sample));
+      TTiffGraphic g;
+      ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+      ASSERT_EQ(g.ImageFormat(), ifTrueColor);
+      int wrong = 0;
+      for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 35; ++x) {
+          const int a = sample(x, y, 3);
+          auto v = [&](int S) {
+            const int s = sample(x, y, S);
+            return static_cast<uint8_t>(c.Multiply ? (s * a + 127) / 255 : s);
+          };
+          if (g.GetPixelColor(x, y) != RGBToColor(v(0), v(1), v(2)) && ++wrong <= 3)
+            ADD_FAILURE() << x << "," << y << ": " << std::hex << g.GetPixelColor(x, y)
+                          << " != " << RGBToColor(v(0), v(1), v(2));
+        }
+      EXPECT_EQ(wrong, 0);
+    }
 }

@@ -137,7 +137,7 @@ std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
   TIFFOpenOptionsSetWarningHandlerExtR(opts, TiffMessage, h->FContext.get());
   // A hostile header must not make libtiff ask for huge blocks.
   TIFFOpenOptionsSetMaxSingleMemAlloc(opts, 256 * 1024 * 1024);
-  static const char* const modes[] = {"r", "w", "a"};
+  static const char* const modes[] = {"r", "w", "a", "r"};
   h->FTif = TIFFClientOpenExt("", modes[Mode], h->FContext.get(), TiffStreamRead, TiffStreamWrite,
                               TiffStreamSeek, TiffStreamClose, TiffStreamSize, TiffStreamMap,
                               TiffStreamUnmap, opts);
@@ -146,6 +146,13 @@ std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
   if (!h->FTif)
     return nullptr;
   return h;
+}
+
+int64_t TTiffHandle::CopyBytes(TStream& Stream) {
+  if (dynamic_cast<TMemoryStream*>(&Stream))
+    return 0;
+  const int64_t size = Stream.GetSize() - Stream.GetPosition();
+  return size > 0 && size <= MaxReadIntoMemory ? size : 0;
 }
 
 TTiffHandle::~TTiffHandle() {

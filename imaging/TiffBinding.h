@@ -21,13 +21,19 @@ namespace gf {
 
 class TTiffHandle {
 public:
-  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2 }; // "r", "w", "a"
+  // "r", "w", "a"; ReadTagsMode is "r" for directories only.
+  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2, ReadTagsMode = 3 };
   // Opens the TIFF that starts at the stream's current position: every offset
-  // inside it counts from there. For reading, libtiff is given the TIFF's bytes as
-  // mapped memory: a memory stream's own, any other stream's read into memory first
-  // (up to MaxReadIntoMemory bytes; a longer one is read through the stream). nullptr
-  // when libtiff cannot open it; a stream failure during the attempt is rethrown.
+  // inside it counts from there. For reading pixels (ReadMode), libtiff is given the
+  // TIFF's bytes as mapped memory: a memory stream's own, any other stream's read
+  // into memory first (CopyBytes; a longer one is read through the stream). With
+  // ReadTagsMode everything is read through the stream, which is never copied.
+  // nullptr when libtiff cannot open it; a stream failure during the attempt is
+  // rethrown.
   static std::unique_ptr<TTiffHandle> Open(TStream& Stream, TMode Mode);
+  // The bytes that a ReadMode open of Stream copies into memory: 0 for a memory
+  // stream, and for one longer than MaxReadIntoMemory.
+  static int64_t CopyBytes(TStream& Stream);
   ~TTiffHandle(); // TIFFClose; the stream stays open
   TTiffHandle(const TTiffHandle&) = delete;
   TTiffHandle& operator=(const TTiffHandle&) = delete;

@@ -152,7 +152,7 @@ void TTiffGraphic::LoadFrame(TStream& Stream, int Index) {
 
 int TTiffGraphic::GetImageCount(TStream& Stream) {
   FMessages.clear();
-  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
+  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadTagsMode);
   if (!handle)
     RaiseTiffError("TIFFOpen");
   const int count = TiffCountDirectories(handle->Tif());
@@ -163,7 +163,8 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
 
 std::optional<TImageSize> TTiffGraphic::ReadImageSize(TStream& Stream, int Index) {
   FMessages.clear();
-  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
+  const int64_t copy = TTiffHandle::CopyBytes(Stream);
+  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadTagsMode);
   if (!handle)
     RaiseTiffError("TIFFOpen");
   TIFF* tif = handle->Tif();
@@ -172,8 +173,13 @@ std::optional<TImageSize> TTiffGraphic::ReadImageSize(TStream& Stream, int Index
   uint32_t width = 0, height = 0;
   GetRequired(tif, TIFFTAG_IMAGEWIDTH, &width);
   GetRequired(tif, TIFFTAG_IMAGELENGTH, &height);
+  const bool rgba =
+      ReadsAsRgba(GetOptional<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE),
+                  TIFFIsTiled(tif), GetOptional<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0),
+                  GetOptional<uint16_t>(tif, TIFFTAG_BITSPERSAMPLE, 1),
+                  GetOptional<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG));
   handle->Rethrow();
-  return TImageSize{width, height};
+  return TImageSize{width, height, copy + (rgba ? int64_t{4} * width * height : 0)};
 }
 
 void TTiffGraphic::SaveToStream(TStream& Stream) {

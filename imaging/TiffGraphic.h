@@ -56,8 +56,10 @@ public:
   // exist leaves the first one selected.
   void LoadFrame(TStream& Stream, int Index) override;
   int GetImageCount(TStream& Stream) override;
-  // From page Index's directory; raises ETiffError where a load would fail to find its
-  // width and length.
+  // From page Index's directory, read through the stream without copying it; raises
+  // ETiffError where a load would fail to find its width and length. The work bytes
+  // are the stream's copy that a load makes (TTiffHandle::CopyBytes) and libtiff's
+  // RGBA raster for the pages it reads.
   std::optional<TImageSize> ReadImageSize(TStream& Stream, int Index) override;
   // Writes a one-image TIFF at the stream's position. A JPEG-compressed image wider
   // than TiffJpegMaxWidth is refused before anything is written.

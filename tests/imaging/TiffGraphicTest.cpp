@@ -962,6 +962,7 @@ TEST(TiffGraphic, AStreamOfShortReadsReadsAsMemory) {
   const std::optional<TImageSize> size = g.ReadImageSize(in, 2);
   ASSERT_TRUE(size.has_value());
   EXPECT_EQ(size->Width, 31);
+  EXPECT_EQ(size->WorkBytes, file.GetSize()); // the copy that a load makes
   in.SetPosition(0);
   g.SetLoadAllFrames(true);
   ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(in); }), "(no error)");

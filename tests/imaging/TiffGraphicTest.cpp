@@ -1096,3 +1096,33 @@ TEST(TiffGraphic, AlphaIsCompositedOverBlackInStripsAndTiles) {
       EXPECT_EQ(wrong, 0);
     }
 }
+
+// A refused save into a file leaves the picture that the file held.
+TEST(TiffGraphic, ARefusedSaveLeavesTheFileItWouldReplace) {
+  const TTestDir dir("gf_tiff_refused_");
+  const std::string path = dir.Path("picture.tif");
+  TTiffGraphic picture;
+  picture.NewImage(5, 4, ifTrueColor, nullptr, 0, 0);
+  FillPattern(picture);
+  picture.SaveToFile(path);
+  TMemoryStream before;
+  before.LoadFromFile(path);
+  TTiffGraphic empty;
+  TTiffGraphic wide;
+  wide.NewImage(TiffJpegMaxWidth + 1, 1, ifGray256, nullptr, 0, 0);
+  wide.SetCompression(tcJpeg);
+  struct TCase {
+    TTiffGraphic* Image;
+    const char* Error;
+  };
+  for (const TCase& c :
+       {TCase{&empty, "ETiffError Image is empty"}, TCase{&wide, TooWideForJpeg.c_str()}}) {
+    EXPECT_EQ(ErrorOf([&] { c.Image->SaveToFile(path); }), c.Error);
+    TMemoryStream after;
+    after.LoadFromFile(path);
+    EXPECT_EQ(BytesOf(after), BytesOf(before));
+  }
+  TTiffGraphic back;
+  back.LoadFromFile(path);
+  EXPECT_EQ(ColorsOf(back), ColorsOf(picture));
+}

@@ -109,9 +109,12 @@ inline double ScreenGamma = 2.2;
 
 // --- The image class ------------------------------------------------------------------
 
-// A picture's size in pixels, as its file declares it.
+// A picture's size in pixels, as its file declares it, and the memory in bytes that
+// its load holds beside the picture's own pixels (a copy of the stream, a raster that
+// the decoder fills first).
 struct TImageSize {
   int64_t Width = 0, Height = 0;
+  int64_t WorkBytes = 0;
 };
 
 class TDibGraphic : public TGraphic {

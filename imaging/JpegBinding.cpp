@@ -9,6 +9,8 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace gf {
 
@@ -34,6 +36,8 @@ struct TJpegErrorManager : jpeg_error_mgr {
   char Message[JMSG_LENGTH_MAX] = {};
   long Warnings = 0;
   std::exception_ptr StreamError; // kept by a stream callback, raised after the jump
+  static constexpr std::size_t MaxMessages = 100;
+  std::vector<std::string> Messages; // shown by libjpeg (output_message)
   std::unique_ptr<TStreamSource> Source;
   std::unique_ptr<TStreamDest> Dest;
 };
@@ -54,9 +58,17 @@ extern "C" void JpegErrorExit(j_common_ptr Info) {
   std::longjmp(*e.Jump, 1);
 }
 
-// Showing a message means raising it, as a fatal error is raised.
-extern "C" void JpegOutputMessage(j_common_ptr Info) {
-  JpegErrorExit(Info);
+// A message shown (a trace line at a raised trace level) is kept, never raised: it
+// says nothing failed. Only the first few are kept; a trace shows one per marker.
+extern "C" void JpegOutputMessage(j_common_ptr Info) noexcept {
+  TJpegErrorManager& e = ErrorOf(Info);
+  char text[JMSG_LENGTH_MAX];
+  (*e.format_message)(Info, text);
+  try {
+    if (e.Messages.size() < TJpegErrorManager::MaxMessages)
+      e.Messages.emplace_back(text);
+  } catch (...) { // out of memory: the line is dropped
+  }
 }
 
 // Warnings (level -1) are counted, never shown; a trace is shown when its level is
@@ -181,6 +193,10 @@ long TJpegDecompressor::Warnings() const {
   return FError->Warnings;
 }
 
+const std::vector<std::string>& TJpegDecompressor::Messages() const {
+  return FError->Messages;
+}
+
 TJpegCompressor::TJpegCompressor() : FError(NewErrorManager()) {
   auto c = std::make_unique<jpeg_compress_struct>();
   c->err = FError.get();
@@ -199,6 +215,10 @@ TJpegCompressor::~TJpegCompressor() {
 
 long TJpegCompressor::Warnings() const {
   return FError->Warnings;
+}
+
+const std::vector<std::string>& TJpegCompressor::Messages() const {
+  return FError->Messages;
 }
 
 void JpegGetDecompressInfo(const jpeg_decompress_struct* D, TJpegInfo& Info) {

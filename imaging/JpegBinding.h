@@ -11,8 +11,9 @@
 // returns, so it never points at a finished frame. The error manager's exit formats the
 // message and jumps there, and the entry raises once libjpeg's frames are left behind:
 // the stream's own exception when the stream failed, else EJpegError with libjpeg's
-// message. Warnings are only counted. After a raise, the codec objects may only be
-// destroyed.
+// message. Warnings are only counted, and the messages that libjpeg shows (trace
+// lines, when the error manager's trace level is raised) are only kept. After a
+// raise, the codec objects may only be destroyed.
 #pragma once
 
 #include "Streams.h"
@@ -22,6 +23,8 @@
 #include <jpeglib.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace gf {
 
@@ -43,6 +46,8 @@ public:
   jpeg_decompress_struct* Codec() const { return FCodec.get(); }
   // Warnings libjpeg gave so far (corrupt data, a premature end of the data...).
   long Warnings() const;
+  // The first 100 messages that libjpeg showed.
+  const std::vector<std::string>& Messages() const;
 
 private:
   std::unique_ptr<TJpegErrorManager> FError;
@@ -57,6 +62,7 @@ public:
   TJpegCompressor& operator=(const TJpegCompressor&) = delete;
   jpeg_compress_struct* Codec() const { return FCodec.get(); }
   long Warnings() const;
+  const std::vector<std::string>& Messages() const;
 
 private:
   std::unique_ptr<TJpegErrorManager> FError;

@@ -1,9 +1,12 @@
 #include "TiffBinding.h"
 
+#include "ByteOrder.h"
 #include "CallBoundary.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace gf {
@@ -16,47 +19,52 @@ TContext& Ctx(thandle_t H) {
   return *static_cast<TContext*>(H);
 }
 
-// Each procedure catches everything: libtiff is C and must never be unwound.
-tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
-  try {
-    if (Size < 0)
-      return -1;
-    return static_cast<tmsize_t>(Ctx(H).Stream->Read(Buffer, static_cast<std::size_t>(Size)));
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return -1;
+// Reads until Count bytes are in or the stream ends: like read(2), a stream may give
+// fewer bytes than asked before its end.
+std::size_t ReadFully(TStream& Stream, uint8_t* Buffer, std::size_t Count) {
+  std::size_t done = 0;
+  while (done < Count) {
+    const std::size_t n = Stream.Read(Buffer + done, Count - done);
+    if (n == 0)
+      break;
+    done += n;
   }
+  return done;
+}
+
+tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
+  tmsize_t result = -1;
+  if (Size >= 0)
+    KeepException(Ctx(H).Error, [&] {
+      result = static_cast<tmsize_t>(
+          ReadFully(*Ctx(H).Stream, static_cast<uint8_t*>(Buffer), static_cast<std::size_t>(Size)));
+    });
+  return result;
 }
 
 tmsize_t TiffStreamWrite(thandle_t H, void* Buffer, tmsize_t Size) {
-  try {
-    if (Size < 0)
-      return -1;
-    return static_cast<tmsize_t>(Ctx(H).Stream->Write(Buffer, static_cast<std::size_t>(Size)));
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return -1;
-  }
+  tmsize_t result = -1;
+  if (Size >= 0)
+    KeepException(Ctx(H).Error, [&] {
+      result = static_cast<tmsize_t>(Ctx(H).Stream->Write(Buffer, static_cast<std::size_t>(Size)));
+    });
+  return result;
 }
 
 toff_t TiffStreamSeek(thandle_t H, toff_t Offset, int Whence) {
   constexpr auto failed = static_cast<toff_t>(-1);
-  try {
-    TContext& c = Ctx(H);
-    int64_t pos = 0;
-    if (Whence == SEEK_SET) {
-      if (Offset > static_cast<toff_t>(std::numeric_limits<int64_t>::max() - c.Base))
-        return failed;
-      pos = c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
-    } else {
-      pos = c.Stream->Seek(static_cast<int64_t>(Offset),
-                           Whence == SEEK_CUR ? TSeekOrigin::Current : TSeekOrigin::End);
-    }
-    return pos < c.Base ? failed : static_cast<toff_t>(pos - c.Base);
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
+  TContext& c = Ctx(H);
+  if (Whence == SEEK_SET &&
+      Offset > static_cast<toff_t>(std::numeric_limits<int64_t>::max() - c.Base))
     return failed;
-  }
+  int64_t pos = -1;
+  KeepException(c.Error, [&] {
+    pos = Whence == SEEK_SET
+              ? c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning)
+              : c.Stream->Seek(static_cast<int64_t>(Offset),
+                               Whence == SEEK_CUR ? TSeekOrigin::Current : TSeekOrigin::End);
+  });
+  return pos < c.Base ? failed : static_cast<toff_t>(pos - c.Base);
 }
 
 int TiffStreamClose(thandle_t) {
@@ -64,13 +72,9 @@ int TiffStreamClose(thandle_t) {
 }
 
 toff_t TiffStreamSize(thandle_t H) {
-  try {
-    const int64_t size = Ctx(H).Stream->GetSize() - Ctx(H).Base;
-    return size > 0 ? static_cast<toff_t>(size) : 0;
-  } catch (...) {
-    Ctx(H).Error = std::current_exception();
-    return 0;
-  }
+  int64_t size = 0;
+  KeepException(Ctx(H).Error, [&] { size = Ctx(H).Stream->GetSize() - Ctx(H).Base; });
+  return size > 0 ? static_cast<toff_t>(size) : 0;
 }
 
 // A stream being read is handed to libtiff as mapped memory: libtiff 4.5.0 refuses
@@ -108,7 +112,9 @@ void MapForReading(TContext& C) {
     if (size > TTiffHandle::MaxReadIntoMemory)
       return;
     C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
-    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
+    if (ReadFully(*C.Stream, C.Copy.get(), static_cast<std::size_t>(size)) !=
+        static_cast<std::size_t>(size))
+      throw EStreamError("Stream read error");
     C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
     C.Map = C.Copy.get();
   }
@@ -131,7 +137,7 @@ std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
   TIFFOpenOptionsSetWarningHandlerExtR(opts, TiffMessage, h->FContext.get());
   // A hostile header must not make libtiff ask for huge blocks.
   TIFFOpenOptionsSetMaxSingleMemAlloc(opts, 256 * 1024 * 1024);
-  static const char* const modes[] = {"r", "w", "a"};
+  static const char* const modes[] = {"r", "w", "a", "r"};
   h->FTif = TIFFClientOpenExt("", modes[Mode], h->FContext.get(), TiffStreamRead, TiffStreamWrite,
                               TiffStreamSeek, TiffStreamClose, TiffStreamSize, TiffStreamMap,
                               TiffStreamUnmap, opts);
@@ -140,6 +146,13 @@ std::unique_ptr<TTiffHandle> TTiffHandle::Open(TStream& Stream, TMode Mode) {
   if (!h->FTif)
     return nullptr;
   return h;
+}
+
+int64_t TTiffHandle::CopyBytes(TStream& Stream) {
+  if (dynamic_cast<TMemoryStream*>(&Stream))
+    return 0;
+  const int64_t size = Stream.GetSize() - Stream.GetPosition();
+  return size > 0 && size <= MaxReadIntoMemory ? size : 0;
 }
 
 TTiffHandle::~TTiffHandle() {
@@ -159,6 +172,54 @@ bool TTiffHandle::Close() {
   FTif = nullptr;
   Rethrow();
   return flushed != 0;
+}
+
+bool TTiffHandle::ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count) {
+  const TContext& c = *FContext;
+  if (c.Map) {
+    if (!InBounds(static_cast<std::size_t>(c.MapSize), Offset, Count))
+      return false;
+    std::memcpy(Buffer, c.Map + Offset, Count);
+    return true;
+  }
+  if (Offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - c.Base))
+    return false;
+  c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
+  return ReadFully(*c.Stream, Buffer, Count) == Count;
+}
+
+bool TTiffHandle::DirectoryWhole() {
+  const uint64_t dir = TIFFCurrentDirOffset(FTif);
+  const bool big = TIFFIsBigTIFF(FTif), bigEndian = TIFFIsBigEndian(FTif);
+  const std::size_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12, inlineBytes = big ? 8 : 4;
+  uint8_t field[8];
+  if (!ReadAt(dir, field, countBytes))
+    return false;
+  const uint64_t n = big ? Get64(field, bigEndian) : Get16(field, bigEndian);
+  if (n > 65535) // more than libtiff reads of a directory
+    return false;
+  std::vector<uint8_t> entries(static_cast<std::size_t>(n) * entryBytes);
+  if (!ReadAt(dir + countBytes, entries.data(), entries.size()))
+    return false;
+  const uint64_t size = FContext->Map ? FContext->MapSize
+                                      : static_cast<uint64_t>(std::max<int64_t>(
+                                            FContext->Stream->GetSize() - FContext->Base, 0));
+  for (std::size_t at = 0; at < entries.size(); at += entryBytes) {
+    const uint8_t* e = entries.data() + at;
+    // A type libtiff does not know has no width: libtiff skips the entry unread.
+    const uint64_t width =
+        static_cast<uint64_t>(TIFFDataWidth(static_cast<TIFFDataType>(Get16(e + 2, bigEndian))));
+    const uint64_t count = big ? Get64(e + 4, bigEndian) : Get32(e + 4, bigEndian);
+    if (width == 0 || count <= inlineBytes / width)
+      continue; // in the entry itself
+    if (count > std::numeric_limits<uint64_t>::max() / width)
+      return false;
+    const uint64_t bytes = count * width;
+    const uint64_t offset = big ? Get64(e + 12, bigEndian) : Get32(e + 8, bigEndian);
+    if (offset > size || bytes > size - offset)
+      return false;
+  }
+  return true;
 }
 
 int TiffCountDirectories(TIFF* Tif) {

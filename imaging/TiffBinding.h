@@ -3,9 +3,9 @@
 // handle that owns one libtiff TIFF object for one load, count, save or append.
 //
 // No C++ exception ever crosses libtiff: a stream failure inside a client procedure
-// is kept, the procedure answers -1, and the owner rethrows it once libtiff has
-// returned (Rethrow). libtiff's error and warning texts go to this handle's
-// Messages, never to the process-wide handlers.
+// is kept (KeepException), the procedure answers as a failed system call would, and
+// the owner rethrows it once libtiff has returned (Rethrow). libtiff's error and
+// warning texts go to this handle's Messages, never to the process-wide handlers.
 #pragma once
 
 #include "Streams.h"
@@ -21,13 +21,19 @@ namespace gf {
 
 class TTiffHandle {
 public:
-  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2 }; // "r", "w", "a"
+  // "r", "w", "a"; ReadTagsMode is "r" for directories only.
+  enum TMode { ReadMode = 0, WriteMode = 1, AppendMode = 2, ReadTagsMode = 3 };
   // Opens the TIFF that starts at the stream's current position: every offset
-  // inside it counts from there. For reading, libtiff is given the TIFF's bytes as
-  // mapped memory: a memory stream's own, any other stream's read into memory first
-  // (up to MaxReadIntoMemory bytes; a longer one is read through the stream). nullptr
-  // when libtiff cannot open it; a stream failure during the attempt is rethrown.
+  // inside it counts from there. For reading pixels (ReadMode), libtiff is given the
+  // TIFF's bytes as mapped memory: a memory stream's own, any other stream's read
+  // into memory first (CopyBytes; a longer one is read through the stream). With
+  // ReadTagsMode everything is read through the stream, which is never copied.
+  // nullptr when libtiff cannot open it; a stream failure during the attempt is
+  // rethrown.
   static std::unique_ptr<TTiffHandle> Open(TStream& Stream, TMode Mode);
+  // The bytes that a ReadMode open of Stream copies into memory: 0 for a memory
+  // stream, and for one longer than MaxReadIntoMemory.
+  static int64_t CopyBytes(TStream& Stream);
   ~TTiffHandle(); // TIFFClose; the stream stays open
   TTiffHandle(const TTiffHandle&) = delete;
   TTiffHandle& operator=(const TTiffHandle&) = delete;
@@ -37,6 +43,11 @@ public:
   void Rethrow();
   // Flushes and closes; raises a kept stream failure; false when flushing failed.
   bool Close();
+  // True when the current directory's entries, and every value that they point at,
+  // lie inside the TIFF. libtiff reads a directory that was cut short as far as it
+  // can: it drops a value that is not there with a warning and may patch the page up
+  // (a palette page without its colour map becomes grey).
+  bool DirectoryWhole();
   const std::vector<std::string>& Messages() const { return FContext->Messages; }
   std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
 
@@ -53,6 +64,8 @@ public:
 
 private:
   TTiffHandle() = default;
+  // Count bytes at Offset of the TIFF; false when they are not all there.
+  bool ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count);
   TIFF* FTif = nullptr;
   std::unique_ptr<TContext> FContext;
 };

@@ -97,6 +97,26 @@ template <typename T> void SetTag(TIFF* Tif, uint32_t Tag, T Value, const char* 
     RaiseTiffError(Format("%s: Tag = %d", Entry, Tag));
 }
 
+// A libtiff call failed: the stream's own error when a client procedure kept one,
+// else libtiff's, named by the entry.
+[[noreturn]] void RaiseFailed(TTiffHandle& Handle, const std::string& Entry) {
+  Handle.Rethrow();
+  RaiseTiffError(Entry);
+}
+
+// A colour sample of unassociated alpha A over black, rounded as libtiff's RGBA
+// reader rounds it.
+constexpr uint8_t OverBlack(unsigned Value, unsigned Alpha) {
+  return static_cast<uint8_t>((Value * Alpha + 127) / 255);
+}
+
+// libtiff's RGBA reader takes these pages; the others are read row by row here.
+bool ReadsAsRgba(uint16_t Compression, bool Tiled, uint16_t Photometric, uint16_t Bits,
+                 uint16_t Planar) {
+  return Compression == COMPRESSION_JPEG || Tiled || Photometric == PHOTOMETRIC_SEPARATED ||
+         Photometric == PHOTOMETRIC_YCBCR || Bits > 8 || Planar > PLANARCONFIG_CONTIG;
+}
+
 // Hands libtiff's texts of one load or save to To whichever way it ends.
 struct TKeepMessages {
   std::vector<std::string>& To;
@@ -132,7 +152,7 @@ void TTiffGraphic::LoadFrame(TStream& Stream, int Index) {
 
 int TTiffGraphic::GetImageCount(TStream& Stream) {
   FMessages.clear();
-  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
+  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadTagsMode);
   if (!handle)
     RaiseTiffError("TIFFOpen");
   const int count = TiffCountDirectories(handle->Tif());
@@ -143,7 +163,8 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
 
 std::optional<TImageSize> TTiffGraphic::ReadImageSize(TStream& Stream, int Index) {
   FMessages.clear();
-  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadMode);
+  const int64_t copy = TTiffHandle::CopyBytes(Stream);
+  auto handle = TTiffHandle::Open(Stream, TTiffHandle::ReadTagsMode);
   if (!handle)
     RaiseTiffError("TIFFOpen");
   TIFF* tif = handle->Tif();
@@ -152,8 +173,13 @@ std::optional<TImageSize> TTiffGraphic::ReadImageSize(TStream& Stream, int Index
   uint32_t width = 0, height = 0;
   GetRequired(tif, TIFFTAG_IMAGEWIDTH, &width);
   GetRequired(tif, TIFFTAG_IMAGELENGTH, &height);
+  const bool rgba =
+      ReadsAsRgba(GetOptional<uint16_t>(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE),
+                  TIFFIsTiled(tif), GetOptional<uint16_t>(tif, TIFFTAG_PHOTOMETRIC, 0),
+                  GetOptional<uint16_t>(tif, TIFFTAG_BITSPERSAMPLE, 1),
+                  GetOptional<uint16_t>(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG));
   handle->Rethrow();
-  return TImageSize{width, height};
+  return TImageSize{width, height, copy + (rgba ? int64_t{4} * width * height : 0)};
 }
 
 void TTiffGraphic::SaveToStream(TStream& Stream) {
@@ -188,6 +214,8 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const TKeepMessages keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
+  if (!handle->DirectoryWhole())
+    RaiseFailed(*handle, "TIFFReadDirectory");
 
   uint32_t width = 0, height = 0;
   GetRequired(tif, TIFFTAG_IMAGEWIDTH, &width);
@@ -214,8 +242,10 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (compression == COMPRESSION_LZW)
     RaiseLzwNotSupported();
 
-  const bool rgba = compression == COMPRESSION_JPEG || TIFFIsTiled(tif) || photometric == 5 ||
-                    photometric == 6 || bits > 8 || planar > 1;
+  // CCITT strips are read row by row; CCITT tiles, as all tiles, by the RGBA reader.
+  const bool tiled = TIFFIsTiled(tif) != 0;
+  const bool scanlines = ccitt && !tiled;
+  const bool rgba = !scanlines && ReadsAsRgba(compression, tiled, photometric, bits, planar);
   // RGB of 1, 2 or 4 bits a sample has no bitmap row layout, and libtiff's RGBA reader
   // cannot read it: strips are unpacked here, anything else is refused.
   const auto samples = GetOptional<uint16_t>(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
@@ -239,8 +269,6 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (!rgba && !packedRgb && bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 24)
     RaiseTiffError(Format("Unsupported bit count: %d", bitCount));
 
-  if (photometric == PHOTOMETRIC_MINISBLACK && ccitt)
-    photometric = PHOTOMETRIC_MINISWHITE;
   TImageFormat format = ifTrueColor;
   TMaxLogPalette palette{};
   const TMaxLogPalette* usePalette = nullptr;
@@ -272,7 +300,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   if (photometric == PHOTOMETRIC_MINISWHITE && compression == COMPRESSION_JPEG)
     negate = true;
   // libtiff's RGBA reader already turns min-is-white into min-is-black.
-  if (rgba && !ccitt)
+  if (rgba)
     negate = false;
 
   NewImage(static_cast<int>(width), static_cast<int>(height), format, usePalette, xdpi, ydpi);
@@ -314,26 +342,22 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   RowsPerStrip = hasRows ? rows : 16;
 
   const int w = static_cast<int>(width), h = static_cast<int>(height);
-  if (ccitt) {
+  if (scanlines) {
     // A row copy never goes past the image row.
     if (static_cast<uint64_t>(scanline) > RowSize())
       RaiseTiffError("Scan line longer than the image row");
     std::vector<uint8_t> buffer(static_cast<std::size_t>(scanline));
     for (int y = 0; y < h; ++y) {
-      if (TIFFReadScanline(tif, buffer.data(), static_cast<uint32_t>(y), 0) < 0) {
-        handle->Rethrow();
-        RaiseTiffError("TIFFReadScanline");
-      }
+      if (TIFFReadScanline(tif, buffer.data(), static_cast<uint32_t>(y), 0) < 0)
+        RaiseFailed(*handle, "TIFFReadScanline");
       std::memcpy(ScanLine(y), buffer.data(), buffer.size());
     }
   } else if (rgba) {
     // Not cleared first: libtiff fills every word or fails.
     auto raster =
         std::make_unique_for_overwrite<uint32_t[]>(static_cast<std::size_t>(width) * height);
-    if (!TIFFReadRGBAImage(tif, width, height, raster.get(), 1)) {
-      handle->Rethrow();
-      RaiseTiffError("TIFFReadRGBAImage");
-    }
+    if (!TIFFReadRGBAImage(tif, width, height, raster.get(), 1))
+      RaiseFailed(*handle, "TIFFReadRGBAImage");
     // The raster's first row is the image's bottom row.
     for (int y = 0; y < h; ++y) {
       const uint32_t* src = raster.get() + static_cast<std::size_t>(h - 1 - y) * width;
@@ -364,6 +388,14 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       RaiseTiffError("Scan line shorter than its pixels");
     if (pixels && static_cast<uint64_t>(scanline) < static_cast<uint64_t>(width) * bytesPerPixel)
       RaiseTiffError("Scan line shorter than its pixels");
+    // A fourth sample of unassociated alpha is multiplied in, as libtiff's RGBA reader
+    // does for tiles; associated alpha is in the colour already.
+    uint16_t extraCount = 0;
+    const uint16_t* extra = nullptr;
+    const bool multiply = bytesPerPixel == 4 && bits == 8 && samples == 4 &&
+                          format == ifTrueColor &&
+                          TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
+                          extraCount == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
     const tmsize_t stripSize = TIFFStripSize(tif);
     if (stripSize <= 0)
       RaiseTiffError("TIFFStripSize");
@@ -374,10 +406,8 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
       if (want > stripSize)
         RaiseTiffError("TIFFReadEncodedStrip");
       const uint32_t strip = TIFFComputeStrip(tif, static_cast<uint32_t>(row), 0);
-      if (TIFFReadEncodedStrip(tif, strip, buffer.data(), want) != want) {
-        handle->Rethrow();
-        RaiseTiffError("TIFFReadEncodedStrip");
-      }
+      if (TIFFReadEncodedStrip(tif, strip, buffer.data(), want) != want)
+        RaiseFailed(*handle, "TIFFReadEncodedStrip");
       for (int i = 0; i < n; ++i) {
         const uint8_t* src =
             buffer.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(scanline);
@@ -400,6 +430,13 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
             SetPixelIndex(x, row + i, static_cast<uint8_t>((src[x >> 3] >> (7 - (x & 7))) & 1));
         } else if (!pixels) {
           std::memcpy(ScanLine(row + i), src, static_cast<std::size_t>(scanline));
+        } else if (multiply) {
+          uint8_t* dst = ScanLine(row + i);
+          for (int x = 0; x < w; ++x, dst += 3, src += 4) {
+            dst[0] = OverBlack(src[2], src[3]);
+            dst[1] = OverBlack(src[1], src[3]);
+            dst[2] = OverBlack(src[0], src[3]);
+          }
         } else if (format == ifTrueColor) {
           uint8_t* dst = ScanLine(row + i);
           for (int x = 0; x < w; ++x, dst += 3, src += bytesPerPixel) {
@@ -516,10 +553,8 @@ void TTiffGraphic::WriteImage(TStream& Stream, int Mode) {
         SwapRedBlue(row.data(), row.size());
       data = row.data();
     }
-    if (TIFFWriteScanline(tif, data, static_cast<uint32_t>(y), 0) < 0) {
-      handle->Rethrow();
-      RaiseTiffError("TIFFWriteScanLine");
-    }
+    if (TIFFWriteScanline(tif, data, static_cast<uint32_t>(y), 0) < 0)
+      RaiseFailed(*handle, "TIFFWriteScanLine");
   }
   handle->Rethrow();
   if (!handle->Close())

@@ -2,6 +2,16 @@
 // TTiffGraphic: TIFF images through libtiff. A load reads one image (directory) of
 // the TIFF at the stream's position; a save writes a one-image TIFF; pages can be
 // counted and appended. With LoadAllFrames the pages become frames.
+//
+// A page loads whole or not at all: one whose directory, or a value that it points
+// at, lies past the end of the stream raises "TIFFReadDirectory".
+//
+// Black-and-white and grey pages, CCITT ones among them, in strips or tiles, show
+// their samples as the Photometric tag says (min-is-white is inverted).
+//
+// The image has no alpha: colour with an alpha sample is composited over black, from
+// strips and tiles alike. Associated alpha stores just that; unassociated alpha is
+// multiplied in, as libtiff's RGBA reader does.
 #pragma once
 
 #include "DibGraphic.h"
@@ -46,8 +56,10 @@ public:
   // exist leaves the first one selected.
   void LoadFrame(TStream& Stream, int Index) override;
   int GetImageCount(TStream& Stream) override;
-  // From page Index's directory; raises ETiffError where a load would fail to find its
-  // width and length.
+  // From page Index's directory, read through the stream without copying it; raises
+  // ETiffError where a load would fail to find its width and length. The work bytes
+  // are the stream's copy that a load makes (TTiffHandle::CopyBytes) and libtiff's
+  // RGBA raster for the pages it reads.
   std::optional<TImageSize> ReadImageSize(TStream& Stream, int Index) override;
   // Writes a one-image TIFF at the stream's position. A JPEG-compressed image wider
   // than TiffJpegMaxWidth is refused before anything is written.

@@ -37,6 +37,9 @@ constexpr uint16_t Get16(const uint8_t* B, bool BigEndian) {
 constexpr uint32_t Get32(const uint8_t* B, bool BigEndian) {
   return BigEndian ? Be32(B) : Le32(B);
 }
+constexpr uint64_t Get64(const uint8_t* B, bool BigEndian) {
+  return BigEndian ? uint64_t{Be32(B)} << 32 | Be32(B + 4) : uint64_t{Le32(B + 4)} << 32 | Le32(B);
+}
 
 // The writers store the low 16 or all 32 bits of V.
 constexpr void PutLe16(uint8_t* B, uint32_t V) {

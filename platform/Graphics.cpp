@@ -2,12 +2,17 @@
 
 #include "Format.h"
 #include "Pixels.h"
+#include "UniqueFile.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace gf {
 
@@ -296,9 +301,54 @@ void TGraphic::LoadFromFile(const std::string& FileName) {
   LoadFromStream(stream);
 }
 
+namespace {
+
+[[noreturn]] void CannotCreate(const std::string& FileName, int Errno) {
+  throw EFileStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(Errno), Errno);
+}
+
+} // namespace
+
+// The picture is written beside the file and takes its place only once it is whole:
+// a save that fails, or a process killed halfway, leaves the old file as it was.
 void TGraphic::SaveToFile(const std::string& FileName) {
-  TFileStream stream(FileName, TFileMode::CreateReplace);
-  SaveToStream(stream);
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  // Through a link, the file it names is replaced, not the link.
+  fs::path target = fs::is_symlink(FileName, ec) ? fs::canonical(FileName, ec) : fs::path(FileName);
+  if (ec)
+    target = FileName;
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  // What could not be opened for writing is not replaced either.
+  if (exists && S_ISDIR(old.st_mode))
+    CannotCreate(FileName, EISDIR);
+  if (exists && ::access(target.c_str(), W_OK) != 0)
+    CannotCreate(FileName, errno);
+  std::string temp;
+  std::unique_ptr<TFileStream> out;
+  try {
+    // Hidden, and named after the file and this process.
+    const std::string stem = (target.parent_path() / ("." + target.filename().string() + "." +
+                                                      std::to_string(getpid()) + "."))
+                                 .string();
+    out = CreateUniqueFile(stem, ".tmp", 100, temp);
+  } catch (const EFileStreamError& e) {
+    CannotCreate(FileName, e.Errno());
+  }
+  try {
+    if (exists && S_ISREG(old.st_mode))
+      ::fchmod(out->Handle(), old.st_mode & 07777);
+    SaveToStream(*out);
+    out->Flush();
+    out->Close();
+    if (::rename(temp.c_str(), target.c_str()) != 0)
+      CannotCreate(FileName, errno);
+  } catch (...) {
+    out.reset();
+    ::unlink(temp.c_str());
+    throw;
+  }
 }
 
 void TGraphic::Changed() {

@@ -270,6 +270,9 @@ public:
   virtual void SaveToClipboardFormat(uint16_t& Format, std::unique_ptr<TDibSection>& Data,
                                      std::unique_ptr<TPaletteObject>& Palette);
   void LoadFromFile(const std::string& FileName);
+  // Saves into a new file beside FileName, which takes FileName's place (keeping the
+  // old file's permissions) only when the save succeeded; a failed save leaves the
+  // old file as it was. A file that could not be opened for writing is refused.
   void SaveToFile(const std::string& FileName);
 
   // Called (Sender = the graphic) when the picture changed; only when set.

@@ -155,8 +155,8 @@ QImage CopyReduced(TBitmap& Bitmap, QSize Box) {
 }
 
 // PNG and TIFF: the image library's class for the type, found through the picture
-// registry, reads the picture's size, then loads the bytes and is assigned to a bitmap,
-// which the thumbnail copies.
+// registry, reads the picture's size (without a copy of the bytes), then loads the
+// bytes and is assigned to a bitmap, which the thumbnail copies.
 QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullSize,
                        TThumbShare& Share) {
   const TGraphicClass* type = TPicture::FileFormatClass(Ext);
@@ -170,9 +170,10 @@ QImage ReadWithLibrary(TStream& Stream, const char* Ext, QSize Box, QSize& FullS
   }
   if (size)
     CheckPixels(*size);
-  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each; a size
-  // that the class cannot tell in advance takes all there is, so it decodes alone.
-  Share.Reserve(size ? 2 * 3 * size->Width * size->Height : INT64_MAX);
+  // The class's picture and the bitmap it is assigned to, 24 bits a pixel each, and
+  // what the load holds beside them (a TIFF's copy of a file); a size that the class
+  // cannot tell in advance takes all there is, so it decodes alone.
+  Share.Reserve(size ? 2 * 3 * size->Width * size->Height + size->WorkBytes : INT64_MAX);
   Stream.SetPosition(0);
   graphic->LoadFromStream(Stream);
   TBitmap bitmap;

@@ -2,6 +2,7 @@
 #include "JpegGraphic.h"
 
 #include "ByteOrder.h"
+#include "JpegBinding.h"
 #include "Libjpeg.h"
 #include "Streams.h"
 #include "TestHelpers.h"
@@ -264,6 +265,25 @@ TEST(Jpeg, LibjpegFailuresRaiseItsMessage) {
       ADD_FAILURE() << c.What << ": raised other than EJpegError: " << e.what();
     }
   }
+}
+
+// At a raised trace level libjpeg shows a line for every marker it reads: each one is
+// kept, and the load goes on.
+TEST(Jpeg, MessagesShownAreKeptNotRaised) {
+  TMemoryStream s;
+  Fill(s, DirectEncode(Gradient(32, 16, 3)));
+  TJpegDecompressor d;
+  d.Codec()->err->trace_level = 3;
+  JpegStreamSource(d.Codec(), s);
+  JpegReadHeader(d.Codec(), true);
+  JpegStartDecompress(d.Codec());
+  std::vector<uint8_t> row(32 * 3);
+  uint8_t* rows[1] = {row.data()};
+  for (int y = 0; y < 16; ++y)
+    ASSERT_EQ(JpegReadScanlines(d.Codec(), rows, 1), 1u);
+  JpegFinishDecompress(d.Codec());
+  ASSERT_FALSE(d.Messages().empty());
+  EXPECT_EQ(d.Messages().front(), "Start of Image");
 }
 
 TEST(Jpeg, CmykIsRefused) {

@@ -94,6 +94,7 @@ struct TTiffSpec {
   bool Tiled = false;
   int RowsPerStrip = 4;
   std::vector<uint16_t> Colormap = {}; // red, green, blue arrays one after the other
+  int ExtraSample = -1; // the ExtraSamples tag for one sample beyond the colour; -1: none
 };
 using TSampleOf = uint8_t (*)(int X, int Y, int Sample);
 
@@ -113,6 +114,10 @@ std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
     TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
   } else {
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
+  }
+  if (S.ExtraSample >= 0) {
+    const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
   if (!S.Colormap.empty()) {
     const std::size_t n = S.Colormap.size() / 3;
@@ -899,4 +904,225 @@ TEST(TiffGraphic, LoadedTooWideForJpegIsRefusedOnSave) {
   TMemoryStream out;
   EXPECT_EQ(ErrorOf([&] { wide.SaveToStream(out); }), TooWideForJpeg);
   EXPECT_EQ(out.GetSize(), 0);
+}
+
+namespace {
+
+// Every pixel's colour of an image, with its size.
+struct TColors {
+  int W = 0, H = 0;
+  std::vector<TColor> Pixels;
+  bool operator==(const TColors&) const = default;
+};
+TColors ColorsOf(const TDibGraphic& G) {
+  TColors c{G.GetWidth(), G.GetHeight(), {}};
+  for (int y = 0; y < c.H; ++y)
+    for (int x = 0; x < c.W; ++x)
+      c.Pixels.push_back(G.GetPixelColor(x, y));
+  return c;
+}
+
+// A stream not in memory that gives at most 5 bytes a read, as a pipe or a slow
+// device may.
+class TDribbleStream : public TStream {
+public:
+  explicit TDribbleStream(const std::vector<uint8_t>& Bytes) : FBytes(StreamOf(Bytes)) {}
+  std::size_t Read(void* Buffer, std::size_t Count) override {
+    return FBytes->Read(Buffer, std::min<std::size_t>(Count, 5));
+  }
+  std::size_t Write(const void* Buffer, std::size_t Count) override {
+    return FBytes->Write(Buffer, Count);
+  }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FBytes->Seek(Offset, Origin); }
+  int64_t GetSize() override { return FBytes->GetSize(); }
+  void SetSize(int64_t NewSize) override { FBytes->SetSize(NewSize); }
+
+private:
+  std::unique_ptr<TMemoryStream> FBytes;
+};
+
+} // namespace
+
+// Short reads are read on until the stream ends: pages count, measure and load as
+// from memory.
+TEST(TiffGraphic, AStreamOfShortReadsReadsAsMemory) {
+  TMemoryStream file;
+  std::vector<TColors> want;
+  for (int page = 0; page < 3; ++page) {
+    TTiffGraphic g;
+    g.NewImage(30 + page, 20, page == 1 ? ifColor256 : ifTrueColor, nullptr, 0, 0);
+    FillPattern(g);
+    g.AppendToStream(file);
+    want.push_back(ColorsOf(g));
+  }
+  TDribbleStream in(BytesOf(file));
+  TTiffGraphic g;
+  EXPECT_EQ(g.GetImageCount(in), 3);
+  in.SetPosition(0);
+  const std::optional<TImageSize> size = g.ReadImageSize(in, 2);
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(size->Width, 31);
+  EXPECT_EQ(size->WorkBytes, file.GetSize()); // the copy that a load makes
+  in.SetPosition(0);
+  g.SetLoadAllFrames(true);
+  ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(in); }), "(no error)");
+  ASSERT_EQ(g.FrameCount(), 3);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(ColorsOf(g.Frame(i)), want[static_cast<std::size_t>(i)]) << i;
+}
+
+// A file cut anywhere, its directories and their colour maps too: a load fails, or
+// each page it gives is exactly the page that was saved, never one that libtiff
+// patched up from a directory it could only read in part.
+TEST(TiffGraphic, EveryCutOfAManyPageFileFailsOrGivesEachPageExactly) {
+  struct TPage {
+    int W, H;
+    TImageFormat Format;
+    TTiffCompression Compression;
+  };
+  const TPage pages[] = {{11, 7, ifColor256, tcNone},     {10, 6, ifTrueColor, tcPackbits},
+                         {13, 5, ifColor16, tcZLib},      {7, 9, ifGray256, tcPackbits},
+                         {17, 4, ifBlackWhite, tcGroup4}, {8, 8, ifColor256, tcPackbits}};
+  TMaxLogPalette custom{};
+  custom.palVersion = 0x300;
+  custom.palNumEntries = 12;
+  for (int i = 0; i < 12; ++i)
+    custom.palPalEntry[i] = {static_cast<uint8_t>(i * 21), static_cast<uint8_t>(250 - i * 9),
+                             static_cast<uint8_t>(i * i), 0};
+  TMemoryStream file;
+  std::vector<TColors> want;
+  for (const TPage& p : pages) {
+    TTiffGraphic g;
+    const bool colour = p.Format == ifColor16 || p.Format == ifColor256;
+    g.NewImage(p.W, p.H, p.Format, colour ? &custom : nullptr, 0, 0);
+    FillPattern(g);
+    g.SetCompression(p.Compression);
+    g.AppendToStream(file);
+    want.push_back(ColorsOf(g));
+  }
+  const std::vector<uint8_t> bytes = BytesOf(file);
+  int loaded = 0, wrong = 0;
+  for (std::size_t cut = 0; cut <= bytes.size(); ++cut)
+    for (bool all : {false, true}) {
+      auto in =
+          StreamOf(std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+      TTiffGraphic g;
+      g.SetLoadAllFrames(all);
+      try {
+        g.LoadFromStream(*in);
+      } catch (const ETiffError&) {
+        continue;
+      } catch (const EQuorvaneError&) {
+        continue;
+      }
+      ++loaded;
+      const int frames = g.FrameCount() > 0 ? g.FrameCount() : 1;
+      if (cut == bytes.size()) {
+        EXPECT_EQ(frames, all ? 6 : 1);
+      }
+      for (int i = 0; i < frames; ++i)
+        if (ColorsOf(g.FrameCount() > 0 ? g.Frame(i) : g) != want[static_cast<std::size_t>(i)] &&
+            ++wrong <= 5)
+          ADD_FAILURE() << "cut at " << cut << " of " << bytes.size() << (all ? ", all pages" : "")
+                        << ": page " << i + 1 << " differs";
+    }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(loaded, 0);
+}
+
+// CCITT data holds bits, and the Photometric tag says which is black, in strips and
+// in tiles alike, as libtiff's own reader takes them.
+TEST(TiffGraphic, CcittPagesFollowTheirPhotometric) {
+  // Stored 0x0F in every byte: of each eight pixels, four 0 bits, then four 1 bits.
+  for (int compression : {COMPRESSION_CCITTRLE, COMPRESSION_CCITTFAX3, COMPRESSION_CCITTFAX4})
+    for (int photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK})
+      for (bool tiled : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "compression " << compression << " photometric "
+                                          << photometric << (tiled ? " tiles" : " strips"));
+        auto in = StreamOf(LibtiffImage(20, 18, 1, photometric, compression, tiled, 0x0F));
+        TTiffGraphic g;
+        ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+        ASSERT_EQ(g.ImageFormat(), ifBlackWhite);
+        const TColor zero = photometric == PHOTOMETRIC_MINISWHITE ? 0xFFFFFF : 0;
+        int wrong = 0;
+        for (int y = 0; y < 18; ++y)
+          for (int x = 0; x < 20; ++x)
+            wrong += g.GetPixelColor(x, y) != (x % 8 < 4 ? zero : 0xFFFFFF - zero);
+        EXPECT_EQ(wrong, 0);
+      }
+}
+
+// Colour with alpha reads alike from strips and from tiles: composited over black,
+// which is what associated alpha holds already and what unassociated alpha becomes
+// multiplied in.
+TEST(TiffGraphic, AlphaIsCompositedOverBlackInStripsAndTiles) {
+  auto sample = [](int X, int Y, int S) {
+    return static_cast<uint8_t>(S < 3 ? X * 13 + Y * 7 + S * 50 : (X * 37 + Y * 71) % 256);
+  };
+  struct TCase {
+    const char* Name;
+    int ExtraSample; // -1: no ExtraSamples tag
+    bool Multiply;
+  };
+  const TCase cases[] = {{"unassociated alpha", EXTRASAMPLE_UNASSALPHA, true},
+                         {"associated alpha", EXTRASAMPLE_ASSOCALPHA, false},
+                         {"unspecified extra sample", EXTRASAMPLE_UNSPECIFIED, false},
+                         {"no ExtraSamples tag", -1, false}};
+  for (const TCase& c : cases)
+    for (bool tiled : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.Name << (tiled ? ", tiles" : ", strips"));
+      auto in = StreamOf(LibtiffWrite({.W = 35,
+                                       .H = 21,
+                                       .Samples = 4,
+                                       .Photometric = PHOTOMETRIC_RGB,
+                                       .Tiled = tiled,
+                                       .ExtraSample = c.ExtraSample},
+                                      sample));
+      TTiffGraphic g;
+      ASSERT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+      ASSERT_EQ(g.ImageFormat(), ifTrueColor);
+      int wrong = 0;
+      for (int y = 0; y < 21; ++y)
+        for (int x = 0; x < 35; ++x) {
+          const int a = sample(x, y, 3);
+          auto v = [&](int S) {
+            const int s = sample(x, y, S);
+            return static_cast<uint8_t>(c.Multiply ? (s * a + 127) / 255 : s);
+          };
+          if (g.GetPixelColor(x, y) != RGBToColor(v(0), v(1), v(2)) && ++wrong <= 3)
+            ADD_FAILURE() << x << "," << y << ": " << std::hex << g.GetPixelColor(x, y)
+                          << " != " << RGBToColor(v(0), v(1), v(2));
+        }
+      EXPECT_EQ(wrong, 0);
+    }
+}
+
+// A refused save into a file leaves the picture that the file held.
+TEST(TiffGraphic, ARefusedSaveLeavesTheFileItWouldReplace) {
+  const TTestDir dir("gf_tiff_refused_");
+  const std::string path = dir.Path("picture.tif");
+  TTiffGraphic picture;
+  picture.NewImage(5, 4, ifTrueColor, nullptr, 0, 0);
+  FillPattern(picture);
+  picture.SaveToFile(path);
+  TMemoryStream before;
+  before.LoadFromFile(path);
+  TTiffGraphic empty;
+  TTiffGraphic wide;
+  wide.NewImage(TiffJpegMaxWidth + 1, 1, ifGray256, nullptr, 0, 0);
+  wide.SetCompression(tcJpeg);
+  struct TCase {
+    TTiffGraphic* Image;
+    const char* Error;
+  };
+  for (const TCase& c :
+       {TCase{&empty, "ETiffError Image is empty"}, TCase{&wide, TooWideForJpeg.c_str()}}) {
+    EXPECT_EQ(ErrorOf([&] { c.Image->SaveToFile(path); }), c.Error);
+    TMemoryStream after;
+    after.LoadFromFile(path);
+    EXPECT_EQ(BytesOf(after), BytesOf(before));
+  }
+  TTiffGraphic back;
+  back.LoadFromFile(path);
+  EXPECT_EQ(ColorsOf(back), ColorsOf(picture));
 }

@@ -18,7 +18,7 @@ namespace {
 class TiffTools : public ::testing::Test {
 protected:
   void SetUp() override {
-    for (const char* tool : {"tiffcp", "tifftopnm", "pamtotiff"})
+    for (const char* tool : {"tiffcp", "tifftopnm", "pamtotiff", "tiff2rgba"})
       if (!HaveTool(tool))
         GTEST_SKIP() << tool << " is missing (Debian packages libtiff-tools and netpbm)";
     FDir.emplace("gf_tiff_tools_");
@@ -93,4 +93,61 @@ TEST_F(TiffTools, FilesOtherProgramsWroteReadAsNetpbmReadsThem) {
     EXPECT_EQ(g.GetCompression(), c.Compression);
     ExpectSame(g, *reference);
   }
+}
+
+// Fax-coded black and white as netpbm writes it, min-is-black and min-is-white, in
+// strips and (through tiffcp) in tiles: the same picture as the one coded, and as
+// netpbm and libtiff's RGBA conversion read it.
+TEST_F(TiffTools, FaxCodedFilesReadAsTheToolsReadThem) {
+  const int w = 37, h = 23;
+  {
+    std::ofstream pbm(Path("fax.pbm"), std::ios::binary);
+    pbm << "P4\n" << w << " " << h << "\n";
+    for (int y = 0; y < h; ++y)
+      for (int x0 = 0; x0 < w; x0 += 8) {
+        unsigned byte = 0;
+        for (int x = x0; x < x0 + 8; ++x)
+          byte = byte << 1 | (x < w && ((x / 3 + y / 2) % 3 == 0 || x == y)); // 1 is black
+        pbm.put(static_cast<char>(byte));
+      }
+  }
+  const auto coded = ReadPnm(Path("fax.pbm"));
+  ASSERT_TRUE(coded);
+  struct TCase {
+    const char* Coding; // pamtotiff's options
+    TTiffCompression Compression;
+  };
+  const TCase codings[] = {{"-g3", tcGroup3_1D}, {"-g3 -2d", tcGroup3_2D}, {"-g4", tcGroup4}};
+  int n = 0;
+  for (const TCase& c : codings)
+    for (const char* photometric : {"-minisblack", "-miniswhite"})
+      for (bool tiled : {false, true}) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.Coding << " " << photometric << (tiled ? " tiles" : " strips"));
+        std::string out = Path("fax" + std::to_string(n++) + ".tif");
+        ASSERT_TRUE(RunQuietly(std::string("pamtotiff ") + c.Coding + " " + photometric + " '" +
+                               Path("fax.pbm") + "' >'" + out + "'"));
+        if (tiled) {
+          const std::string g3 = std::string(c.Coding) == "-g3 -2d" ? "g3:2d" : "g3";
+          const std::string codec = c.Compression == tcGroup4 ? "g4" : g3;
+          ASSERT_TRUE(RunQuietly("tiffcp -c " + codec + " -t -w 16 -l 16 '" + out + "' '" + out +
+                                 ".tiled.tif'"));
+          out += ".tiled.tif";
+        }
+        ASSERT_TRUE(RunQuietly("tiffcp -c none -s '" + out + "' '" + out + ".plain.tif'"));
+        ASSERT_TRUE(RunQuietly("tifftopnm '" + out + ".plain.tif' >'" + out + ".pnm'"));
+        ASSERT_TRUE(RunQuietly("tiff2rgba '" + out + "' '" + out + ".rgba.tif'"));
+        ASSERT_TRUE(RunQuietly("tifftopnm '" + out + ".rgba.tif' >'" + out + ".rgba.pnm'"));
+        TTiffGraphic g;
+        g.LoadFromFile(out);
+        EXPECT_EQ(g.ImageFormat(), ifBlackWhite);
+        EXPECT_EQ(g.GetCompression(), c.Compression);
+        for (const std::string& reference : {out + ".pnm", out + ".rgba.pnm"}) {
+          SCOPED_TRACE(reference);
+          const auto picture = ReadPnm(reference);
+          ASSERT_TRUE(picture);
+          ExpectSame(g, *picture);
+        }
+        ExpectSame(g, *coded);
+      }
 }

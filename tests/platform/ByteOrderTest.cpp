@@ -16,6 +16,9 @@ TEST(ByteOrder, FieldsInBothOrders) {
   EXPECT_EQ(Be32(b), 0x12345678u);
   EXPECT_EQ(Get16(b, true), Be16(b));
   EXPECT_EQ(Get32(b, false), Le32(b));
+  const uint8_t b8[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+  EXPECT_EQ(Get64(b8, true), 0x0102030405060708u);
+  EXPECT_EQ(Get64(b8, false), 0x0807060504030201u);
 
   // A 16-bit writer stores the low half only and leaves the next byte alone.
   uint8_t out[3] = {0, 0, 0xEE};

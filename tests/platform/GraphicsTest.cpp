@@ -4,7 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace gf;
+namespace fs = std::filesystem;
 
 namespace {
 std::unique_ptr<TDibSection> Dib(int W, int H, int Bits) {
@@ -16,7 +23,91 @@ std::unique_ptr<TDibSection> Dib(int W, int H, int Bits) {
   info.bmiHeader.biBitCount = static_cast<uint16_t>(Bits);
   return TDibSection::Create(info);
 }
+// A picture whose save writes Bytes, then fails when told to.
+class TSavedBytes : public TBitmap {
+public:
+  std::string Bytes;
+  bool Fail = false;
+  void SaveToStream(TStream& Stream) override {
+    Stream.WriteBuffer(Bytes.data(), Bytes.size());
+    if (Fail)
+      throw EInvalidGraphic("refused");
+  }
+};
+
+std::string Contents(const fs::path& File) {
+  std::ifstream in(File, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 } // namespace
+
+// A save goes into a file of its own beside the old one, which it replaces only when
+// it is whole: a refused save leaves the old picture, and nothing else behind.
+TEST(Graphics, SaveToFileReplacesOnlyWhatSaved) {
+  const fs::path dir = fs::temp_directory_path() / ("gf_save_" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  struct TCase {
+    const char* What;
+    const char* Old; // the file's contents before, nullptr: no file
+    bool Fail;
+    const char* After; // nullptr: no file
+    const char* Error;
+  };
+  const TCase cases[] = {
+      {"a new file", nullptr, false, "new picture", "(no error)"},
+      {"over an old file", "old picture", false, "new picture", "(no error)"},
+      {"a refused save over an old file", "old picture", true, "old picture", "refused"},
+      {"a refused save with no file", nullptr, true, nullptr, "refused"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    const fs::path file = dir / "picture.tif";
+    fs::remove(file);
+    if (c.Old) {
+      std::ofstream(file, std::ios::binary) << c.Old;
+      fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    }
+    TSavedBytes g;
+    g.Bytes = "new picture";
+    g.Fail = c.Fail;
+    std::string error = "(no error)";
+    try {
+      g.SaveToFile(file.string());
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, c.Error);
+    ASSERT_EQ(fs::exists(file), c.After != nullptr);
+    if (c.After) {
+      EXPECT_EQ(Contents(file), c.After);
+    }
+    if (c.Old && c.After) { // the old file's permissions stay
+      EXPECT_EQ(fs::status(file).permissions(),
+                fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()),
+              c.After ? 1 : 0); // no temporary left
+  }
+  // Through a link the file it names is replaced, and the link stays.
+  std::ofstream(dir / "target.tif", std::ios::binary) << "old picture";
+  fs::create_symlink(dir / "target.tif", dir / "link.tif");
+  TSavedBytes g;
+  g.Bytes = "new picture";
+  g.SaveToFile((dir / "link.tif").string());
+  EXPECT_TRUE(fs::is_symlink(dir / "link.tif"));
+  EXPECT_EQ(Contents(dir / "target.tif"), "new picture");
+  // A folder that does not exist names the file asked for.
+  try {
+    g.SaveToFile((dir / "missing" / "p.tif").string());
+    ADD_FAILURE() << "saved into a missing folder";
+  } catch (const EFileStreamError& e) {
+    EXPECT_EQ(e.what(), "Cannot create file \"" + (dir / "missing" / "p.tif").string() +
+                            "\". No such file or directory");
+  }
+  fs::remove_all(dir);
+}
 
 TEST(Graphics, DibSizesAndRefusals) {
   struct TCase {

@@ -87,6 +87,30 @@ int CountLines(const std::string& Tag) {
   return n;
 }
 
+// A stream that is not in memory (as a saved file is not), counting what is read.
+class TCountingStream : public TStream {
+public:
+  explicit TCountingStream(const std::vector<uint8_t>& Bytes) {
+    FBytes.WriteBuffer(Bytes.data(), Bytes.size());
+    FBytes.SetPosition(0);
+  }
+  std::size_t Read(void* Buffer, std::size_t Count) override {
+    const std::size_t n = FBytes.Read(Buffer, Count);
+    BytesRead += static_cast<int64_t>(n);
+    return n;
+  }
+  std::size_t Write(const void* Buffer, std::size_t Count) override {
+    return FBytes.Write(Buffer, Count);
+  }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override { return FBytes.Seek(Offset, Origin); }
+  int64_t GetSize() override { return FBytes.GetSize(); }
+  void SetSize(int64_t NewSize) override { FBytes.SetSize(NewSize); }
+  int64_t BytesRead = 0;
+
+private:
+  TMemoryStream FBytes;
+};
+
 class ThumbsTest : public test::TLoggedTest {};
 
 } // namespace
@@ -310,5 +334,50 @@ TEST_F(ThumbsTest, DamagedAndHostilePicturesGiveTheBrokenPicture) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("THUMBS: Error thumbnailing " + c.Name + ": ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find(c.Says), std::string::npos) << lines[0];
+  }
+}
+
+// A TIFF read from a stream that is not in memory is copied into memory once, for its
+// load, and the copy counts in the memory that the decodes share, as libtiff's RGBA
+// raster does; its size is read from the stream itself.
+TEST_F(ThumbsTest, ATiffIsCopiedOnceAndWithinTheDecodesMemory) {
+  const int w = 300, h = 200;
+  struct TCase {
+    const char* What;
+    TTiffCompression Compression; // JPEG is read through libtiff's RGBA raster
+    bool InMemory;
+  };
+  const TCase cases[] = {{"strips from a file", tcNone, false},
+                         {"strips from memory", tcNone, true},
+                         {"JPEG from a file", tcJpeg, false},
+                         {"JPEG from memory", tcJpeg, true}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TTiffGraphic tiff;
+    tiff.NewImage(w, h, ifTrueColor, nullptr, 0, 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        tiff.SetPixelColor(x, y, RGBToColor(uint8_t(x / 2), uint8_t(y), 200));
+    tiff.SetCompression(c.Compression);
+    TMemoryStream saved;
+    tiff.SaveToStream(saved);
+    const std::vector<uint8_t> bytes(saved.Memory(), saved.Memory() + saved.GetSize());
+    const auto size = static_cast<int64_t>(bytes.size());
+
+    TThumbMemory memory(int64_t{1} << 30);
+    TCountingStream file(bytes);
+    auto memoryStream = StreamOf(bytes);
+    TStream& in = c.InMemory ? static_cast<TStream&>(*memoryStream) : file;
+    std::optional<QImage> t = MakeThumbnail(in, "f.TIF", 80, 80, &memory);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_NE(*t, *BrokenThumbnail(80, 80));
+    EXPECT_TRUE(Near(t->pixel(40, 40), QColor(75, 100, 200))) << std::hex << t->pixel(40, 40);
+    if (!c.InMemory) {
+      EXPECT_LE(file.BytesRead, size + 4096); // the copy, and the directory once more
+    }
+    const int64_t pixels = 2 * 3 * int64_t{w} * h;
+    const int64_t raster = c.Compression == tcJpeg ? 4 * int64_t{w} * h : 0;
+    EXPECT_EQ(memory.Peak(), pixels + raster + (c.InMemory ? 0 : size));
+    EXPECT_EQ(memory.InUse(), 0);
   }
 }

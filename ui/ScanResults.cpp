@@ -5,6 +5,7 @@
 #include "Format.h"
 #include "Language.h"
 #include "Streams.h"
+#include "UniqueFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,16 +35,8 @@ constexpr std::string_view PartHead = ".glimmerfold-", PartTail = ".part";
 // A new hidden file in Folder for bytes that are not complete yet. A leftover of a run
 // that was killed keeps its name; the next free one is taken.
 std::unique_ptr<TFileStream> CreatePartFile(const std::string& Folder, std::string& Name) {
-  const std::string base = Folder + std::string(PartHead) + std::to_string(::getpid()) + "-";
-  for (int k = 0;; ++k) {
-    Name = base + std::to_string(k) + std::string(PartTail);
-    try {
-      return std::make_unique<TFileStream>(Name, TFileMode::CreateExclusive);
-    } catch (const EFileStreamError& e) {
-      if (e.Errno() != EEXIST || k == 1000)
-        throw;
-    }
-  }
+  return CreateUniqueFile(Folder + std::string(PartHead) + std::to_string(::getpid()) + "-",
+                          std::string(PartTail), 1001, Name);
 }
 
 // Whether Text is a decimal number of 1 to MaxDigits digits.

@@ -10,6 +10,9 @@
 // image file in the page cache through positioned reads, the way a card image is
 // read. --random gives the old image: random bytes with a JPEG header every 2 MiB.
 // --save writes the image to FILE and stops (for profiling the scan elsewhere).
+// Last, an untimed scan prints a digest of the found files of each type, so that a
+// change can be shown to leave every found byte as it was.
+#include "Digest.h"
 #include "Drives.h"
 #include "MemoryMedium.h"
 #include "MessageWindow.h"
@@ -82,13 +85,16 @@ double PlainRead(TMedium& M, double Mb, const char* What) {
 }
 
 double Scan(TMedium& M, double Mb, const char* What, std::map<std::string, int>& Found,
-            std::map<std::string, uint64_t>& Bytes) {
+            std::map<std::string, uint64_t>& Bytes,
+            std::map<std::string, TDigest>* Digests = nullptr) {
   TScanner s;
   Found.clear();
   Bytes.clear();
   s.OnFileFound = [&](TScanner&, std::unique_ptr<TMemoryStream> st, const std::string& name) {
     ++Found[name];
     Bytes[name] += static_cast<uint64_t>(st->GetSize());
+    if (Digests)
+      (*Digests)[name].Add(st->Memory(), static_cast<std::size_t>(st->GetSize()));
   };
   // The user-interface side as an event loop runs it: asleep until a message
   // wakes it, then handling everything pending.
@@ -115,8 +121,9 @@ double Scan(TMedium& M, double Mb, const char* What, std::map<std::string, int>&
   int files = 0;
   for (auto& [k, n] : Found)
     files += n;
-  std::printf("scan, %s (%d recognizers): %.0f MB in %.3f s = %.0f MB/s, %d files\n", What,
-              Recognizers().Count(), Mb, secs, Mb / secs, files);
+  if (What)
+    std::printf("scan, %s (%d recognizers): %.0f MB in %.3f s = %.0f MB/s, %d files\n", What,
+                Recognizers().Count(), Mb, secs, Mb / secs, files);
   return secs;
 }
 
@@ -190,6 +197,17 @@ int main(int argc, char** argv) {
   }
   if (fd >= 0)
     ::close(fd);
+
+  std::map<std::string, TDigest> digests;
+  Scan(mem, mb, nullptr, found, bytes, &digests);
+  TDigest all;
+  std::printf("found files' digests:");
+  for (auto& [k, d] : digests) {
+    std::printf(" %s %s", k.c_str(), d.Hex().c_str());
+    all.Add(k);
+    all.Add(d.Hex());
+  }
+  std::printf("; all %s\n", all.Hex().c_str());
 
   struct rusage ru {};
   getrusage(RUSAGE_SELF, &ru);

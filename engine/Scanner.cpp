@@ -56,6 +56,7 @@ void TScanner::Start(TMedium* Medium) {
   FCancel = false;
   Paused = false;
   FMedium = Medium;
+  FBuffers->Open();
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -118,6 +119,7 @@ void TScanner::Execute() {
     } catch (...) {
     }
   }
+  FBuffers->Close();
   FWindow->Post(WM_SCANDONE, 0, 0);
 }
 
@@ -174,7 +176,7 @@ void TScanner::ExecuteLoop(TPlace& Place) {
     if (rec) {
       Place.AtWork = rec;
       clock.Switch(&TScanStages::Building);
-      auto stream = std::make_unique<TMemoryStream>();
+      auto stream = std::make_unique<TMemoryStream>(FBuffers);
       stream->SetSize(std::min<int64_t>(rec->MaxSize, FirstCapacity));
       const uint32_t start = pos;
       if (rec->Extract(m, *stream)) {
@@ -215,6 +217,7 @@ void TScanner::ExecuteLoop(TPlace& Place) {
   clock.Switch(&TScanStages::Scanning); // the stages are complete before the done message
 
   bool completed = !FCancel && m.GetPosition() >= m.SectorCount();
+  FBuffers->Close(); // the files still held by their receivers free their buffers
   FWindow->Post(WM_SCANDONE, completed ? 1 : 0, 0);
 }
 

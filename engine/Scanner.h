@@ -100,6 +100,9 @@ private:
   std::vector<std::pair<std::string, int>> FTypeCounts;
   int32_t FFoundCount = 0;
   std::unique_ptr<TMessageWindow> FWindow;
+  // The found files' buffers: a file's stream, once its receiver frees it, leaves its
+  // buffer for the next file of the scan. Open while a scan runs.
+  std::shared_ptr<TBufferPool> FBuffers = std::make_shared<TBufferPool>();
   std::thread FThread;
   std::atomic<bool> FCancel{false};
   bool FInFileFound = false;

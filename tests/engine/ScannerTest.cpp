@@ -140,6 +140,30 @@ TEST(Scanner, MeasuredFileSkipsItsSectors) {
             std::vector<uint8_t>(img.begin() + 3 * 512, img.begin() + 3 * 512 + 1000));
 }
 
+// Each found file takes up the buffer its predecessor left; sectors that differ from
+// one another show any byte of an earlier, longer file that would remain in it.
+TEST(Scanner, EachFileHoldsOnlyItsOwnBytesWhereAnEarlierOneWasLonger) {
+  Registry r;
+  std::vector<uint8_t> img(50 * 512);
+  for (std::size_t i = 0; i < img.size(); ++i)
+    img[i] = static_cast<uint8_t>(i / 512 * 13 + i % 7);
+  Put(img, 0, Jfif);  // carved: 0..29
+  Put(img, 30, "BM"); // measured: 1000 bytes
+  Put(img, 32, Jfif); // carved: 32..36
+  Put(img, 37, "BM");
+  Put(img, 39, Jfif); // carved to the end
+  TMemoryMedium m(img);
+  auto res = Scan(m, r.reg);
+  ASSERT_EQ(res.Files.size(), 5u);
+  EXPECT_EQ(res.Files[0].Bytes, Slice(img, 0, 30));
+  EXPECT_EQ(res.Files[1].Bytes,
+            std::vector<uint8_t>(img.begin() + 30 * 512, img.begin() + 30 * 512 + 1000));
+  EXPECT_EQ(res.Files[2].Bytes, Slice(img, 32, 5));
+  EXPECT_EQ(res.Files[3].Bytes,
+            std::vector<uint8_t>(img.begin() + 37 * 512, img.begin() + 37 * 512 + 1000));
+  EXPECT_EQ(res.Files[4].Bytes, Slice(img, 39, 11));
+}
+
 TEST(Scanner, EmptyMeasuredFileMovesOn) {
   TRecognizers reg;
   auto z = std::make_unique<TFakeRecognizer>("BMP", "BM", 0);

@@ -23,7 +23,13 @@ const TRecognizers& BuiltinRecognizers() {
 
 TScanner::TScanner(const TRecognizers* Registry)
     : FRegistry(Registry ? *Registry : BuiltinRecognizers()),
-      FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {}
+      FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {
+  SetProgressInterval(ProgressInterval);
+}
+
+void TScanner::SetProgressInterval(std::chrono::milliseconds Interval) {
+  FWindow->Coalesce(WM_SCANPROGRESS, Interval);
+}
 
 TScanner::~TScanner() {
   if (IsRunning()) {

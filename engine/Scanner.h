@@ -8,6 +8,7 @@
 #include "Recognizer.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -51,6 +52,12 @@ public:
   ~TScanner();
   TScanner(const TScanner&) = delete;
   TScanner& operator=(const TScanner&) = delete;
+
+  // The window takes at most one progress report per this interval, the latest: the
+  // worker posts one every 11 sectors, far more than a view can show.
+  static constexpr std::chrono::milliseconds ProgressInterval{20};
+  // Another interval; zero hands every report over. Set while no scan runs.
+  void SetProgressInterval(std::chrono::milliseconds Interval);
 
   void Start(TMedium* Medium);
   void Stop();

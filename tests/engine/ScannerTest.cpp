@@ -70,12 +70,32 @@ TEST(Scanner, EmptyAndUnreadableMedia) {
 TEST(Scanner, ProgressCadence) {
   Registry r;
   TMemoryMedium m(Image(100));
-  auto res = Scan(m, r.reg);
+  TScanner s(&r.reg);
+  s.SetProgressInterval(std::chrono::milliseconds(0)); // every post reaches the handler
+  TScanResult res;
+  Collect(s, res);
+  s.Start(&m);
+  PumpUntilDone(s);
   ASSERT_GE(res.Progress.size(), 2u);
   EXPECT_EQ(res.Progress[0], std::make_pair(int64_t{11}, int64_t{100}));
   EXPECT_EQ(res.Progress[1].first, 22);
   for (std::size_t i = 1; i < res.Progress.size(); ++i)
     EXPECT_GT(res.Progress[i].first - res.Progress[i - 1].first, 10);
+  EXPECT_TRUE(res.Completed);
+}
+
+// With the window's reports coalesced, the handler sees positions from 11 on, each
+// further on, and the last one the worker posted before the done message.
+TEST(Scanner, CoalescedProgressEndsWithTheLastPosition) {
+  Registry r;
+  TMemoryMedium m(Image(5000));
+  auto res = Scan(m, r.reg);
+  ASSERT_FALSE(res.Progress.empty());
+  EXPECT_GE(res.Progress.front().first, 11);
+  EXPECT_EQ(res.Progress.front().second, 5000);
+  for (std::size_t i = 1; i < res.Progress.size(); ++i)
+    EXPECT_GT(res.Progress[i].first - res.Progress[i - 1].first, 10);
+  EXPECT_EQ(res.Progress.back().first, 4994) << "posted at 11, 22, ... 4994";
   EXPECT_TRUE(res.Completed);
 }
 

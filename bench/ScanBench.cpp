@@ -6,12 +6,12 @@
 // The default image (1024 MiB) holds a realistic mix: mostly zero and random
 // sectors, with pictures, MP3, WAV, AVI, MOV and MPEG files at sector starts, as a
 // camera or a player leaves them, with the damage of real cards (MixedImage.h). It
-// is scanned twice: from memory, and from an
-// image file in the page cache through positioned reads, the way a card image is
-// read. --random gives the old image: random bytes with a JPEG header every 2 MiB.
-// --save writes the image to FILE and stops (for profiling the scan elsewhere).
-// Last, an untimed scan prints a digest of the found files of each type, so that a
-// change can be shown to leave every found byte as it was.
+// is scanned twice: from memory, and from an image file in the page cache through
+// positioned reads, the way a card image is read; both read ahead as the program's
+// image files and devices do. --random gives the old image: random bytes with a JPEG
+// header every 2 MiB. --save writes the image to FILE and stops (for profiling the
+// scan elsewhere). Last, an untimed scan prints a digest of the found files of each
+// type, so that a change can be shown to leave every found byte as it was.
 #include "Digest.h"
 #include "Drives.h"
 #include "MemoryMedium.h"
@@ -43,7 +43,10 @@ double Seconds(std::chrono::steady_clock::time_point from) {
 // A card image in a file, read with positioned reads (the page cache serves them).
 class TImageFile : public TMedium {
 public:
-  TImageFile(int Fd, uint64_t Bytes) : TMedium(nullptr), FFd(Fd), FBytes(Bytes) { Reinit(); }
+  TImageFile(int Fd, uint64_t Bytes) : TMedium(nullptr), FFd(Fd), FBytes(Bytes) {
+    SetReadAhead(ReadAheadBytes); // as the program's image files and devices read
+    Reinit();
+  }
 
 protected:
   uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override {
@@ -173,6 +176,7 @@ int main(int argc, char** argv) {
   }
 
   test::TMemoryMedium mem(std::move(img));
+  mem.SetReadAhead(TMedium::ReadAheadBytes);
   double memRead = PlainRead(mem, mb, "memory");
   double memScan = Scan(mem, mb, "memory", found, bytes);
   std::printf("  scan / plain read = %.2f\n", memRead / memScan);

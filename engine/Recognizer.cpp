@@ -141,10 +141,7 @@ bool TMediumReader::CopyTo(TStream& Stream, uint64_t Offset, uint64_t Count) {
   return true;
 }
 
-const uint8_t* TRecognizer::HeaderBytes(TMedium& Medium, uint32_t Count, uint8_t* Scratch) {
-  const uint8_t* data = Medium.GetData();
-  if (!data || Medium.SectorSize() >= Count)
-    return data;
+const uint8_t* TRecognizer::HeaderBytesAcross(TMedium& Medium, uint32_t Count, uint8_t* Scratch) {
   const uint32_t at = Medium.GetPosition();
   const bool ok = ReadBytes(Medium, at, 0, Count, Scratch);
   Medium.SetPosition(at);

@@ -86,20 +86,10 @@ bool TMedium::BlockFromReadAhead(uint32_t Count) {
   return true;
 }
 
-const uint8_t* TMedium::GetData() {
-  uint32_t sectors;
-  return GetData(sectors);
-}
-
-const uint8_t* TMedium::GetData(uint32_t& Sectors) {
+const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
   Sectors = 0;
   if (FSectorSize == 0 || FSectorCount == 0 || FPosition >= FSectorCount)
     return nullptr;
-  if (FBlock && FPosition >= FBufferStart && FPosition - FBufferStart < FBufferCount) {
-    Sectors = FBufferCount - (FPosition - FBufferStart);
-    return FBlock + static_cast<std::size_t>(FPosition - FBufferStart) * FSectorSize;
-  }
-
   DropBlock();
   uint32_t count = FBlockSectors;
   if (count > FSectorCount - FPosition)
@@ -126,27 +116,11 @@ const uint8_t* TMedium::GetData(uint32_t& Sectors) {
   return FBlock;
 }
 
-uint32_t TMedium::GetPosition() {
-  if (FPosition > FSectorCount)
-    FPosition = FSectorCount;
-  return FPosition;
-}
-
-void TMedium::SetPosition(uint32_t N) {
-  if (FSectorCount == 0)
-    FPosition = 0;
-  else
-    FPosition = N < FSectorCount ? N : FSectorCount;
+void TMedium::LeftBlock() {
   if (FPosition >= FSectorCount)
     FreeBuffer(); // a scan that ends here reads the medium afresh the next time
-  else if (FPosition < FBufferStart || FPosition - FBufferStart >= FBufferCount)
+  else
     DropBlock();
-}
-
-void TMedium::Next() {
-  uint32_t p = GetPosition();
-  if (p < FSectorCount)
-    SetPosition(p + 1);
 }
 
 // ---- drives

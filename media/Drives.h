@@ -62,13 +62,35 @@ public:
 
   // The current sector's SectorSize bytes, or null. Valid until the position
   // leaves the cached block or another block is loaded.
-  const uint8_t* GetData();
+  const uint8_t* GetData() {
+    uint32_t sectors;
+    return GetData(sectors);
+  }
   // The same, with the number of sectors from the current one to the end of the
-  // cached block, whose bytes follow on from it (0 with null).
-  const uint8_t* GetData(uint32_t& Sectors);
-  uint32_t GetPosition();
-  void SetPosition(uint32_t N);
-  void Next();
+  // cached block, whose bytes follow on from it (0 with null). The recognizers ask
+  // at every sector, mostly within the block: that case is inline.
+  const uint8_t* GetData(uint32_t& Sectors) {
+    // A cached block lies below SectorCount, so a position inside it is readable.
+    if (const uint32_t in = FPosition - FBufferStart; FBlock && in < FBufferCount) {
+      Sectors = FBufferCount - in;
+      return FBlock + std::size_t{in} * FSectorSize;
+    }
+    return LoadBlock(Sectors);
+  }
+  uint32_t GetPosition() {
+    if (FPosition > FSectorCount)
+      FPosition = FSectorCount;
+    return FPosition;
+  }
+  void SetPosition(uint32_t N) {
+    FPosition = N < FSectorCount ? N : FSectorCount; // 0 on an empty medium
+    if (FPosition - FBufferStart >= FBufferCount)
+      LeftBlock();
+  }
+  void Next() {
+    if (const uint32_t p = GetPosition(); p < FSectorCount)
+      SetPosition(p + 1);
+  }
 
   // Drops the cached block and what was read ahead.
   void FreeBuffer();
@@ -116,6 +138,10 @@ protected:
   std::string FVolumeLabel;
 
 private:
+  // GetData at a position outside the cached block.
+  const uint8_t* LoadBlock(uint32_t& Sectors);
+  // SetPosition to a position outside the cached block.
+  void LeftBlock();
   // Forgets the cached block; what was read ahead stays for the next one.
   void DropBlock();
   // The block at the current position from what was read ahead, reading ahead anew

@@ -58,6 +58,8 @@ public:
       TEntry* entry = last;
       if (coalesced && last && !last->Sender && last->Message.Msg == m.Msg) {
         last->Message = m; // the newer report takes the waiting one's place
+        if (FWakePending.count(w->FOwner))
+          return; // the owner's pump is on its way
       } else {
         if (last && IsCoalesced(*last))
           last->Released = true; // it goes before this one, without waiting

@@ -41,21 +41,25 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return total;
 }
 
-TBufferPool::TBuffer TBufferPool::Take(TBufferPool* Pool, std::size_t Capacity) {
-  if (Pool) {
-    TBuffer idle;
-    {
-      std::lock_guard lock(Pool->FMutex);
-      idle = std::exchange(Pool->FIdle, {});
-    }
-    if (idle.Capacity >= Capacity)
-      return idle;
-  } // a buffer too small is freed before the new one is allocated
-  TBuffer b;
-  b.Data.reset(static_cast<uint8_t*>(std::malloc(Capacity > 0 ? Capacity : 1)));
-  if (!b.Data)
+void TBufferPool::Resize(TBuffer& Buffer, std::size_t Capacity) {
+  // realloc keeps the pages it has: a large buffer grows without its bytes being
+  // copied or its pages faulted in anew.
+  auto* p = static_cast<uint8_t*>(std::realloc(Buffer.Data.get(), Capacity > 0 ? Capacity : 1));
+  if (!p)
     throw std::bad_alloc();
-  b.Capacity = Capacity;
+  (void)Buffer.Data.release();
+  Buffer.Data.reset(p);
+  Buffer.Capacity = Capacity;
+}
+
+TBufferPool::TBuffer TBufferPool::Take(TBufferPool* Pool, std::size_t Capacity) {
+  TBuffer b;
+  if (Pool) {
+    std::lock_guard lock(Pool->FMutex);
+    b = std::exchange(Pool->FIdle, {});
+  }
+  if (b.Capacity < Capacity)
+    Resize(b, Capacity);
   return b;
 }
 
@@ -91,11 +95,10 @@ TMemoryStream::~TMemoryStream() {
 void TMemoryStream::Reserve(std::size_t Capacity) const {
   if (Capacity <= FBuffer.Capacity)
     return;
-  TBufferPool::TBuffer b = TBufferPool::Take(FPool.get(), Capacity);
-  if (FStored > 0)
-    std::memcpy(b.Data.get(), FBuffer.Data.get(), FStored);
-  // The smaller one is freed, not kept: the stream's own buffer goes back when it ends.
-  FBuffer = std::move(b);
+  if (FBuffer.Data)
+    TBufferPool::Resize(FBuffer, Capacity);
+  else
+    FBuffer = TBufferPool::Take(FPool.get(), Capacity);
 }
 
 void TMemoryStream::StoreZeros() const {

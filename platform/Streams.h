@@ -61,10 +61,13 @@ public:
     std::size_t Capacity = 0;
   };
 
-  // The idle buffer when it holds Capacity bytes, else a new one of Capacity bytes
-  // (the idle one, too small, is freed). Its contents are whatever was left in it.
-  // Raises std::bad_alloc. Pool may be null: a new buffer then.
+  // The idle buffer, grown to Capacity bytes when it holds fewer, else a new one of
+  // Capacity bytes. Its contents are whatever was left in it. Raises std::bad_alloc.
+  // Pool may be null: a new buffer then.
   static TBuffer Take(TBufferPool* Pool, std::size_t Capacity);
+  // Makes Buffer (which may be empty) hold Capacity bytes, keeping its contents up to
+  // that. Raises std::bad_alloc, leaving Buffer as it was.
+  static void Resize(TBuffer& Buffer, std::size_t Capacity);
   // Keeps Buffer as the idle one if the pool is open and it is the largest, else frees
   // it. Pool may be null.
   static void Give(TBufferPool* Pool, TBuffer Buffer);

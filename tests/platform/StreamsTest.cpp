@@ -116,7 +116,7 @@ TEST(MemoryStream, ThePoolKeepsTheLargestBufferWhileOpen) {
   EXPECT_EQ(pool->IdleBytes(), 0u);
   pool->Open();
   fill(100);
-  fill(4096); // takes nothing: the idle one is too small, and freed
+  fill(4096); // grows the idle one
   EXPECT_EQ(pool->IdleBytes(), 4096u);
   fill(10); // takes the large one up and gives it back
   EXPECT_EQ(pool->IdleBytes(), 4096u);

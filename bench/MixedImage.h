@@ -8,6 +8,7 @@
 #include "ByteOrder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -286,6 +287,33 @@ inline TBytes MakeMixedImage(std::size_t Mib, TPlaced& Placed) {
     ++Placed.Files[key];
     Placed.Bytes[key] += n;
     at += (n + 511) / 512 * 512;
+  }
+  return img;
+}
+
+// A reformatted camera card: the file system's area, then Count JPEG pictures one
+// after another in 32 KiB clusters, of 50 KB to 5 MB with small ones as common as
+// large ones (sizes spread evenly on a log scale). Pictures above the JPEG limit of
+// 3 MiB come back cut at it.
+inline TBytes MakeCameraImage(int Count, TPlaced& Placed) {
+  constexpr std::size_t cluster = 32768, area = 4 << 20;
+  TRandom rng(20240602);
+  std::vector<std::size_t> sizes;
+  std::size_t total = area;
+  for (int i = 0; i < Count; ++i) {
+    const double u = static_cast<double>(rng.Below(1u << 30)) / (1u << 30);
+    const auto n = static_cast<std::size_t>(50000.0 * std::pow(100.0, u));
+    sizes.push_back(n);
+    total += (n + cluster - 1) / cluster * cluster;
+  }
+  TBytes img(total, 0);
+  TImageWriter w{rng};
+  std::size_t at = area;
+  for (std::size_t n : sizes) {
+    w.Jpeg(img.data() + at, n);
+    ++Placed.Files["JPG"];
+    Placed.Bytes["JPG"] += n;
+    at += (n + cluster - 1) / cluster * cluster;
   }
   return img;
 }

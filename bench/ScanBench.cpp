@@ -6,10 +6,13 @@
 // The default image (1024 MiB) holds a realistic mix: mostly zero and random
 // sectors, with pictures, MP3, WAV, AVI, MOV and MPEG files at sector starts, as a
 // camera or a player leaves them, with the damage of real cards (MixedImage.h). It
-// is scanned twice: from memory, and from an
-// image file in the page cache through positioned reads, the way a card image is
-// read. --random gives the old image: random bytes with a JPEG header every 2 MiB.
-// --save writes the image to FILE and stops (for profiling the scan elsewhere).
+// is scanned twice: from memory, and from an image file in the page cache through
+// positioned reads, the way a card image is read; both read ahead as the program's
+// image files and devices do. --random gives the old image: random bytes with a JPEG
+// header every 2 MiB. --save writes the image to FILE and stops (for profiling the
+// scan elsewhere). Last, an untimed scan prints a digest of the found files of each
+// type, so that a change can be shown to leave every found byte as it was.
+#include "Digest.h"
 #include "Drives.h"
 #include "MemoryMedium.h"
 #include "MessageWindow.h"
@@ -40,7 +43,10 @@ double Seconds(std::chrono::steady_clock::time_point from) {
 // A card image in a file, read with positioned reads (the page cache serves them).
 class TImageFile : public TMedium {
 public:
-  TImageFile(int Fd, uint64_t Bytes) : TMedium(nullptr), FFd(Fd), FBytes(Bytes) { Reinit(); }
+  TImageFile(int Fd, uint64_t Bytes) : TMedium(nullptr), FFd(Fd), FBytes(Bytes) {
+    SetReadAhead(ReadAheadBytes); // as the program's image files and devices read
+    Reinit();
+  }
 
 protected:
   uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override {
@@ -82,13 +88,16 @@ double PlainRead(TMedium& M, double Mb, const char* What) {
 }
 
 double Scan(TMedium& M, double Mb, const char* What, std::map<std::string, int>& Found,
-            std::map<std::string, uint64_t>& Bytes) {
+            std::map<std::string, uint64_t>& Bytes,
+            std::map<std::string, TDigest>* Digests = nullptr) {
   TScanner s;
   Found.clear();
   Bytes.clear();
   s.OnFileFound = [&](TScanner&, std::unique_ptr<TMemoryStream> st, const std::string& name) {
     ++Found[name];
     Bytes[name] += static_cast<uint64_t>(st->GetSize());
+    if (Digests)
+      (*Digests)[name].Add(st->Memory(), static_cast<std::size_t>(st->GetSize()));
   };
   // The user-interface side as an event loop runs it: asleep until a message
   // wakes it, then handling everything pending.
@@ -115,8 +124,9 @@ double Scan(TMedium& M, double Mb, const char* What, std::map<std::string, int>&
   int files = 0;
   for (auto& [k, n] : Found)
     files += n;
-  std::printf("scan, %s (%d recognizers): %.0f MB in %.3f s = %.0f MB/s, %d files\n", What,
-              Recognizers().Count(), Mb, secs, Mb / secs, files);
+  if (What)
+    std::printf("scan, %s (%d recognizers): %.0f MB in %.3f s = %.0f MB/s, %d files\n", What,
+                Recognizers().Count(), Mb, secs, Mb / secs, files);
   return secs;
 }
 
@@ -166,6 +176,7 @@ int main(int argc, char** argv) {
   }
 
   test::TMemoryMedium mem(std::move(img));
+  mem.SetReadAhead(TMedium::ReadAheadBytes);
   double memRead = PlainRead(mem, mb, "memory");
   double memScan = Scan(mem, mb, "memory", found, bytes);
   std::printf("  scan / plain read = %.2f\n", memRead / memScan);
@@ -190,6 +201,17 @@ int main(int argc, char** argv) {
   }
   if (fd >= 0)
     ::close(fd);
+
+  std::map<std::string, TDigest> digests;
+  Scan(mem, mb, nullptr, found, bytes, &digests);
+  TDigest all;
+  std::printf("found files' digests:");
+  for (auto& [k, d] : digests) {
+    std::printf(" %s %s", k.c_str(), d.Hex().c_str());
+    all.Add(k);
+    all.Add(d.Hex());
+  }
+  std::printf("; all %s\n", all.Hex().c_str());
 
   struct rusage ru {};
   getrusage(RUSAGE_SELF, &ru);

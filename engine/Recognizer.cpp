@@ -47,7 +47,8 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
   if (MaxSize < Count)
     Count = MaxSize;
   const uint32_t size = Medium.SectorSize();
-  const uint8_t* data = Medium.GetData();
+  uint32_t run = 0; // sectors from the current one to the end of the cached block
+  const uint8_t* data = Medium.GetData(run);
   if (Count > 0 && !data) {
     DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
              Medium.GetPosition());
@@ -62,13 +63,16 @@ bool TRecognizer::CopyToStream(TMedium& Medium, TStream& Stream, uint32_t Count)
           Stream.GetPosition() + static_cast<int64_t>(std::min<uint64_t>(Count, left));
       end > oldSize)
     Stream.SetSize(end);
+  // A cached block at a time, straight into the stream; the medium moves from block to
+  // block as it would sector by sector, so a block that cannot be read ends the copy
+  // at the same sector.
   while (Count > 0) {
-    uint32_t piece = size < Count ? size : Count;
+    const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(Count, uint64_t{run} * size));
     Stream.WriteBuffer(data, piece);
     Count -= piece;
-    Medium.Next();
+    Medium.SetPosition(Medium.GetPosition() + (piece + size - 1) / size);
     if (Count > 0) {
-      data = Medium.GetData();
+      data = Medium.GetData(run);
       if (!data) {
         DebugLog("RECOGNIZER: Medium %s Data is NULL for position %d", Medium.RootName(),
                  Medium.GetPosition());
@@ -125,7 +129,11 @@ bool TMediumReader::CopyTo(TStream& Stream, uint64_t Offset, uint64_t Count) {
     const uint8_t* p = Peek(Offset, avail);
     if (!p)
       return false;
-    uint32_t piece = avail < Count ? avail : static_cast<uint32_t>(Count);
+    // The rest of the cached block follows on from the sector in hand.
+    uint32_t run = 0;
+    FMedium.GetData(run);
+    const uint64_t bytes = avail + uint64_t{run > 0 ? run - 1 : 0} * FSectorSize;
+    const auto piece = static_cast<std::size_t>(std::min(bytes, Count));
     Stream.WriteBuffer(p, piece);
     Offset += piece;
     Count -= piece;
@@ -133,10 +141,7 @@ bool TMediumReader::CopyTo(TStream& Stream, uint64_t Offset, uint64_t Count) {
   return true;
 }
 
-const uint8_t* TRecognizer::HeaderBytes(TMedium& Medium, uint32_t Count, uint8_t* Scratch) {
-  const uint8_t* data = Medium.GetData();
-  if (!data || Medium.SectorSize() >= Count)
-    return data;
+const uint8_t* TRecognizer::HeaderBytesAcross(TMedium& Medium, uint32_t Count, uint8_t* Scratch) {
   const uint32_t at = Medium.GetPosition();
   const bool ok = ReadBytes(Medium, at, 0, Count, Scratch);
   Medium.SetPosition(at);

@@ -71,7 +71,16 @@ public:
   // the medium's cache when the sector holds them, else a copy in Scratch (Count
   // bytes) read across the following sectors. Null, silently, when the current
   // sector has no data. The medium stays at its sector.
-  static const uint8_t* HeaderBytes(TMedium& Medium, uint32_t Count, uint8_t* Scratch);
+  static const uint8_t* HeaderBytes(TMedium& Medium, uint32_t Count, uint8_t* Scratch) {
+    const uint8_t* data = Medium.GetData();
+    if (!data || Medium.SectorSize() >= Count)
+      return data;
+    return HeaderBytesAcross(Medium, Count, Scratch);
+  }
+
+private:
+  // HeaderBytes of more bytes than a sector holds.
+  static const uint8_t* HeaderBytesAcross(TMedium& Medium, uint32_t Count, uint8_t* Scratch);
 };
 
 // Reads a medium relative to a base sector, as ReadBytes does, but lends pointers

@@ -4,6 +4,7 @@
 #include "System.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace gf {
@@ -22,7 +23,13 @@ const TRecognizers& BuiltinRecognizers() {
 
 TScanner::TScanner(const TRecognizers* Registry)
     : FRegistry(Registry ? *Registry : BuiltinRecognizers()),
-      FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {}
+      FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })) {
+  SetProgressInterval(ProgressInterval);
+}
+
+void TScanner::SetProgressInterval(std::chrono::milliseconds Interval) {
+  FWindow->Coalesce(WM_SCANPROGRESS, Interval);
+}
 
 TScanner::~TScanner() {
   if (IsRunning()) {
@@ -55,6 +62,7 @@ void TScanner::Start(TMedium* Medium) {
   FCancel = false;
   Paused = false;
   FMedium = Medium;
+  FBuffers->Open();
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -69,6 +77,33 @@ void TScanner::Stop() {
   while (*alive && IsRunning())
     FWindow->WaitOne();
 }
+
+// Adds the time since the last switch to the stage the worker was in. Does nothing
+// unless the scan measures its stages.
+class TScanner::TStageClock {
+public:
+  using TClock = std::chrono::steady_clock;
+  TStageClock(TScanStages& Stages, bool On) : FStages(Stages), FOn(On) {
+    if (FOn) {
+      FStages = {};
+      FLast = TClock::now();
+    }
+  }
+  void Switch(double TScanStages::*Next) {
+    if (!FOn)
+      return;
+    const auto now = TClock::now();
+    FStages.*FStage += std::chrono::duration<double>(now - FLast).count();
+    FLast = now;
+    FStage = Next;
+  }
+
+private:
+  TScanStages& FStages;
+  bool FOn;
+  double TScanStages::*FStage = &TScanStages::Scanning;
+  TClock::time_point FLast{};
+};
 
 void TScanner::Execute() {
   TPlace place;
@@ -90,6 +125,7 @@ void TScanner::Execute() {
     } catch (...) {
     }
   }
+  FBuffers->Close();
   FWindow->Post(WM_SCANDONE, 0, 0);
 }
 
@@ -98,11 +134,18 @@ void TScanner::ExecuteLoop(TPlace& Place) {
   uint32_t lastReported = 0;
   TRecognizer* pendingRec = nullptr;
   std::unique_ptr<TMemoryStream> pending;
+  TStageClock clock(FStages, MeasureStages);
+  auto announce = [&](TRecognizer& Rec, std::unique_ptr<TMemoryStream> Stream) {
+    clock.Switch(&TScanStages::HandingOver);
+    Announce(Rec, std::move(Stream));
+    clock.Switch(&TScanStages::Scanning);
+  };
 
   auto endCarve = [&] {
     Place.AtWork = pendingRec;
+    clock.Switch(&TScanStages::Building);
     pending->SetSize(pending->GetPosition());
-    Announce(*pendingRec, std::move(pending));
+    announce(*pendingRec, std::move(pending));
     pendingRec = nullptr;
     Place.AtWork = nullptr;
   };
@@ -138,7 +181,8 @@ void TScanner::ExecuteLoop(TPlace& Place) {
 
     if (rec) {
       Place.AtWork = rec;
-      auto stream = std::make_unique<TMemoryStream>();
+      clock.Switch(&TScanStages::Building);
+      auto stream = std::make_unique<TMemoryStream>(FBuffers);
       stream->SetSize(std::min<int64_t>(rec->MaxSize, FirstCapacity));
       const uint32_t start = pos;
       if (rec->Extract(m, *stream)) {
@@ -150,29 +194,36 @@ void TScanner::ExecuteLoop(TPlace& Place) {
         m.SetPosition(next > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(next));
         stream->SetSize(static_cast<int64_t>(length));
         if (length > 0)
-          Announce(*rec, std::move(stream));
+          announce(*rec, std::move(stream));
+        clock.Switch(&TScanStages::Scanning);
         continue;
       }
       m.SetPosition(start);
       stream->SetPosition(0); // every carve starts at byte 0
       pendingRec = rec;
       pending = std::move(stream);
+      clock.Switch(&TScanStages::Scanning);
     }
 
     // Taken afresh: the checks and extracts may have loaded other blocks, which frees
     // the one the step began with.
     Place.AtWork = pendingRec; // null when no carve is pending
-    if (const uint8_t* data = pending ? m.GetData() : nullptr)
+    if (const uint8_t* data = pending ? m.GetData() : nullptr) {
+      clock.Switch(&TScanStages::Building);
       pending->WriteBuffer(data, size);
+      clock.Switch(&TScanStages::Scanning);
+    }
     Place.AtWork = nullptr;
     m.Next();
   }
 
   if (!FCancel && pending)
     endCarve();
-  pending.reset(); // a cancelled carve is dropped unannounced
+  pending.reset();                      // a cancelled carve is dropped unannounced
+  clock.Switch(&TScanStages::Scanning); // the stages are complete before the done message
 
   bool completed = !FCancel && m.GetPosition() >= m.SectorCount();
+  FBuffers->Close(); // the files still held by their receivers free their buffers
   FWindow->Post(WM_SCANDONE, completed ? 1 : 0, 0);
 }
 

@@ -8,6 +8,7 @@
 #include "Recognizer.h"
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,15 @@ constexpr uint32_t WM_SCANPROGRESS = WM_USER + 2;
 constexpr uint32_t WM_FILEFOUND = WM_USER + 3;
 
 class TScanner;
+
+// Where the worker's time went in a scan, in seconds: reading and recognising,
+// building the found files (extracts, carved sectors, cuts), and handing them over
+// (waiting while the receiver takes each file).
+struct TScanStages {
+  double Scanning = 0;
+  double Building = 0;
+  double HandingOver = 0;
+};
 
 using TScannerDoneEvent = std::function<void(TScanner& Sender, bool Completed)>;
 // The receiver owns the stream: its size is the file's length, its bytes the file.
@@ -43,6 +53,12 @@ public:
   TScanner(const TScanner&) = delete;
   TScanner& operator=(const TScanner&) = delete;
 
+  // The window takes at most one progress report per this interval, the latest: the
+  // worker posts one every 11 sectors, far more than a view can show.
+  static constexpr std::chrono::milliseconds ProgressInterval{20};
+  // Another interval; zero hands every report over. Set while no scan runs.
+  void SetProgressInterval(std::chrono::milliseconds Interval);
+
   void Start(TMedium* Medium);
   void Stop();
   bool IsRunning() const { return FThread.joinable(); }
@@ -53,6 +69,11 @@ public:
   int TypeCount(const std::string& Key) const;
 
   std::atomic<bool> Paused{false};
+  // For benchmarks: the next scans measure their stages (Stages). Off by default, as
+  // it reads the clock twice for every carved sector. Set while no scan runs.
+  bool MeasureStages = false;
+  // The stages of the last scan that measured them; read once it has ended.
+  const TScanStages& Stages() const { return FStages; }
 
   TScannerDoneEvent OnDone;
   TScannerFileFoundEvent OnFileFound;
@@ -78,11 +99,17 @@ private:
   void WMScanProgress(TMessage& Message);
   void WMScanDone(TMessage& Message);
 
+  class TStageClock;
+
   const TRecognizers& FRegistry;
+  TScanStages FStages;        // written by the worker of a measuring scan
   TMedium* FMedium = nullptr; // not owned; null when no scan runs
   std::vector<std::pair<std::string, int>> FTypeCounts;
   int32_t FFoundCount = 0;
   std::unique_ptr<TMessageWindow> FWindow;
+  // The found files' buffers: a file's stream, once its receiver frees it, leaves its
+  // buffer for the next file of the scan. Open while a scan runs.
+  std::shared_ptr<TBufferPool> FBuffers = std::make_shared<TBufferPool>();
   std::thread FThread;
   std::atomic<bool> FCancel{false};
   bool FInFileFound = false;

@@ -26,63 +26,101 @@ void TMedium::Reinit() {
     FreeBuffer();
 }
 
-void TMedium::FreeBuffer() {
-  FBuffer.reset();
+void TMedium::DropBlock() {
+  FBlock = nullptr;
   FBufferStart = 0;
   FBufferCount = 0;
 }
 
+void TMedium::FreeBuffer() {
+  DropBlock();
+  FOwnBlock.reset();
+  FAhead.reset();
+  FAheadStart = 0;
+  FAheadCount = 0;
+}
+
 void TMedium::SetBlockSectors(uint32_t N) {
   FreeBuffer();
+  FNoAhead.clear();
   FBlockSectors = N;
 }
 
-const uint8_t* TMedium::GetData() {
+void TMedium::SetReadAhead(uint32_t Bytes) {
+  FreeBuffer();
+  FNoAhead.clear();
+  FReadAhead = Bytes;
+}
+
+bool TMedium::BlockFromReadAhead(uint32_t Count) {
+  const uint32_t p = FPosition;
+  if (!FAhead || p < FAheadStart || p - FAheadStart > FAheadCount ||
+      Count > FAheadCount - (p - FAheadStart)) {
+    const uint32_t sectors = FReadAhead / FSectorSize;
+    uint32_t n = std::min(sectors, FSectorCount - p);
+    for (auto [from, to] : FNoAhead) {
+      if (p >= from && p < to)
+        return false;
+      if (p < from)
+        n = std::min(n, from - p);
+    }
+    if (n <= Count)
+      return false; // no more than the block itself
+    if (!FAhead)
+      FAhead = std::make_unique_for_overwrite<uint8_t[]>(std::size_t{sectors} * FSectorSize);
+    FAheadCount = 0;
+    FReadingAhead = true;
+    uint32_t e = ReadBlocks(p, n, FAhead.get());
+    FReadingAhead = false;
+    Sleep(0);
+    if (e != 0) {
+      if (FNoAhead.size() == MaxNoAhead)
+        FNoAhead.erase(FNoAhead.begin());
+      FNoAhead.emplace_back(p, p + n);
+      return false;
+    }
+    FAheadStart = p;
+    FAheadCount = n;
+  }
+  FBlock = FAhead.get() + std::size_t{p - FAheadStart} * FSectorSize;
+  return true;
+}
+
+const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
+  Sectors = 0;
   if (FSectorSize == 0 || FSectorCount == 0 || FPosition >= FSectorCount)
     return nullptr;
-  if (FBuffer && FPosition >= FBufferStart && FPosition - FBufferStart < FBufferCount)
-    return FBuffer.get() + static_cast<std::size_t>(FPosition - FBufferStart) * FSectorSize;
-
-  FreeBuffer();
+  DropBlock();
   uint32_t count = FBlockSectors;
   if (count > FSectorCount - FPosition)
     count = FSectorCount - FPosition;
   if (count == 0) // a sector size above the block limit gives no block
     return nullptr;
-  FBuffer =
-      std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(count) * FSectorSize);
   FBufferCount = count;
   FBufferStart = FPosition;
-  uint32_t e = ReadBlocks(FBufferStart, FBufferCount, FBuffer.get());
-  Sleep(0);
-  if (e != 0) {
-    DebugLog("MEDIUM: LoadBlocks failed for %s with error %d (%s)", RootName(), e,
-             SysErrorMessage(e));
-    FreeBuffer();
-    return nullptr;
+  if (!BlockFromReadAhead(count)) {
+    if (!FOwnBlock)
+      FOwnBlock =
+          std::make_unique_for_overwrite<uint8_t[]>(std::size_t{FBlockSectors} * FSectorSize);
+    FBlock = FOwnBlock.get();
+    uint32_t e = ReadBlocks(FBufferStart, FBufferCount, FOwnBlock.get());
+    Sleep(0);
+    if (e != 0) {
+      DebugLog("MEDIUM: LoadBlocks failed for %s with error %d (%s)", RootName(), e,
+               SysErrorMessage(e));
+      FreeBuffer();
+      return nullptr;
+    }
   }
-  return FBuffer.get();
+  Sectors = FBufferCount;
+  return FBlock;
 }
 
-uint32_t TMedium::GetPosition() {
-  if (FPosition > FSectorCount)
-    FPosition = FSectorCount;
-  return FPosition;
-}
-
-void TMedium::SetPosition(uint32_t N) {
-  if (FSectorCount == 0)
-    FPosition = 0;
+void TMedium::LeftBlock() {
+  if (FPosition >= FSectorCount)
+    FreeBuffer(); // a scan that ends here reads the medium afresh the next time
   else
-    FPosition = N < FSectorCount ? N : FSectorCount;
-  if (FPosition < FBufferStart || FPosition - FBufferStart >= FBufferCount)
-    FreeBuffer();
-}
-
-void TMedium::Next() {
-  uint32_t p = GetPosition();
-  if (p < FSectorCount)
-    SetPosition(p + 1);
+    DropBlock();
 }
 
 // ---- drives

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gf {
@@ -30,6 +31,14 @@ enum TDriveKind : uint8_t {
 // cache of one block of at most 32 KiB. Descendants read runs of sectors
 // (ReadBlocks) and determine the geometry (Init). Not thread-safe: one thread
 // (the scan worker during a scan) uses a medium at a time.
+//
+// A reader whose read of a long run gives what reads of its parts would (a device or
+// a file read with ordinary reads) may read ahead: a block is then taken from a read
+// of up to ReadAhead bytes made when the block first was not at hand, so the device
+// sees few large reads. The blocks themselves start and end where they would without
+// it, and a block that cannot be read fails as it would: a read ahead that fails is
+// followed by a read of that block alone, and no read ahead is tried again over the
+// sectors it covered.
 class TMedium {
 public:
   static constexpr uint32_t MaxBlockBytes = 32768;
@@ -53,13 +62,42 @@ public:
 
   // The current sector's SectorSize bytes, or null. Valid until the position
   // leaves the cached block or another block is loaded.
-  const uint8_t* GetData();
-  uint32_t GetPosition();
-  void SetPosition(uint32_t N);
-  void Next();
+  const uint8_t* GetData() {
+    uint32_t sectors;
+    return GetData(sectors);
+  }
+  // The same, with the number of sectors from the current one to the end of the
+  // cached block, whose bytes follow on from it (0 with null). The recognizers ask
+  // at every sector, mostly within the block: that case is inline.
+  const uint8_t* GetData(uint32_t& Sectors) {
+    // A cached block lies below SectorCount, so a position inside it is readable.
+    if (const uint32_t in = FPosition - FBufferStart; FBlock && in < FBufferCount) {
+      Sectors = FBufferCount - in;
+      return FBlock + std::size_t{in} * FSectorSize;
+    }
+    return LoadBlock(Sectors);
+  }
+  uint32_t GetPosition() {
+    if (FPosition > FSectorCount)
+      FPosition = FSectorCount;
+    return FPosition;
+  }
+  void SetPosition(uint32_t N) {
+    FPosition = N < FSectorCount ? N : FSectorCount; // 0 on an empty medium
+    if (FPosition - FBufferStart >= FBufferCount)
+      LeftBlock();
+  }
+  void Next() {
+    if (const uint32_t p = GetPosition(); p < FSectorCount)
+      SetPosition(p + 1);
+  }
 
+  // Drops the cached block and what was read ahead.
   void FreeBuffer();
   void SetBlockSectors(uint32_t N);
+  // Bytes to read ahead, for readers whose long reads give what the reads of their
+  // parts would; 0 (the default) reads each block by itself. Drops what was read ahead.
+  void SetReadAhead(uint32_t Bytes);
 
   uint32_t SectorSize() const { return FSectorSize; }
   uint32_t SectorCount() const { return FSectorCount; }
@@ -72,7 +110,10 @@ public:
   uint32_t BlockSectors() const { return FBlockSectors; }
   uint32_t BufferStart() const { return FBufferStart; }
   uint32_t BufferCount() const { return FBufferCount; }
-  bool HasBuffer() const { return FBuffer != nullptr; }
+  bool HasBuffer() const { return FBlock != nullptr; }
+
+  // A reader's read of a long run, of the size SetReadAhead asks for.
+  static constexpr uint32_t ReadAheadBytes = 1 << 20;
 
 protected:
   // Reads sectors Start .. Start + Count - 1 into Buffer (Count x SectorSize bytes).
@@ -80,6 +121,9 @@ protected:
   virtual uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) = 0;
   // Resets SectorSize, SectorCount, Formatted and VolumeLabel, then determines them.
   virtual void Init() = 0;
+  // True while ReadBlocks reads ahead: a failure then is no block's failure and goes
+  // unlogged; the read of the block itself that follows tells of it if it is one.
+  bool ReadingAhead() const { return FReadingAhead; }
 
   void ResetGeometry() {
     FSectorSize = 0;
@@ -94,11 +138,33 @@ protected:
   std::string FVolumeLabel;
 
 private:
+  // GetData at a position outside the cached block.
+  const uint8_t* LoadBlock(uint32_t& Sectors);
+  // SetPosition to a position outside the cached block.
+  void LeftBlock();
+  // Forgets the cached block; what was read ahead stays for the next one.
+  void DropBlock();
+  // The block at the current position from what was read ahead, reading ahead anew
+  // when it is not there; false when the block is to be read by itself.
+  bool BlockFromReadAhead(uint32_t Count);
+
   TDrive* FDrive; // not owned
   uint32_t FBlockSectors = 0;
-  std::unique_ptr<uint8_t[]> FBuffer; // BufferCount x SectorSize bytes, or none
+  // The cached block: BufferCount x SectorSize bytes in FOwnBlock or FAhead, or none.
+  const uint8_t* FBlock = nullptr;
   uint32_t FBufferStart = 0;
   uint32_t FBufferCount = 0;
+  std::unique_ptr<uint8_t[]> FOwnBlock; // a block read by itself; BlockSectors sectors
+  uint32_t FReadAhead = 0;              // bytes
+  std::unique_ptr<uint8_t[]> FAhead;    // sectors FAheadStart .. + FAheadCount - 1
+  uint32_t FAheadStart = 0;
+  uint32_t FAheadCount = 0;
+  // Sectors that failed reads ahead covered, the latest last: blocks there are read by
+  // themselves, and no read ahead reaches into them. A failing read may take a device
+  // long, so none is repeated over the same sectors.
+  static constexpr std::size_t MaxNoAhead = 16;
+  std::vector<std::pair<uint32_t, uint32_t>> FNoAhead;
+  bool FReadingAhead = false;
   // May lie above SectorCount after a re-initialisation until GetPosition clamps it.
   uint32_t FPosition = 0;
 };
@@ -271,7 +337,8 @@ private:
 
 class TMediumNT : public TMedium {
 public:
-  using TMedium::TMedium;
+  // Ordinary reads of the volume: long ones read ahead.
+  explicit TMediumNT(TDrive* Drive) : TMedium(Drive) { SetReadAhead(ReadAheadBytes); }
 
 protected:
   uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;

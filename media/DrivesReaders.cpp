@@ -96,7 +96,9 @@ uint32_t TMediumNT::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) 
     uint32_t e = GetLastError();
     if (e == 0)
       e = ERROR_SEEK;
-    DebugLog("NTHDD: Failed to seek to %d on drive %s: %s", Start, RootName(), SysErrorMessage(e));
+    if (!ReadingAhead())
+      DebugLog("NTHDD: Failed to seek to %d on drive %s: %s", Start, RootName(),
+               SysErrorMessage(e));
     return e;
   }
   uint64_t want = uint64_t{Count} * FSectorSize;
@@ -108,8 +110,9 @@ uint32_t TMediumNT::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) 
   uint32_t e = GetLastError();
   if (e == 0)
     e = ERROR_READ_FAULT;
-  DebugLog("NTHDD: Failed to read %d blocks starting from %d on drive %s: %s", Count, Start,
-           RootName(), SysErrorMessage(e));
+  if (!ReadingAhead())
+    DebugLog("NTHDD: Failed to read %d blocks starting from %d on drive %s: %s", Count, Start,
+             RootName(), SysErrorMessage(e));
   return e;
 }
 
@@ -294,7 +297,9 @@ uint32_t TMedium9XDrive::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buf
 
 // ---- image file
 
-TMediumFile::TMediumFile(TDrive* Drive) : TMedium(Drive) {}
+TMediumFile::TMediumFile(TDrive* Drive) : TMedium(Drive) {
+  SetReadAhead(ReadAheadBytes); // positioned reads of a file: long ones read ahead
+}
 TMediumFile::~TMediumFile() = default;
 
 void TMediumFile::Init() {

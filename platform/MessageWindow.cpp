@@ -1,5 +1,6 @@
 #include "MessageWindow.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -20,7 +21,12 @@ struct TEntry {
   TMessage Message;
   TSendState* Sender;  // null for a posted message
   uint64_t Serial = 0; // a sent message's number, which keys it while it is handled
+  // A coalesced message with a later message of its window behind it: handed out
+  // without waiting for its time.
+  bool Released = false;
 };
+
+using TClock = std::chrono::steady_clock;
 
 // A sent message taken by its owner and not yet answered.
 struct TInFlight {
@@ -47,7 +53,22 @@ public:
           s->Done = true;
         return;
       }
-      FEntries.push_back({w, m, s, s ? ++FLastSerial : 0});
+      TEntry* last = LastOf(w);
+      const bool coalesced = !s && w->FCoalesceMsg != 0 && m.Msg == w->FCoalesceMsg;
+      TEntry* entry = last;
+      if (coalesced && last && !last->Sender && last->Message.Msg == m.Msg) {
+        last->Message = m; // the newer report takes the waiting one's place
+        if (FWakePending.count(w->FOwner))
+          return; // the owner's pump is on its way
+      } else {
+        if (last && IsCoalesced(*last))
+          last->Released = true; // it goes before this one, without waiting
+        entry = &FEntries.emplace_back(TEntry{w, m, s, s ? ++FLastSerial : 0});
+      }
+      // A report that must wait for its time wakes no one: a later post or message
+      // does, or a wait that ends at its time.
+      if (coalesced && Held(*entry, TClock::now()))
+        return;
       if (!FWakePending.count(w->FOwner)) {
         FWakePending.insert(w->FOwner);
         wake = FWakeup;
@@ -58,6 +79,16 @@ public:
       wake();
   }
 
+  void Coalesce(TMessageWindow* w, uint32_t Msg, std::chrono::milliseconds Interval) {
+    std::lock_guard lock(FMutex);
+    w->FCoalesceMsg = Interval.count() > 0 ? Msg : 0;
+    w->FCoalesceInterval = Interval;
+    w->FCoalesceDue = {};
+    for (auto& e : FEntries)
+      if (e.Window == w)
+        e.Released = true;
+  }
+
   intptr_t Send(TMessageWindow* w, const TMessage& m) {
     TSendState state;
     Enqueue(w, m, &state);
@@ -66,25 +97,37 @@ public:
     return state.Result;
   }
 
-  // Takes the first pending entry for window w (any window of this thread when w is null).
+  // Takes the first pending entry for window w (any window of this thread when w is
+  // null) that is not held back. Waiting, it wakes for the first held one's time.
   bool Take(TMessageWindow* w, TEntry& out, bool wait) {
     auto self = std::this_thread::get_id();
     std::unique_lock lock(FMutex);
     if (!w)
       FWakePending.erase(self);
     for (;;) {
+      const auto now = TClock::now();
+      TClock::time_point due = TClock::time_point::max();
       for (auto it = FEntries.begin(); it != FEntries.end(); ++it) {
-        if (w ? it->Window == w : it->Window->FOwner == self) {
-          out = *it;
-          FEntries.erase(it);
-          if (out.Sender)
-            FInFlight.emplace(out.Serial, TInFlight{out.Window, out.Sender});
-          return true;
+        if (w ? it->Window != w : it->Window->FOwner != self)
+          continue;
+        if (Held(*it, now)) {
+          due = std::min(due, it->Window->FCoalesceDue);
+          continue; // nothing of its window waits behind it
         }
+        out = *it;
+        FEntries.erase(it);
+        if (out.Sender)
+          FInFlight.emplace(out.Serial, TInFlight{out.Window, out.Sender});
+        if (IsCoalesced(out))
+          out.Window->FCoalesceDue = now + out.Window->FCoalesceInterval;
+        return true;
       }
       if (!wait)
         return false;
-      FCond.wait(lock);
+      if (due == TClock::time_point::max())
+        FCond.wait(lock);
+      else
+        FCond.wait_until(lock, due);
     }
   }
 
@@ -105,9 +148,10 @@ public:
 
   bool Pending() {
     auto self = std::this_thread::get_id();
+    const auto now = TClock::now();
     std::lock_guard lock(FMutex);
     for (auto& e : FEntries)
-      if (e.Window->FOwner == self)
+      if (e.Window->FOwner == self && !Held(e, now))
         return true;
     return false;
   }
@@ -163,6 +207,21 @@ public:
   }
 
 private:
+  static bool IsCoalesced(const TEntry& e) {
+    return !e.Sender && e.Window->FCoalesceMsg != 0 && e.Message.Msg == e.Window->FCoalesceMsg;
+  }
+  // A coalesced message whose time has not come, with nothing of its window behind it.
+  static bool Held(const TEntry& e, TClock::time_point now) {
+    return IsCoalesced(e) && !e.Released && now < e.Window->FCoalesceDue;
+  }
+  // The latest waiting entry of window w, or null.
+  TEntry* LastOf(TMessageWindow* w) {
+    for (auto it = FEntries.rbegin(); it != FEntries.rend(); ++it)
+      if (it->Window == w)
+        return &*it;
+    return nullptr;
+  }
+
   std::mutex FMutex;
   std::condition_variable FCond;
   std::deque<TEntry> FEntries;
@@ -194,6 +253,10 @@ void TMessageWindow::Dispatch(TMessage& Message) {
 
 void TMessageWindow::Post(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {
   TMessageQueue::Instance().Enqueue(this, TMessage{Msg, WParam, LParam, 0}, nullptr);
+}
+
+void TMessageWindow::Coalesce(uint32_t Msg, std::chrono::milliseconds Interval) {
+  TMessageQueue::Instance().Coalesce(this, Msg, Interval);
 }
 
 intptr_t TMessageWindow::Send(uint32_t Msg, uintptr_t WParam, intptr_t LParam) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -32,6 +33,13 @@ public:
   TMessageWindow& operator=(const TMessageWindow&) = delete;
 
   void Post(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
+  // Coalesces the posted messages of number Msg, reports of which only the latest
+  // matters (progress): one posted while another still waits as the window's latest
+  // message takes its place, and the window is handed one no sooner than Interval
+  // after the last. A later message of the window lets a waiting one go at once, so
+  // the window still sees every other message, and the last report before it, in the
+  // order they were posted. One message number per window; a zero Interval ends it.
+  void Coalesce(uint32_t Msg, std::chrono::milliseconds Interval);
   intptr_t Send(uint32_t Msg, uintptr_t WParam = 0, intptr_t LParam = 0);
 
   // Stops taking messages: drops the pending posted ones and releases every sender
@@ -54,6 +62,10 @@ private:
   TWndProc FWndProc;
   std::thread::id FOwner;
   std::atomic<bool> FClosed{false};
+  // Guarded by the queue's lock.
+  uint32_t FCoalesceMsg = 0; // 0: none
+  std::chrono::steady_clock::duration FCoalesceInterval{};
+  std::chrono::steady_clock::time_point FCoalesceDue{}; // when the next one may be handed out
 };
 
 // Handles every pending message of the windows that the calling thread owns,

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace gf {
 
@@ -38,11 +41,92 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return total;
 }
 
+void TBufferPool::Resize(TBuffer& Buffer, std::size_t Capacity) {
+  // realloc keeps the pages it has: a large buffer grows without its bytes being
+  // copied or its pages faulted in anew.
+  auto* p = static_cast<uint8_t*>(std::realloc(Buffer.Data.get(), Capacity > 0 ? Capacity : 1));
+  if (!p)
+    throw std::bad_alloc();
+  (void)Buffer.Data.release();
+  Buffer.Data.reset(p);
+  Buffer.Capacity = Capacity;
+}
+
+TBufferPool::TBuffer TBufferPool::Take(TBufferPool* Pool, std::size_t Capacity) {
+  TBuffer b;
+  if (Pool) {
+    std::lock_guard lock(Pool->FMutex);
+    b = std::exchange(Pool->FIdle, {});
+  }
+  if (b.Capacity < Capacity)
+    Resize(b, Capacity);
+  return b;
+}
+
+void TBufferPool::Give(TBufferPool* Pool, TBuffer Buffer) {
+  if (!Pool || !Buffer.Data || Buffer.Capacity > MaxIdleBytes)
+    return;
+  std::lock_guard lock(Pool->FMutex);
+  if (Pool->FOpen && Buffer.Capacity > Pool->FIdle.Capacity)
+    std::swap(Pool->FIdle, Buffer);
+} // the one not kept is freed here
+
+void TBufferPool::Open() {
+  std::lock_guard lock(FMutex);
+  FOpen = true;
+}
+
+void TBufferPool::Close() {
+  TBuffer idle;
+  std::lock_guard lock(FMutex);
+  FOpen = false;
+  std::swap(idle, FIdle);
+} // freed here, after the lock is given up
+
+std::size_t TBufferPool::IdleBytes() const {
+  std::lock_guard lock(FMutex);
+  return FIdle.Capacity;
+}
+
+TMemoryStream::~TMemoryStream() {
+  TBufferPool::Give(FPool.get(), std::move(FBuffer));
+}
+
+void TMemoryStream::Reserve(std::size_t Capacity) const {
+  if (Capacity <= FBuffer.Capacity)
+    return;
+  if (FBuffer.Data)
+    TBufferPool::Resize(FBuffer, Capacity);
+  else
+    FBuffer = TBufferPool::Take(FPool.get(), Capacity);
+}
+
+void TMemoryStream::StoreZeros() const {
+  if (FStored == FSize)
+    return;
+  Reserve(FSize);
+  std::memset(FBuffer.Data.get() + FStored, 0, FSize - FStored);
+  FStored = FSize;
+}
+
+const uint8_t* TMemoryStream::Memory() const {
+  StoreZeros();
+  return FBuffer.Data.get();
+}
+
+uint8_t* TMemoryStream::Memory() {
+  StoreZeros();
+  return FBuffer.Data.get();
+}
+
 std::size_t TMemoryStream::Read(void* Buffer, std::size_t Count) {
   if (FPosition >= FSize)
     return 0;
-  std::size_t n = std::min(Count, FSize - FPosition);
-  std::memcpy(Buffer, FData.data() + FPosition, n);
+  const std::size_t n = std::min(Count, FSize - FPosition);
+  const std::size_t stored = FPosition < FStored ? std::min(n, FStored - FPosition) : 0;
+  if (stored > 0)
+    std::memcpy(Buffer, FBuffer.Data.get() + FPosition, stored);
+  std::memset(static_cast<uint8_t*>(Buffer) + stored, 0, n - stored);
   FPosition += n;
   return n;
 }
@@ -52,15 +136,18 @@ std::size_t TMemoryStream::Write(const void* Buffer, std::size_t Count) {
     return 0;
   if (Count > SIZE_MAX - FPosition)
     throw EStreamError("Out of memory while expanding memory stream");
-  std::size_t end = FPosition + Count;
-  if (end > FSize) {
-    if (end > FData.size())
-      FData.resize(std::max(end, FData.size() + FData.size() / 2));
-    if (FPosition > FSize) // bytes between the old end and a seeked position read as 0
-      std::memset(FData.data() + FSize, 0, FPosition - FSize);
-    FSize = end;
+  const std::size_t end = FPosition + Count;
+  if (end > FBuffer.Capacity) {
+    // A size set ahead is the capacity asked for; beyond it, doubling keeps the bytes
+    // moved in all to less than the final size.
+    const std::size_t doubled = FBuffer.Capacity > SIZE_MAX / 2 ? SIZE_MAX : FBuffer.Capacity * 2;
+    Reserve(std::max({end, FSize, doubled}));
   }
-  std::memcpy(FData.data() + FPosition, Buffer, Count);
+  if (FPosition > FStored) // bytes between the stored ones and a seeked position read as 0
+    std::memset(FBuffer.Data.get() + FStored, 0, FPosition - FStored);
+  std::memcpy(FBuffer.Data.get() + FPosition, Buffer, Count);
+  FStored = std::max(FStored, end);
+  FSize = std::max(FSize, end);
   FPosition = end;
   return Count;
 }
@@ -79,24 +166,18 @@ int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 void TMemoryStream::SetSize(int64_t NewSize) {
   if (NewSize < 0)
     NewSize = 0;
-  std::size_t n = static_cast<std::size_t>(NewSize);
-  if (n > FSize) {
-    // Growing reads as zeros, also where an earlier, larger size left bytes behind
-    // in the capacity kept.
-    std::size_t kept = std::min(n, FData.size());
-    if (kept > FSize)
-      std::memset(FData.data() + FSize, 0, kept - FSize);
-    if (n > FData.size())
-      FData.resize(n);
-  }
-  FSize = n;
+  // Growing reads as zeros, also where an earlier, larger size left bytes behind in
+  // the buffer: they are no longer counted as stored.
+  FSize = static_cast<std::size_t>(NewSize);
+  FStored = std::min(FStored, FSize);
   if (FPosition > FSize)
     FPosition = FSize;
 }
 
 void TMemoryStream::Clear() {
-  FData.clear();
-  FData.shrink_to_fit();
+  TBufferPool::Give(FPool.get(), std::move(FBuffer));
+  FBuffer = {};
+  FStored = 0;
   FSize = 0;
   FPosition = 0;
 }
@@ -104,8 +185,10 @@ void TMemoryStream::Clear() {
 void TMemoryStream::LoadFromFile(const std::string& FileName) {
   TFileStream f(FileName, TFileMode::OpenRead);
   Clear();
-  SetSize(f.GetSize());
-  f.ReadBuffer(FData.data(), FSize);
+  const auto n = static_cast<std::size_t>(f.GetSize());
+  Reserve(n);
+  f.ReadBuffer(FBuffer.Data.get(), n);
+  FStored = FSize = n;
 }
 
 namespace {

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace gf {
 
@@ -42,21 +43,77 @@ public:
   int64_t CopyFrom(TStream& Source, int64_t Count);
 };
 
+// Buffers for memory streams, kept when a stream is done with one so that the next
+// stream takes it up with its pages already in memory, instead of each stream
+// allocating and faulting in fresh pages. It holds one idle buffer, the largest it was
+// given, of at most MaxIdleBytes, and only while open; closing it frees it. Streams
+// give their buffers back from any thread.
+class TBufferPool {
+public:
+  static constexpr std::size_t MaxIdleBytes = std::size_t{32} << 20;
+
+  struct TFree {
+    void operator()(uint8_t* P) const { std::free(P); }
+  };
+  using TData = std::unique_ptr<uint8_t[], TFree>;
+  struct TBuffer {
+    TData Data;
+    std::size_t Capacity = 0;
+  };
+
+  // The idle buffer, grown to Capacity bytes when it holds fewer, else a new one of
+  // Capacity bytes. Its contents are whatever was left in it. Raises std::bad_alloc.
+  // Pool may be null: a new buffer then.
+  static TBuffer Take(TBufferPool* Pool, std::size_t Capacity);
+  // Makes Buffer (which may be empty) hold Capacity bytes, keeping its contents up to
+  // that. Raises std::bad_alloc, leaving Buffer as it was.
+  static void Resize(TBuffer& Buffer, std::size_t Capacity);
+  // Keeps Buffer as the idle one if the pool is open and it is the largest, else frees
+  // it. Pool may be null.
+  static void Give(TBufferPool* Pool, TBuffer Buffer);
+
+  void Open();
+  void Close();
+  std::size_t IdleBytes() const;
+
+private:
+  mutable std::mutex FMutex;
+  bool FOpen = false;
+  TBuffer FIdle;
+};
+
+// Grows its capacity by doubling, and never fills what it allocates: bytes that are
+// part of the size but were never written (after SetSize grew it, or a write past
+// the end) read as zeros without being stored, until Memory exposes them. Its buffer
+// comes from and goes back to Pool, when one is given.
 class TMemoryStream : public TStream {
 public:
+  explicit TMemoryStream(std::shared_ptr<TBufferPool> Pool = nullptr) : FPool(std::move(Pool)) {}
+  ~TMemoryStream() override;
+
   std::size_t Read(void* Buffer, std::size_t Count) override;
   std::size_t Write(const void* Buffer, std::size_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   int64_t GetSize() override { return static_cast<int64_t>(FSize); }
   void SetSize(int64_t NewSize) override;
 
-  const uint8_t* Memory() const { return FData.data(); }
-  uint8_t* Memory() { return FData.data(); }
+  // The stream's bytes, GetSize of them; valid until the next write, SetSize or Clear.
+  const uint8_t* Memory() const;
+  uint8_t* Memory();
+  std::size_t Capacity() const { return FBuffer.Capacity; }
   void Clear();
   void LoadFromFile(const std::string& FileName);
 
 private:
-  std::vector<uint8_t> FData; // FData.size() is the capacity; FSize <= FData.size()
+  // Makes the buffer hold at least Capacity bytes, keeping the stored ones.
+  void Reserve(std::size_t Capacity) const;
+  // Stores the zeros that the size holds beyond the stored bytes.
+  void StoreZeros() const;
+
+  std::shared_ptr<TBufferPool> FPool;
+  // Mutable: the const Memory stores the zeros it exposes.
+  mutable TBufferPool::TBuffer FBuffer;
+  mutable std::size_t FStored = 0; // bytes 0 .. FStored - 1 are in the buffer; FStored <= FSize
   std::size_t FSize = 0;
   std::size_t FPosition = 0; // may lie past FSize after a seek; a write then extends
 };

@@ -2,16 +2,13 @@
 
 #include "Debug.h"
 
-#include <algorithm>
 #include <cstring>
-#include <memory>
 #include <string_view>
 
 namespace gf {
 
 namespace {
 constexpr uint8_t Signature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr uint32_t CopyPiece = 65536; // large chunks are copied through a buffer this size
 
 bool IsLetter(uint8_t C) {
   return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z');
@@ -49,7 +46,6 @@ bool TPNGRecognizer::Walk(TMedium& M, TStream& Stream, uint32_t Start) {
   // Bytes from the header sector's first byte to the end of the medium.
   const uint64_t available = (uint64_t{M.SectorCount()} - Start) * M.SectorSize();
   Stream.WriteBuffer(Signature, sizeof Signature);
-  std::unique_ptr<uint8_t[]> buffer;
   uint32_t offset = sizeof Signature;
   for (;;) {
     uint8_t head[8];
@@ -67,15 +63,10 @@ bool TPNGRecognizer::Walk(TMedium& M, TStream& Stream, uint32_t Start) {
     const uint64_t end = uint64_t{offset} + length + 12;
     if (length > MaxChunkLength || end > available || end > WalkLimit)
       return false;
-    if (!buffer)
-      buffer = std::make_unique_for_overwrite<uint8_t[]>(CopyPiece);
-    for (uint32_t at = offset; at < end;) {
-      const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(CopyPiece, end - at));
-      if (!ReadBytes(M, Start, at, piece, buffer.get()))
-        return false;
-      Stream.WriteBuffer(buffer.get(), piece);
-      at += piece;
-    }
+    // Straight from the medium's cache into the stream. What a failed copy wrote
+    // stays ahead of the position that the carve rewinds to.
+    if (!TMediumReader(M, Start).CopyTo(Stream, offset, end - offset))
+      return false;
     offset = static_cast<uint32_t>(end);
     if (std::memcmp(head + 4, "IEND", 4) == 0)
       return true;

@@ -70,12 +70,32 @@ TEST(Scanner, EmptyAndUnreadableMedia) {
 TEST(Scanner, ProgressCadence) {
   Registry r;
   TMemoryMedium m(Image(100));
-  auto res = Scan(m, r.reg);
+  TScanner s(&r.reg);
+  s.SetProgressInterval(std::chrono::milliseconds(0)); // every post reaches the handler
+  TScanResult res;
+  Collect(s, res);
+  s.Start(&m);
+  PumpUntilDone(s);
   ASSERT_GE(res.Progress.size(), 2u);
   EXPECT_EQ(res.Progress[0], std::make_pair(int64_t{11}, int64_t{100}));
   EXPECT_EQ(res.Progress[1].first, 22);
   for (std::size_t i = 1; i < res.Progress.size(); ++i)
     EXPECT_GT(res.Progress[i].first - res.Progress[i - 1].first, 10);
+  EXPECT_TRUE(res.Completed);
+}
+
+// With the window's reports coalesced, the handler sees positions from 11 on, each
+// further on, and the last one the worker posted before the done message.
+TEST(Scanner, CoalescedProgressEndsWithTheLastPosition) {
+  Registry r;
+  TMemoryMedium m(Image(5000));
+  auto res = Scan(m, r.reg);
+  ASSERT_FALSE(res.Progress.empty());
+  EXPECT_GE(res.Progress.front().first, 11);
+  EXPECT_EQ(res.Progress.front().second, 5000);
+  for (std::size_t i = 1; i < res.Progress.size(); ++i)
+    EXPECT_GT(res.Progress[i].first - res.Progress[i - 1].first, 10);
+  EXPECT_EQ(res.Progress.back().first, 4994) << "posted at 11, 22, ... 4994";
   EXPECT_TRUE(res.Completed);
 }
 
@@ -138,6 +158,30 @@ TEST(Scanner, MeasuredFileSkipsItsSectors) {
   EXPECT_EQ(res.Files[0].Bytes.size(), 1000u);
   EXPECT_EQ(res.Files[0].Bytes,
             std::vector<uint8_t>(img.begin() + 3 * 512, img.begin() + 3 * 512 + 1000));
+}
+
+// Each found file takes up the buffer its predecessor left; sectors that differ from
+// one another show any byte of an earlier, longer file that would remain in it.
+TEST(Scanner, EachFileHoldsOnlyItsOwnBytesWhereAnEarlierOneWasLonger) {
+  Registry r;
+  std::vector<uint8_t> img(50 * 512);
+  for (std::size_t i = 0; i < img.size(); ++i)
+    img[i] = static_cast<uint8_t>(i / 512 * 13 + i % 7);
+  Put(img, 0, Jfif);  // carved: 0..29
+  Put(img, 30, "BM"); // measured: 1000 bytes
+  Put(img, 32, Jfif); // carved: 32..36
+  Put(img, 37, "BM");
+  Put(img, 39, Jfif); // carved to the end
+  TMemoryMedium m(img);
+  auto res = Scan(m, r.reg);
+  ASSERT_EQ(res.Files.size(), 5u);
+  EXPECT_EQ(res.Files[0].Bytes, Slice(img, 0, 30));
+  EXPECT_EQ(res.Files[1].Bytes,
+            std::vector<uint8_t>(img.begin() + 30 * 512, img.begin() + 30 * 512 + 1000));
+  EXPECT_EQ(res.Files[2].Bytes, Slice(img, 32, 5));
+  EXPECT_EQ(res.Files[3].Bytes,
+            std::vector<uint8_t>(img.begin() + 37 * 512, img.begin() + 37 * 512 + 1000));
+  EXPECT_EQ(res.Files[4].Bytes, Slice(img, 39, 11));
 }
 
 TEST(Scanner, EmptyMeasuredFileMovesOn) {

@@ -119,3 +119,80 @@ TEST(Medium, ReinitShrinkClampsPositionAndEmptiesCache) {
   m.Reinit();
   EXPECT_EQ(m.BlockSectors(), 16u);
 }
+
+// Reading ahead changes how often the device is asked, never what the medium answers:
+// every position gives the same bytes or the same failure, the same cached block and
+// the same log lines as reading each block by itself.
+TEST(Medium, ReadingAheadAnswersAsBlockByBlock) {
+  struct {
+    const char* what;
+    std::vector<uint32_t> bad;
+  } cases[] = {
+      {"all readable", {}},
+      {"bad in the first block", {5}},
+      {"bad beyond the first block, within the read ahead", {100}},
+      {"bad at the very end", {999}},
+      {"two bad ones far apart", {300, 700}},
+  };
+  // Forwards sector by sector, as a scan goes, with jumps back and far ahead between.
+  std::vector<uint32_t> walk;
+  for (uint32_t p = 0; p < 1000; ++p) {
+    walk.push_back(p);
+    if (p % 97 == 0)
+      walk.insert(walk.end(), {p / 2, p + 333, 1000, p});
+  }
+  struct TStep {
+    uint32_t Position, Sector, Start, Count;
+    bool Ok;
+    bool operator==(const TStep&) const = default;
+  };
+  for (auto& c : cases) {
+    std::vector<TStep> traces[2];
+    std::vector<std::string> logs[2];
+    int reads[2] = {};
+    for (int ahead = 0; ahead < 2; ++ahead) {
+      test::TLogCapture log;
+      TMemoryMedium m(Numbered(1000));
+      if (ahead)
+        m.SetReadAhead(256 * 512);
+      for (uint32_t b : c.bad)
+        m.FailSector(b);
+      for (uint32_t p : walk) {
+        m.SetPosition(p);
+        const uint8_t* d = m.GetData();
+        traces[ahead].push_back(
+            {m.GetPosition(), d ? SectorNo(d) : 0, m.BufferStart(), m.BufferCount(), d != nullptr});
+      }
+      logs[ahead] = log.Lines();
+      reads[ahead] = m.ReadCalls;
+    }
+    ASSERT_EQ(traces[0].size(), traces[1].size());
+    for (std::size_t i = 0; i < traces[0].size(); ++i)
+      ASSERT_EQ(traces[1][i], traces[0][i])
+          << c.what << ", step " << i << " at " << traces[0][i].Position;
+    EXPECT_EQ(logs[1], logs[0]) << c.what;
+    EXPECT_LT(reads[1], reads[0]) << c.what;
+  }
+}
+
+// A run of whole blocks read ahead is one device read; the pointer to a block stays
+// valid while the following blocks come from the same read.
+TEST(Medium, ReadingAheadMakesFewReads) {
+  TMemoryMedium m(Numbered(5000));
+  m.SetReadAhead(TMedium::ReadAheadBytes);
+  m.SetPosition(0);
+  uint32_t run = 0;
+  const uint8_t* first = m.GetData(run);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(run, 64u);
+  for (uint32_t p = 0; p < 5000; ++p) {
+    m.SetPosition(p);
+    ASSERT_NE(m.GetData(), nullptr);
+    ASSERT_EQ(SectorNo(m.GetData()), p);
+  }
+  EXPECT_EQ(m.ReadCalls, 3) << "5000 sectors in reads of 2048";
+  m.SetPosition(5000); // the end: the next scan reads the medium afresh
+  m.SetPosition(0);
+  ASSERT_NE(m.GetData(), nullptr);
+  EXPECT_EQ(m.ReadCalls, 4);
+}

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -116,5 +118,84 @@ TEST(MessageWindow, WakeupOncePerBatch) {
   w.Post(WM_USER);
   EXPECT_EQ(wakes, 2);
   ProcessMessages();
+  SetMessageWakeup(nullptr);
+}
+
+namespace {
+constexpr uint32_t Report = WM_USER + 2;
+constexpr uint32_t Other = WM_USER + 3;
+std::string Seen(const std::vector<TMessage>& Messages) {
+  std::string s;
+  for (auto& m : Messages)
+    s += (m.Msg == Report ? "r" : "x") + std::to_string(m.WParam) + " ";
+  return s;
+}
+} // namespace
+
+// Reports replace the one still waiting, but never move past another message: the
+// window sees the other messages, and the last report before each, in posting order.
+TEST(MessageWindow, CoalescedReportsKeepTheLatestInPostingOrder) {
+  struct {
+    const char* what;
+    std::vector<std::pair<uint32_t, uintptr_t>> posts;
+    std::string want;
+  } cases[] = {
+      {"a run of reports", {{Report, 1}, {Report, 2}, {Report, 3}}, "r3 "},
+      {"reports around others",
+       {{Report, 1}, {Report, 2}, {Other, 1}, {Report, 3}, {Other, 2}, {Report, 4}, {Report, 5}},
+       "r2 x1 r3 x2 r5 "},
+      {"others only", {{Other, 1}, {Other, 2}}, "x1 x2 "},
+  };
+  for (auto& c : cases) {
+    std::vector<TMessage> seen;
+    TMessageWindow w([&](TMessage& m) { seen.push_back(m); });
+    w.Coalesce(Report, std::chrono::milliseconds(1));
+    std::thread([&] {
+      for (auto& [msg, param] : c.posts)
+        w.Post(msg, param);
+    }).join();
+    const auto count = static_cast<std::size_t>(std::count(c.want.begin(), c.want.end(), ' '));
+    while (seen.size() < count)
+      w.WaitOne(); // the last report may wait for its time
+    EXPECT_FALSE(w.ProcessOne());
+    EXPECT_EQ(Seen(seen), c.want) << c.what;
+  }
+}
+
+// After a report has been handled the next waits for its time, held back from the
+// pumps, until it comes due or another message of the window follows it.
+TEST(MessageWindow, ACoalescedReportWaitsForItsTime) {
+  std::vector<TMessage> seen;
+  std::atomic<int> wakes{0};
+  SetMessageWakeup([&] { ++wakes; });
+  TMessageWindow w([&](TMessage& m) { seen.push_back(m); });
+  w.Coalesce(Report, std::chrono::hours(1));
+  w.Post(Report, 1);
+  EXPECT_EQ(ProcessMessages(), 1) << "the first report goes at once";
+  const int wakesBefore = wakes;
+  w.Post(Report, 2);
+  w.Post(Report, 3);
+  EXPECT_FALSE(MessagesPending());
+  EXPECT_EQ(ProcessMessages(), 0);
+  EXPECT_EQ(wakes, wakesBefore) << "a report that waits wakes no one";
+  w.Post(Other, 1);
+  EXPECT_EQ(ProcessMessages(), 2);
+  EXPECT_EQ(Seen(seen), "r1 r3 x1 ");
+
+  seen.clear();
+  w.Coalesce(Report, std::chrono::milliseconds(20));
+  w.Post(Report, 4);
+  w.WaitOne();
+  w.Post(Report, 5); // held for 20 ms: WaitOne waits for its time
+  w.WaitOne();
+  EXPECT_EQ(Seen(seen), "r4 r5 ");
+  ProcessMessages(); // the pump has run: the next message that goes at once wakes it
+  w.Post(Report, 6);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const int wakesDue = wakes;
+  w.Post(Report, 7); // due now: it wakes the pump
+  EXPECT_GT(wakes, wakesDue);
+  EXPECT_EQ(ProcessMessages(), 1);
+  EXPECT_EQ(Seen(seen), "r4 r5 r7 ");
   SetMessageWakeup(nullptr);
 }

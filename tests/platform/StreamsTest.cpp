@@ -55,6 +55,104 @@ TEST(MemoryStream, GrowingAfterAShrinkReadsAsZeros) {
   }
 }
 
+// A buffer that comes back from an earlier stream still holds that stream's bytes;
+// none of them may show through in the next one, whichever way it grows.
+TEST(MemoryStream, ABufferTakenUpAgainShowsNoneOfItsOldBytes) {
+  struct {
+    const char* what;
+    void (*use)(TMemoryStream&);
+    std::string want;
+  } cases[] = {
+      {"a size set ahead", [](TMemoryStream& s) { s.SetSize(8); }, std::string(8, '\0')},
+      {"a write past a seek",
+       [](TMemoryStream& s) {
+         s.SetPosition(5);
+         s.WriteBuffer("xy", 2);
+       },
+       std::string(5, '\0') + "xy"},
+      {"a size set ahead, then written in part",
+       [](TMemoryStream& s) {
+         s.SetSize(6);
+         s.WriteBuffer("ab", 2);
+       },
+       "ab" + std::string(4, '\0')},
+      {"growing after a cut",
+       [](TMemoryStream& s) {
+         s.WriteBuffer("abcd", 4);
+         s.SetSize(1);
+         s.SetSize(4);
+       },
+       "a" + std::string(3, '\0')},
+  };
+  for (auto& c : cases) {
+    auto pool = std::make_shared<TBufferPool>();
+    pool->Open();
+    {
+      TMemoryStream old(pool);
+      old.WriteBuffer("OLDBYTES-OLDBYTES", 17);
+    }
+    ASSERT_EQ(pool->IdleBytes(), 17u) << c.what;
+    TMemoryStream s(pool);
+    c.use(s);
+    ASSERT_EQ(s.GetSize(), static_cast<int64_t>(c.want.size())) << c.what;
+    std::string read(c.want.size(), '?');
+    s.SetPosition(0);
+    s.ReadBuffer(read.data(), read.size());
+    EXPECT_EQ(read, c.want) << c.what << " (Read)";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.Memory()), c.want.size()), c.want)
+        << c.what << " (Memory)";
+    EXPECT_EQ(pool->IdleBytes(), 0u) << c.what << ": the buffer was not taken up";
+  }
+}
+
+TEST(MemoryStream, ThePoolKeepsTheLargestBufferWhileOpen) {
+  auto pool = std::make_shared<TBufferPool>();
+  auto fill = [&](std::size_t n) {
+    TMemoryStream s(pool);
+    s.SetSize(static_cast<int64_t>(n));
+    s.Memory();
+  };
+  fill(100); // not open yet: freed
+  EXPECT_EQ(pool->IdleBytes(), 0u);
+  pool->Open();
+  fill(100);
+  fill(4096); // grows the idle one
+  EXPECT_EQ(pool->IdleBytes(), 4096u);
+  fill(10); // takes the large one up and gives it back
+  EXPECT_EQ(pool->IdleBytes(), 4096u);
+  {
+    TMemoryStream a(pool), b(pool);
+    a.WriteBuffer("a", 1); // takes the idle buffer
+    b.WriteBuffer("b", 1); // a new one of its own
+    EXPECT_EQ(pool->IdleBytes(), 0u);
+  } // b's smaller buffer is freed, a's kept
+  EXPECT_EQ(pool->IdleBytes(), 4096u);
+  fill(TBufferPool::MaxIdleBytes + 1); // too large to keep idle
+  EXPECT_EQ(pool->IdleBytes(), 0u);
+  fill(64);
+  pool->Close();
+  EXPECT_EQ(pool->IdleBytes(), 0u);
+  TMemoryStream late(pool); // a stream outliving the scan gives its buffer up
+  late.WriteBuffer("x", 1);
+  late.Clear();
+  EXPECT_EQ(pool->IdleBytes(), 0u);
+}
+
+// Sector by sector, as a carve writes: the capacity at most doubles the size, so the
+// bytes are moved only a few times in all, and they stay right across every move.
+TEST(MemoryStream, GrowsByDoublingAndKeepsItsBytes) {
+  TMemoryStream s;
+  std::vector<uint8_t> sector(512);
+  for (int i = 0; i < 4096; ++i) {
+    std::fill(sector.begin(), sector.end(), static_cast<uint8_t>(i * 7));
+    s.WriteBuffer(sector.data(), sector.size());
+    ASSERT_LE(s.Capacity(), std::size_t{2} * static_cast<std::size_t>(s.GetSize()));
+  }
+  ASSERT_EQ(s.GetSize(), 4096 * 512);
+  for (int i = 0; i < 4096; ++i)
+    ASSERT_EQ(s.Memory()[i * 512 + 511], static_cast<uint8_t>(i * 7)) << i;
+}
+
 TEST(FileStream, ExclusiveCreateNeverOverwrites) {
   auto dir = std::filesystem::temp_directory_path() / ("gf_streams_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);

@@ -66,7 +66,7 @@ uint16_t PngDpi(png_uint_32 PixelsPerMetre) {
 // the image data, through R, which reads the same stream.
 void ReadPngInfo(TStream& Stream, TPngReader& R) {
   png_byte signature[8] = {};
-  Stream.Read(signature, sizeof signature);
+  Stream.ReadFully(signature, sizeof signature);
   if (png_sig_cmp(signature, 0, sizeof signature) != 0)
     RaisePngError("PNG file is not valid or corrupted");
   R.SetSigBytes(8);

@@ -19,25 +19,12 @@ TContext& Ctx(thandle_t H) {
   return *static_cast<TContext*>(H);
 }
 
-// Reads until Count bytes are in or the stream ends: like read(2), a stream may give
-// fewer bytes than asked before its end.
-std::size_t ReadFully(TStream& Stream, uint8_t* Buffer, std::size_t Count) {
-  std::size_t done = 0;
-  while (done < Count) {
-    const std::size_t n = Stream.Read(Buffer + done, Count - done);
-    if (n == 0)
-      break;
-    done += n;
-  }
-  return done;
-}
-
 tmsize_t TiffStreamRead(thandle_t H, void* Buffer, tmsize_t Size) {
   tmsize_t result = -1;
   if (Size >= 0)
     KeepException(Ctx(H).Error, [&] {
-      result = static_cast<tmsize_t>(
-          ReadFully(*Ctx(H).Stream, static_cast<uint8_t*>(Buffer), static_cast<std::size_t>(Size)));
+      result =
+          static_cast<tmsize_t>(Ctx(H).Stream->ReadFully(Buffer, static_cast<std::size_t>(Size)));
     });
   return result;
 }
@@ -112,9 +99,7 @@ void MapForReading(TContext& C) {
     if (size > TTiffHandle::MaxReadIntoMemory)
       return;
     C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
-    if (ReadFully(*C.Stream, C.Copy.get(), static_cast<std::size_t>(size)) !=
-        static_cast<std::size_t>(size))
-      throw EStreamError("Stream read error");
+    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
     C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
     C.Map = C.Copy.get();
   }
@@ -185,7 +170,7 @@ bool TTiffHandle::ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count) {
   if (Offset > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - c.Base))
     return false;
   c.Stream->Seek(c.Base + static_cast<int64_t>(Offset), TSeekOrigin::Beginning);
-  return ReadFully(*c.Stream, Buffer, Count) == Count;
+  return c.Stream->ReadFully(Buffer, Count) == Count;
 }
 
 bool TTiffHandle::DirectoryWhole() {

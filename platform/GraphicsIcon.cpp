@@ -105,7 +105,7 @@ void TIcon::LoadFromStream(TStream& Stream) {
   const int64_t base = Stream.GetPosition();
   const int64_t avail = Stream.GetSize() - base;
   uint8_t dir[6 + 16];
-  if (avail < static_cast<int64_t>(sizeof dir) || Stream.Read(dir, sizeof dir) != sizeof dir)
+  if (avail < static_cast<int64_t>(sizeof dir) || Stream.ReadFully(dir, sizeof dir) != sizeof dir)
     InvalidIcon();
   if (Le16(dir) != 0 || Le16(dir + 2) != 1 || Le16(dir + 4) == 0)
     InvalidIcon();
@@ -115,7 +115,7 @@ void TIcon::LoadFromStream(TStream& Stream) {
     InvalidIcon();
   std::vector<uint8_t> res(resSize);
   Stream.SetPosition(base + resOffset);
-  if (Stream.Read(res.data(), res.size()) != res.size())
+  if (Stream.ReadFully(res.data(), res.size()) != res.size())
     InvalidIcon();
   FImage = DecodeIconBitmap(res);
   Changed();

@@ -15,8 +15,20 @@
 
 namespace gf {
 
+std::size_t TStream::ReadFully(void* Buffer, std::size_t Count) {
+  auto* out = static_cast<uint8_t*>(Buffer);
+  std::size_t done = 0;
+  while (done < Count) {
+    const std::size_t n = Read(out + done, Count - done);
+    if (n == 0)
+      break;
+    done += n;
+  }
+  return done;
+}
+
 void TStream::ReadBuffer(void* Buffer, std::size_t Count) {
-  if (Count != 0 && Read(Buffer, Count) != Count)
+  if (ReadFully(Buffer, Count) != Count)
     throw EStreamError("Stream read error");
 }
 

@@ -36,6 +36,9 @@ public:
 
   int64_t GetPosition() { return Seek(0, TSeekOrigin::Current); }
   void SetPosition(int64_t Pos) { Seek(Pos, TSeekOrigin::Beginning); }
+  // Reads until Count bytes are in or the stream ends, over the short reads that Read
+  // may give (as read(2) does); returns how many were read.
+  std::size_t ReadFully(void* Buffer, std::size_t Count);
   // Raise EStreamError when fewer bytes than asked could be moved.
   void ReadBuffer(void* Buffer, std::size_t Count);
   void WriteBuffer(const void* Buffer, std::size_t Count);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -151,6 +152,35 @@ TEST(MemoryStream, GrowsByDoublingAndKeepsItsBytes) {
   ASSERT_EQ(s.GetSize(), 4096 * 512);
   for (int i = 0; i < 4096; ++i)
     ASSERT_EQ(s.Memory()[i * 512 + 511], static_cast<uint8_t>(i * 7)) << i;
+}
+
+// A stream that gives at most 3 bytes a read, as a pipe may: a whole read goes on
+// until the bytes are in, and fails only where the stream ends first.
+TEST(Stream, ReadsOnOverShortReads) {
+  class TDribble : public TMemoryStream {
+  public:
+    std::size_t Read(void* Buffer, std::size_t Count) override {
+      return TMemoryStream::Read(Buffer, std::min<std::size_t>(Count, 3));
+    }
+  };
+  struct {
+    std::size_t want;
+    std::size_t got; // by ReadFully
+    bool whole;      // ReadBuffer succeeds
+  } cases[] = {{0, 0, true}, {2, 2, true}, {10, 10, true}, {11, 10, false}};
+  for (auto& c : cases) {
+    TDribble s;
+    s.WriteBuffer("0123456789", 10);
+    char buf[16] = {};
+    s.SetPosition(0);
+    EXPECT_EQ(s.ReadFully(buf, c.want), c.got) << c.want;
+    EXPECT_EQ(std::string(buf, c.got), std::string("0123456789", c.got)) << c.want;
+    s.SetPosition(0);
+    if (c.whole)
+      EXPECT_NO_THROW(s.ReadBuffer(buf, c.want)) << c.want;
+    else
+      EXPECT_THROW(s.ReadBuffer(buf, c.want), EStreamError) << c.want;
+  }
 }
 
 TEST(FileStream, ExclusiveCreateNeverOverwrites) {

@@ -90,19 +90,21 @@ int TiffMessage(TIFF*, void* UserData, const char* Module, const char* Fmt, va_l
 }
 
 void MapForReading(TContext& C) {
-  const int64_t size = C.Stream->GetSize() - C.Base;
+  if (auto* memory = dynamic_cast<TMemoryStream*>(C.Stream)) {
+    if (const int64_t size = memory->GetSize() - C.Base; size > 0) {
+      C.Map = memory->Memory() + C.Base;
+      C.MapSize = static_cast<toff_t>(size);
+    }
+    return;
+  }
+  // The copy that CopyBytes tells of, so that what callers count is what is held.
+  const int64_t size = TTiffHandle::CopyBytes(*C.Stream);
   if (size <= 0)
     return;
-  if (auto* memory = dynamic_cast<TMemoryStream*>(C.Stream)) {
-    C.Map = memory->Memory() + C.Base;
-  } else {
-    if (size > TTiffHandle::MaxReadIntoMemory)
-      return;
-    C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
-    C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
-    C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
-    C.Map = C.Copy.get();
-  }
+  C.Copy = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(size));
+  C.Stream->ReadBuffer(C.Copy.get(), static_cast<std::size_t>(size));
+  C.Stream->Seek(C.Base, TSeekOrigin::Beginning);
+  C.Map = C.Copy.get();
   C.MapSize = static_cast<toff_t>(size);
 }
 

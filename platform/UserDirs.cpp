@@ -33,7 +33,7 @@ std::string UserDir(const std::string& Name) {
     auto it = defaults.find(Name);
     if (it == defaults.end())
       return {};
-    return (home.back() == '/' ? home : home + "/") + it->second;
+    return (!home.empty() && home.back() == '/' ? home : home + "/") + it->second;
   }
   const std::string wanted = "XDG_" + Name + "_DIR=";
   std::string line, result;

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -94,69 +95,78 @@ struct TTiffSpec {
   bool Tiled = false;
   int RowsPerStrip = 4;
   std::vector<uint16_t> Colormap = {}; // red, green, blue arrays one after the other
-  int ExtraSample = -1; // the ExtraSamples tag for one sample beyond the colour; -1: none
+  int ExtraSample = -1;   // the ExtraSamples tag for one sample beyond the colour; -1: none
+  const char* Mode = "w"; // libtiff's open mode: "wb" big-endian, "w8" BigTIFF
+  std::function<void(TIFF*)> MoreTags = {}; // sets further tags before the pixels
+  int Pages = 1;                            // each the same picture
 };
 using TSampleOf = uint8_t (*)(int X, int Y, int Sample);
 
 std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
   TMemTiff m;
-  TIFF* t = m.Open("w");
-  const bool jpeg = S.Compression == COMPRESSION_JPEG;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, S.W);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, S.H);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, S.Bits);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, S.Samples);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, S.Compression);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  if (jpeg) {
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-    TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
-    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
-  } else {
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
-  }
-  if (S.ExtraSample >= 0) {
-    const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
-  }
-  if (!S.Colormap.empty()) {
-    const std::size_t n = S.Colormap.size() / 3;
-    TIFFSetField(t, TIFFTAG_COLORMAP, S.Colormap.data(), S.Colormap.data() + n,
-                 S.Colormap.data() + 2 * n);
-  }
-  const int across = S.Tiled ? 16 : S.W, down = S.Tiled ? 16 : S.H;
-  // One block (a tile, or the whole image) of packed rows, at (X0, Y0).
-  auto block = [&](int X0, int Y0) {
-    const std::size_t rowBytes = (static_cast<std::size_t>(across) * S.Bits * S.Samples + 7) / 8;
-    std::vector<uint8_t> out(rowBytes * static_cast<std::size_t>(down));
-    for (int y = 0; y < down; ++y)
-      for (int x = 0; x < across; ++x)
-        for (int s = 0; s < S.Samples; ++s) {
-          const int bit = (x * S.Samples + s) * S.Bits;
-          const unsigned v = Sample(X0 + x, Y0 + y, s) & ((1u << S.Bits) - 1);
-          uint8_t* p = out.data() + static_cast<std::size_t>(y) * rowBytes + bit / 8;
-          if (S.Bits == 8)
-            *p = static_cast<uint8_t>(v);
-          else
-            *p = static_cast<uint8_t>(*p | v << (8 - S.Bits - bit % 8));
+  TIFF* t = m.Open(S.Mode);
+  for (int page = 0; page < S.Pages; ++page) {
+    const bool jpeg = S.Compression == COMPRESSION_JPEG;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, S.W);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, S.H);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, S.Bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, S.Samples);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, S.Compression);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (jpeg) {
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+      TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+      TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
+    } else {
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
+    }
+    if (S.ExtraSample >= 0) {
+      const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
+      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (!S.Colormap.empty()) {
+      const std::size_t n = S.Colormap.size() / 3;
+      TIFFSetField(t, TIFFTAG_COLORMAP, S.Colormap.data(), S.Colormap.data() + n,
+                   S.Colormap.data() + 2 * n);
+    }
+    if (S.MoreTags)
+      S.MoreTags(t);
+    const int across = S.Tiled ? 16 : S.W, down = S.Tiled ? 16 : S.H;
+    // One block (a tile, or the whole image) of packed rows, at (X0, Y0).
+    auto block = [&](int X0, int Y0) {
+      const std::size_t rowBytes = (static_cast<std::size_t>(across) * S.Bits * S.Samples + 7) / 8;
+      std::vector<uint8_t> out(rowBytes * static_cast<std::size_t>(down));
+      for (int y = 0; y < down; ++y)
+        for (int x = 0; x < across; ++x)
+          for (int s = 0; s < S.Samples; ++s) {
+            const int bit = (x * S.Samples + s) * S.Bits;
+            const unsigned v = Sample(X0 + x, Y0 + y, s) & ((1u << S.Bits) - 1);
+            uint8_t* p = out.data() + static_cast<std::size_t>(y) * rowBytes + bit / 8;
+            if (S.Bits == 8)
+              *p = static_cast<uint8_t>(v);
+            else
+              *p = static_cast<uint8_t>(*p | v << (8 - S.Bits - bit % 8));
+          }
+      return out;
+    };
+    if (S.Tiled) {
+      TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+      TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+      for (int y = 0; y < S.H; y += 16)
+        for (int x = 0; x < S.W; x += 16) {
+          auto tile = block(x, y);
+          TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
         }
-    return out;
-  };
-  if (S.Tiled) {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
-    for (int y = 0; y < S.H; y += 16)
-      for (int x = 0; x < S.W; x += 16) {
-        auto tile = block(x, y);
-        TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
-      }
-  } else {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : S.RowsPerStrip);
-    auto rows = block(0, 0);
-    const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(S.H);
-    for (int y = 0; y < S.H; ++y)
-      TIFFWriteScanline(t, rows.data() + static_cast<std::size_t>(y) * rowBytes,
-                        static_cast<uint32_t>(y), 0);
+    } else {
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : S.RowsPerStrip);
+      auto rows = block(0, 0);
+      const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(S.H);
+      for (int y = 0; y < S.H; ++y)
+        TIFFWriteScanline(t, rows.data() + static_cast<std::size_t>(y) * rowBytes,
+                          static_cast<uint32_t>(y), 0);
+    }
+    if (page + 1 < S.Pages)
+      TIFFWriteDirectory(t);
   }
   TIFFClose(t);
   return m.Data;

@@ -2,6 +2,7 @@
 #include "ByteOrder.h"
 #include "TestDir.h"
 #include "TestHelpers.h"
+#include "TiffEntries.h"
 
 #include <gtest/gtest.h>
 
@@ -1135,4 +1136,245 @@ TEST(TiffGraphic, ARefusedSaveLeavesTheFileItWouldReplace) {
   TTiffGraphic back;
   back.LoadFromFile(path);
   EXPECT_EQ(ColorsOf(back), ColorsOf(picture));
+}
+
+namespace {
+
+// The three layouts that libtiff writes, by its open mode.
+struct TLayout {
+  const char* Name;
+  const char* Mode;
+};
+constexpr TLayout Layouts[] = {{"little-endian", "wl"}, {"big-endian", "wb"}, {"BigTIFF", "w8"}};
+
+// How an entry of a directory is made to point past the end of the file.
+enum class TCut {
+  RunsPastTheEnd,   // its value starts at the file's last byte
+  StartsPastTheEnd, // its value starts beyond the file
+  LongCount,        // it counts a gigabyte of values where its value is
+};
+void CutValue(std::vector<uint8_t>& Tiff, uint16_t Tag, TCut Cut, int Page = 0) {
+  TTiffEntry e(Tiff, Tag, Page);
+  ASSERT_TRUE(e.OutOfLine()) << "tag " << Tag << " is held in its entry";
+  switch (Cut) {
+  case TCut::RunsPastTheEnd:
+    e.SetOffset(Tiff.size() - 1);
+    break;
+  case TCut::StartsPastTheEnd:
+    e.SetOffset(Tiff.size() + 4096);
+    break;
+  case TCut::LongCount:
+    e.SetCount(uint64_t{1} << 30);
+    break;
+  }
+}
+
+uint8_t RgbSample(int X, int Y, int S) {
+  return static_cast<uint8_t>(X * 13 + Y * 7 + S * 50);
+}
+
+TColors RgbColors(int W, int H) {
+  TColors c{W, H, {}};
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      c.Pixels.push_back(RGBToColor(RgbSample(x, y, 0), RgbSample(x, y, 1), RgbSample(x, y, 2)));
+  return c;
+}
+
+// Bytes of a block tag (a profile, XMP, a private block): never decoded.
+const std::vector<uint8_t> Block(64, 0x5A);
+
+void SetPrivateTag(TIFF* T) {
+  static char name[] = "Private";
+  static const TIFFFieldInfo info = {
+      65000, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, name};
+  TIFFMergeFieldInfo(T, &info, 1);
+  TIFFSetField(T, 65000, static_cast<uint32_t>(Block.size()), Block.data());
+}
+
+} // namespace
+
+// A file cut within the value of a tag that nothing decoded reads (a description, a
+// date, a profile, metadata blocks, a private tag) loads as libtiff's tools read it:
+// the value is dropped with libtiff's warning, and the pixels are exactly those of the
+// same file without that tag, in either byte order and in BigTIFF.
+TEST(TiffGraphic, ValuesThatDecodingDoesNotReadMayLiePastTheEnd) {
+  struct TCase {
+    const char* Name;
+    uint16_t Tag;
+    std::function<void(TIFF*)> Set;
+    TCut Cut;
+  };
+  const auto blockTag = [](uint32_t Tag) {
+    return
+        [Tag](TIFF* T) { TIFFSetField(T, Tag, static_cast<uint32_t>(Block.size()), Block.data()); };
+  };
+  const TCase cases[] = {
+      {"ImageDescription", TIFFTAG_IMAGEDESCRIPTION,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_IMAGEDESCRIPTION, "a page of a scanned document"); },
+       TCut::RunsPastTheEnd},
+      {"ImageDescription beyond the end", TIFFTAG_IMAGEDESCRIPTION,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_IMAGEDESCRIPTION, "a page of a scanned document"); },
+       TCut::StartsPastTheEnd},
+      {"DateTime", TIFFTAG_DATETIME,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_DATETIME, "2024:03:05 14:07:09"); },
+       TCut::RunsPastTheEnd},
+      {"ICC profile", TIFFTAG_ICCPROFILE, blockTag(TIFFTAG_ICCPROFILE), TCut::RunsPastTheEnd},
+      {"XMP", TIFFTAG_XMLPACKET, blockTag(TIFFTAG_XMLPACKET), TCut::RunsPastTheEnd},
+      {"Photoshop", TIFFTAG_PHOTOSHOP, blockTag(TIFFTAG_PHOTOSHOP), TCut::RunsPastTheEnd},
+      {"IPTC with a long count", TIFFTAG_RICHTIFFIPTC, blockTag(TIFFTAG_RICHTIFFIPTC),
+       TCut::LongCount},
+      {"private tag 65000", 65000, SetPrivateTag, TCut::StartsPastTheEnd},
+  };
+  const int w = 19, h = 14;
+  for (const TLayout& layout : Layouts) {
+    TTiffSpec spec{.W = w,
+                   .H = h,
+                   .Samples = 3,
+                   .Photometric = PHOTOMETRIC_RGB,
+                   .Compression = COMPRESSION_PACKBITS,
+                   .Mode = layout.Mode};
+    auto plainIn = StreamOf(LibtiffWrite(spec, RgbSample));
+    TTiffGraphic plain;
+    ASSERT_EQ(ErrorOf([&] { plain.LoadFromStream(*plainIn); }), "(no error)") << layout.Name;
+    ASSERT_EQ(ColorsOf(plain), RgbColors(w, h)) << layout.Name;
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(::testing::Message() << c.Name << ", " << layout.Name);
+      spec.MoreTags = c.Set;
+      std::vector<uint8_t> bytes = LibtiffWrite(spec, RgbSample);
+      CutValue(bytes, c.Tag, c.Cut);
+      auto in = StreamOf(bytes);
+      TTiffGraphic g;
+      EXPECT_EQ(g.GetImageCount(*in), 1);
+      in->SetPosition(0);
+      EXPECT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+      EXPECT_EQ(ColorsOf(g), ColorsOf(plain));
+      EXPECT_FALSE(g.Messages().empty()); // libtiff's warning of the dropped value
+    }
+  }
+}
+
+// A value that decoding reads must be there whole: without it libtiff would read the
+// page from defaults (a palette page as grey, JPEG without its tables), or give up on
+// its directory half read. The second page of each two-page file loads as written,
+// and fails once that value runs past the end; the first page still loads.
+TEST(TiffGraphic, ValuesThatDecodingReadsMustLieInsideTheFile) {
+  const auto rgb = [](const char* Mode) {
+    return TTiffSpec{
+        .W = 19, .H = 22, .Samples = 3, .Photometric = PHOTOMETRIC_RGB, .Mode = Mode, .Pages = 2};
+  };
+  std::vector<uint16_t> greyMap(3 * 256);
+  for (std::size_t i = 0; i < greyMap.size(); ++i)
+    greyMap[i] = static_cast<uint16_t>((i * 7 % 256) * 257);
+  struct TCase {
+    const char* Name;
+    std::function<TTiffSpec(const char* Mode)> Spec;
+    uint16_t Tag;
+    bool BigTiffInline = false; // the value fits a BigTIFF entry: classic files only
+    uint64_t Count = 0;         // above 0: the entry's count made this, to move it out
+  };
+  const TCase cases[] = {
+      {"StripOffsets", rgb, TIFFTAG_STRIPOFFSETS},
+      {"StripByteCounts", rgb, TIFFTAG_STRIPBYTECOUNTS},
+      {"BitsPerSample, 3 values", rgb, TIFFTAG_BITSPERSAMPLE, true},
+      {"SampleFormat, 3 values",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.MoreTags = [](TIFF* T) { TIFFSetField(T, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT); };
+         return s;
+       },
+       TIFFTAG_SAMPLEFORMAT, true},
+      {"ExtraSamples, 3 values",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Samples = 6;
+         s.Tiled = true;
+         s.MoreTags = [](TIFF* T) {
+           const uint16_t extra[3] = {EXTRASAMPLE_UNSPECIFIED, EXTRASAMPLE_UNSPECIFIED,
+                                      EXTRASAMPLE_UNSPECIFIED};
+           TIFFSetField(T, TIFFTAG_EXTRASAMPLES, 3, extra);
+         };
+         return s;
+       },
+       TIFFTAG_EXTRASAMPLES, true},
+      {"TileOffsets",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.W = 40;
+         s.Tiled = true;
+         return s;
+       },
+       TIFFTAG_TILEOFFSETS},
+      {"TileByteCounts",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.W = 40;
+         s.Tiled = true;
+         return s;
+       },
+       TIFFTAG_TILEBYTECOUNTS},
+      {"ColorMap",
+       [&](const char* Mode) {
+         return TTiffSpec{.W = 19,
+                          .H = 14,
+                          .Photometric = PHOTOMETRIC_PALETTE,
+                          .Colormap = greyMap,
+                          .Mode = Mode,
+                          .Pages = 2};
+       },
+       TIFFTAG_COLORMAP},
+      {"JPEGTables",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_JPEGTABLES},
+      {"ReferenceBlackWhite",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_REFERENCEBLACKWHITE},
+      // A pair fits in every entry: only a longer count puts it out of line.
+      {"YCbCrSubsampling given out of line",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_YCBCRSUBSAMPLING, false, 5},
+      {"XResolution",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.MoreTags = [](TIFF* T) { TIFFSetField(T, TIFFTAG_XRESOLUTION, 300.0); };
+         return s;
+       },
+       TIFFTAG_XRESOLUTION, true},
+  };
+  for (const TCase& c : cases)
+    for (const TLayout& layout : Layouts) {
+      if (c.BigTiffInline && std::string(layout.Mode) == "w8")
+        continue;
+      SCOPED_TRACE(::testing::Message() << c.Name << ", " << layout.Name);
+      std::vector<uint8_t> bytes = LibtiffWrite(c.Spec(layout.Mode), RgbSample);
+      auto load = [&](int Page, TTiffGraphic& G) {
+        auto in = StreamOf(bytes);
+        G.SetFrameIndex(Page);
+        return ErrorOf([&] { G.LoadFromStream(*in); });
+      };
+      TTiffGraphic first, second;
+      ASSERT_EQ(load(1, first), "(no error)");
+      ASSERT_EQ(load(2, second), "(no error)");
+      ASSERT_EQ(ColorsOf(second), ColorsOf(first));
+      if (c.Count > 0)
+        TTiffEntry(bytes, c.Tag, 1).SetCount(c.Count);
+      CutValue(bytes, c.Tag, TCut::RunsPastTheEnd, 1);
+      TTiffGraphic cut;
+      EXPECT_EQ(load(2, cut), "ETiffError TIFFReadDirectory");
+      TTiffGraphic before;
+      ASSERT_EQ(load(1, before), "(no error)");
+      EXPECT_EQ(ColorsOf(before), ColorsOf(first));
+    }
 }

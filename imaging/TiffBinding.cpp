@@ -175,7 +175,7 @@ bool TTiffHandle::ReadAt(uint64_t Offset, uint8_t* Buffer, std::size_t Count) {
   return c.Stream->ReadFully(Buffer, Count) == Count;
 }
 
-bool TTiffHandle::DirectoryWhole() {
+bool TTiffHandle::DirectoryWhole(std::span<const uint16_t> Needed) {
   const uint64_t dir = TIFFCurrentDirOffset(FTif);
   const bool big = TIFFIsBigTIFF(FTif), bigEndian = TIFFIsBigEndian(FTif);
   const std::size_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12, inlineBytes = big ? 8 : 4;
@@ -193,6 +193,8 @@ bool TTiffHandle::DirectoryWhole() {
                                             FContext->Stream->GetSize() - FContext->Base, 0));
   for (std::size_t at = 0; at < entries.size(); at += entryBytes) {
     const uint8_t* e = entries.data() + at;
+    if (std::find(Needed.begin(), Needed.end(), Get16(e, bigEndian)) == Needed.end())
+      continue;
     // A type libtiff does not know has no width: libtiff skips the entry unread.
     const uint64_t width =
         static_cast<uint64_t>(TIFFDataWidth(static_cast<TIFFDataType>(Get16(e + 2, bigEndian))));

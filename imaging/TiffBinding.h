@@ -14,6 +14,7 @@
 
 #include <exception>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,12 @@ public:
   void Rethrow();
   // Flushes and closes; raises a kept stream failure; false when flushing failed.
   bool Close();
-  // True when the current directory's entries, and every value that they point at,
-  // lie inside the TIFF. libtiff reads a directory that was cut short as far as it
-  // can: it drops a value that is not there with a warning and may patch the page up
-  // (a palette page without its colour map becomes grey).
-  bool DirectoryWhole();
+  // True when the current directory's entries lie inside the TIFF, and so do the
+  // values of those entries whose tag is one of Needed. libtiff reads a directory
+  // that was cut short as far as it can: it drops a value that is not there with a
+  // warning and may patch the page up (a palette page without its colour map becomes
+  // grey). A value that nothing decoded reads (a description, a profile) is no loss.
+  bool DirectoryWhole(std::span<const uint16_t> Needed);
   const std::vector<std::string>& Messages() const { return FContext->Messages; }
   std::vector<std::string> TakeMessages() noexcept { return std::move(FContext->Messages); }
 

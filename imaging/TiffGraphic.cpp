@@ -117,6 +117,33 @@ bool ReadsAsRgba(uint16_t Compression, bool Tiled, uint16_t Photometric, uint16_
          Photometric == PHOTOMETRIC_YCBCR || Bits > 8 || Planar > PLANARCONFIG_CONTIG;
 }
 
+// The tags whose values a load reads, itself or through libtiff's decoding. One of
+// these whose value lies past the end fails the page: libtiff would drop it and decode
+// the page without it, or patch it up from defaults. The values of all other tags
+// (descriptions, dates, profiles, private blocks) may be cut off, as libtiff's own
+// tools allow: libtiff drops them with a warning and the pixels are the same.
+constexpr uint16_t DecodingTags[] = {
+    // Size and sample layout, as the class and libtiff's strip and tile sizes read them.
+    TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE, TIFFTAG_SAMPLESPERPIXEL,
+    TIFFTAG_EXTRASAMPLES, TIFFTAG_SAMPLEFORMAT, TIFFTAG_PLANARCONFIG, TIFFTAG_ROWSPERSTRIP,
+    TIFFTAG_TILEWIDTH, TIFFTAG_TILELENGTH, TIFFTAG_PHOTOMETRIC, TIFFTAG_ORIENTATION,
+    TIFFTAG_FILLORDER,
+    // Older and rarer forms of the same, which libtiff folds into the tags above or
+    // refuses the directory over: a directory it gave up on is only half read.
+    TIFFTAG_MATTEING, TIFFTAG_DATATYPE, TIFFTAG_IMAGEDEPTH, TIFFTAG_TILEDEPTH,
+    TIFFTAG_MINSAMPLEVALUE, TIFFTAG_MAXSAMPLEVALUE, TIFFTAG_SMINSAMPLEVALUE,
+    TIFFTAG_SMAXSAMPLEVALUE,
+    // Where the data lies.
+    TIFFTAG_STRIPOFFSETS, TIFFTAG_STRIPBYTECOUNTS, TIFFTAG_TILEOFFSETS, TIFFTAG_TILEBYTECOUNTS,
+    // The codecs' own tags.
+    TIFFTAG_COMPRESSION, TIFFTAG_T4OPTIONS, TIFFTAG_T6OPTIONS, TIFFTAG_PREDICTOR,
+    TIFFTAG_JPEGTABLES,
+    // Colour: the palette, and what the RGBA reader converts YCbCr, CIELab and CMYK by.
+    TIFFTAG_COLORMAP, TIFFTAG_YCBCRSUBSAMPLING, TIFFTAG_YCBCRPOSITIONING, TIFFTAG_YCBCRCOEFFICIENTS,
+    TIFFTAG_REFERENCEBLACKWHITE, TIFFTAG_WHITEPOINT, TIFFTAG_INKSET,
+    // The resolution that the image keeps.
+    TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION, TIFFTAG_RESOLUTIONUNIT};
+
 // Hands libtiff's texts of one load or save to To whichever way it ends.
 struct TKeepMessages {
   std::vector<std::string>& To;
@@ -214,7 +241,7 @@ void TTiffGraphic::ReadImage(TStream& Stream, int Index) {
   const TKeepMessages keep{FMessages, *handle};
 
   TIFFSetDirectory(tif, static_cast<uint16_t>(Index - 1)); // unchecked, as callers rely on
-  if (!handle->DirectoryWhole())
+  if (!handle->DirectoryWhole(DecodingTags))
     RaiseFailed(*handle, "TIFFReadDirectory");
 
   uint32_t width = 0, height = 0;

@@ -3,8 +3,11 @@
 // the TIFF at the stream's position; a save writes a one-image TIFF; pages can be
 // counted and appended. With LoadAllFrames the pages become frames.
 //
-// A page loads whole or not at all: one whose directory, or a value that it points
-// at, lies past the end of the stream raises "TIFFReadDirectory".
+// A page loads whole or not at all: one whose directory, or the value of a tag that
+// decoding reads (the strip layout, samples, colour map, JPEG tables ...), lies past
+// the end of the stream raises "TIFFReadDirectory". A value that decoding does not
+// read (a description, a date, an ICC profile, XMP, private tags) may be cut off:
+// libtiff drops it with a warning, and the page loads.
 //
 // Black-and-white and grey pages, CCITT ones among them, in strips or tiles, show
 // their samples as the Photometric tag says (min-is-white is inverted).

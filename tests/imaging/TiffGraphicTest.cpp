@@ -2,6 +2,7 @@
 #include "ByteOrder.h"
 #include "TestDir.h"
 #include "TestHelpers.h"
+#include "TiffEntries.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -94,69 +96,78 @@ struct TTiffSpec {
   bool Tiled = false;
   int RowsPerStrip = 4;
   std::vector<uint16_t> Colormap = {}; // red, green, blue arrays one after the other
-  int ExtraSample = -1; // the ExtraSamples tag for one sample beyond the colour; -1: none
+  int ExtraSample = -1;   // the ExtraSamples tag for one sample beyond the colour; -1: none
+  const char* Mode = "w"; // libtiff's open mode: "wb" big-endian, "w8" BigTIFF
+  std::function<void(TIFF*)> MoreTags = {}; // sets further tags before the pixels
+  int Pages = 1;                            // each the same picture
 };
 using TSampleOf = uint8_t (*)(int X, int Y, int Sample);
 
 std::vector<uint8_t> LibtiffWrite(const TTiffSpec& S, TSampleOf Sample) {
   TMemTiff m;
-  TIFF* t = m.Open("w");
-  const bool jpeg = S.Compression == COMPRESSION_JPEG;
-  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, S.W);
-  TIFFSetField(t, TIFFTAG_IMAGELENGTH, S.H);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, S.Bits);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, S.Samples);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, S.Compression);
-  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  if (jpeg) {
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-    TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
-    TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
-  } else {
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
-  }
-  if (S.ExtraSample >= 0) {
-    const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
-  }
-  if (!S.Colormap.empty()) {
-    const std::size_t n = S.Colormap.size() / 3;
-    TIFFSetField(t, TIFFTAG_COLORMAP, S.Colormap.data(), S.Colormap.data() + n,
-                 S.Colormap.data() + 2 * n);
-  }
-  const int across = S.Tiled ? 16 : S.W, down = S.Tiled ? 16 : S.H;
-  // One block (a tile, or the whole image) of packed rows, at (X0, Y0).
-  auto block = [&](int X0, int Y0) {
-    const std::size_t rowBytes = (static_cast<std::size_t>(across) * S.Bits * S.Samples + 7) / 8;
-    std::vector<uint8_t> out(rowBytes * static_cast<std::size_t>(down));
-    for (int y = 0; y < down; ++y)
-      for (int x = 0; x < across; ++x)
-        for (int s = 0; s < S.Samples; ++s) {
-          const int bit = (x * S.Samples + s) * S.Bits;
-          const unsigned v = Sample(X0 + x, Y0 + y, s) & ((1u << S.Bits) - 1);
-          uint8_t* p = out.data() + static_cast<std::size_t>(y) * rowBytes + bit / 8;
-          if (S.Bits == 8)
-            *p = static_cast<uint8_t>(v);
-          else
-            *p = static_cast<uint8_t>(*p | v << (8 - S.Bits - bit % 8));
+  TIFF* t = m.Open(S.Mode);
+  for (int page = 0; page < S.Pages; ++page) {
+    const bool jpeg = S.Compression == COMPRESSION_JPEG;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, S.W);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, S.H);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, S.Bits);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, S.Samples);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, S.Compression);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    if (jpeg) {
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+      TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+      TIFFSetField(t, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB); // RGB in, YCbCr stored
+    } else {
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, S.Photometric);
+    }
+    if (S.ExtraSample >= 0) {
+      const uint16_t extra = static_cast<uint16_t>(S.ExtraSample);
+      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
+    if (!S.Colormap.empty()) {
+      const std::size_t n = S.Colormap.size() / 3;
+      TIFFSetField(t, TIFFTAG_COLORMAP, S.Colormap.data(), S.Colormap.data() + n,
+                   S.Colormap.data() + 2 * n);
+    }
+    if (S.MoreTags)
+      S.MoreTags(t);
+    const int across = S.Tiled ? 16 : S.W, down = S.Tiled ? 16 : S.H;
+    // One block (a tile, or the whole image) of packed rows, at (X0, Y0).
+    auto block = [&](int X0, int Y0) {
+      const std::size_t rowBytes = (static_cast<std::size_t>(across) * S.Bits * S.Samples + 7) / 8;
+      std::vector<uint8_t> out(rowBytes * static_cast<std::size_t>(down));
+      for (int y = 0; y < down; ++y)
+        for (int x = 0; x < across; ++x)
+          for (int s = 0; s < S.Samples; ++s) {
+            const int bit = (x * S.Samples + s) * S.Bits;
+            const unsigned v = Sample(X0 + x, Y0 + y, s) & ((1u << S.Bits) - 1);
+            uint8_t* p = out.data() + static_cast<std::size_t>(y) * rowBytes + bit / 8;
+            if (S.Bits == 8)
+              *p = static_cast<uint8_t>(v);
+            else
+              *p = static_cast<uint8_t>(*p | v << (8 - S.Bits - bit % 8));
+          }
+      return out;
+    };
+    if (S.Tiled) {
+      TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
+      TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
+      for (int y = 0; y < S.H; y += 16)
+        for (int x = 0; x < S.W; x += 16) {
+          auto tile = block(x, y);
+          TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
         }
-    return out;
-  };
-  if (S.Tiled) {
-    TIFFSetField(t, TIFFTAG_TILEWIDTH, 16);
-    TIFFSetField(t, TIFFTAG_TILELENGTH, 16);
-    for (int y = 0; y < S.H; y += 16)
-      for (int x = 0; x < S.W; x += 16) {
-        auto tile = block(x, y);
-        TIFFWriteTile(t, tile.data(), static_cast<uint32_t>(x), static_cast<uint32_t>(y), 0, 0);
-      }
-  } else {
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : S.RowsPerStrip);
-    auto rows = block(0, 0);
-    const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(S.H);
-    for (int y = 0; y < S.H; ++y)
-      TIFFWriteScanline(t, rows.data() + static_cast<std::size_t>(y) * rowBytes,
-                        static_cast<uint32_t>(y), 0);
+    } else {
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, jpeg ? 16 : S.RowsPerStrip);
+      auto rows = block(0, 0);
+      const std::size_t rowBytes = rows.size() / static_cast<std::size_t>(S.H);
+      for (int y = 0; y < S.H; ++y)
+        TIFFWriteScanline(t, rows.data() + static_cast<std::size_t>(y) * rowBytes,
+                          static_cast<uint32_t>(y), 0);
+    }
+    if (page + 1 < S.Pages)
+      TIFFWriteDirectory(t);
   }
   TIFFClose(t);
   return m.Data;
@@ -1125,4 +1136,245 @@ TEST(TiffGraphic, ARefusedSaveLeavesTheFileItWouldReplace) {
   TTiffGraphic back;
   back.LoadFromFile(path);
   EXPECT_EQ(ColorsOf(back), ColorsOf(picture));
+}
+
+namespace {
+
+// The three layouts that libtiff writes, by its open mode.
+struct TLayout {
+  const char* Name;
+  const char* Mode;
+};
+constexpr TLayout Layouts[] = {{"little-endian", "wl"}, {"big-endian", "wb"}, {"BigTIFF", "w8"}};
+
+// How an entry of a directory is made to point past the end of the file.
+enum class TCut {
+  RunsPastTheEnd,   // its value starts at the file's last byte
+  StartsPastTheEnd, // its value starts beyond the file
+  LongCount,        // it counts a gigabyte of values where its value is
+};
+void CutValue(std::vector<uint8_t>& Tiff, uint16_t Tag, TCut Cut, int Page = 0) {
+  TTiffEntry e(Tiff, Tag, Page);
+  ASSERT_TRUE(e.OutOfLine()) << "tag " << Tag << " is held in its entry";
+  switch (Cut) {
+  case TCut::RunsPastTheEnd:
+    e.SetOffset(Tiff.size() - 1);
+    break;
+  case TCut::StartsPastTheEnd:
+    e.SetOffset(Tiff.size() + 4096);
+    break;
+  case TCut::LongCount:
+    e.SetCount(uint64_t{1} << 30);
+    break;
+  }
+}
+
+uint8_t RgbSample(int X, int Y, int S) {
+  return static_cast<uint8_t>(X * 13 + Y * 7 + S * 50);
+}
+
+TColors RgbColors(int W, int H) {
+  TColors c{W, H, {}};
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      c.Pixels.push_back(RGBToColor(RgbSample(x, y, 0), RgbSample(x, y, 1), RgbSample(x, y, 2)));
+  return c;
+}
+
+// Bytes of a block tag (a profile, XMP, a private block): never decoded.
+const std::vector<uint8_t> Block(64, 0x5A);
+
+void SetPrivateTag(TIFF* T) {
+  static char name[] = "Private";
+  static const TIFFFieldInfo info = {
+      65000, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, name};
+  TIFFMergeFieldInfo(T, &info, 1);
+  TIFFSetField(T, 65000, static_cast<uint32_t>(Block.size()), Block.data());
+}
+
+} // namespace
+
+// A file cut within the value of a tag that nothing decoded reads (a description, a
+// date, a profile, metadata blocks, a private tag) loads as libtiff's tools read it:
+// the value is dropped with libtiff's warning, and the pixels are exactly those of the
+// same file without that tag, in either byte order and in BigTIFF.
+TEST(TiffGraphic, ValuesThatDecodingDoesNotReadMayLiePastTheEnd) {
+  struct TCase {
+    const char* Name;
+    uint16_t Tag;
+    std::function<void(TIFF*)> Set;
+    TCut Cut;
+  };
+  const auto blockTag = [](uint32_t Tag) {
+    return
+        [Tag](TIFF* T) { TIFFSetField(T, Tag, static_cast<uint32_t>(Block.size()), Block.data()); };
+  };
+  const TCase cases[] = {
+      {"ImageDescription", TIFFTAG_IMAGEDESCRIPTION,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_IMAGEDESCRIPTION, "a page of a scanned document"); },
+       TCut::RunsPastTheEnd},
+      {"ImageDescription beyond the end", TIFFTAG_IMAGEDESCRIPTION,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_IMAGEDESCRIPTION, "a page of a scanned document"); },
+       TCut::StartsPastTheEnd},
+      {"DateTime", TIFFTAG_DATETIME,
+       [](TIFF* T) { TIFFSetField(T, TIFFTAG_DATETIME, "2024:03:05 14:07:09"); },
+       TCut::RunsPastTheEnd},
+      {"ICC profile", TIFFTAG_ICCPROFILE, blockTag(TIFFTAG_ICCPROFILE), TCut::RunsPastTheEnd},
+      {"XMP", TIFFTAG_XMLPACKET, blockTag(TIFFTAG_XMLPACKET), TCut::RunsPastTheEnd},
+      {"Photoshop", TIFFTAG_PHOTOSHOP, blockTag(TIFFTAG_PHOTOSHOP), TCut::RunsPastTheEnd},
+      {"IPTC with a long count", TIFFTAG_RICHTIFFIPTC, blockTag(TIFFTAG_RICHTIFFIPTC),
+       TCut::LongCount},
+      {"private tag 65000", 65000, SetPrivateTag, TCut::StartsPastTheEnd},
+  };
+  const int w = 19, h = 14;
+  for (const TLayout& layout : Layouts) {
+    TTiffSpec spec{.W = w,
+                   .H = h,
+                   .Samples = 3,
+                   .Photometric = PHOTOMETRIC_RGB,
+                   .Compression = COMPRESSION_PACKBITS,
+                   .Mode = layout.Mode};
+    auto plainIn = StreamOf(LibtiffWrite(spec, RgbSample));
+    TTiffGraphic plain;
+    ASSERT_EQ(ErrorOf([&] { plain.LoadFromStream(*plainIn); }), "(no error)") << layout.Name;
+    ASSERT_EQ(ColorsOf(plain), RgbColors(w, h)) << layout.Name;
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(::testing::Message() << c.Name << ", " << layout.Name);
+      spec.MoreTags = c.Set;
+      std::vector<uint8_t> bytes = LibtiffWrite(spec, RgbSample);
+      CutValue(bytes, c.Tag, c.Cut);
+      auto in = StreamOf(bytes);
+      TTiffGraphic g;
+      EXPECT_EQ(g.GetImageCount(*in), 1);
+      in->SetPosition(0);
+      EXPECT_EQ(ErrorOf([&] { g.LoadFromStream(*in); }), "(no error)");
+      EXPECT_EQ(ColorsOf(g), ColorsOf(plain));
+      EXPECT_FALSE(g.Messages().empty()); // libtiff's warning of the dropped value
+    }
+  }
+}
+
+// A value that decoding reads must be there whole: without it libtiff would read the
+// page from defaults (a palette page as grey, JPEG without its tables), or give up on
+// its directory half read. The second page of each two-page file loads as written,
+// and fails once that value runs past the end; the first page still loads.
+TEST(TiffGraphic, ValuesThatDecodingReadsMustLieInsideTheFile) {
+  const auto rgb = [](const char* Mode) {
+    return TTiffSpec{
+        .W = 19, .H = 22, .Samples = 3, .Photometric = PHOTOMETRIC_RGB, .Mode = Mode, .Pages = 2};
+  };
+  std::vector<uint16_t> greyMap(3 * 256);
+  for (std::size_t i = 0; i < greyMap.size(); ++i)
+    greyMap[i] = static_cast<uint16_t>((i * 7 % 256) * 257);
+  struct TCase {
+    const char* Name;
+    std::function<TTiffSpec(const char* Mode)> Spec;
+    uint16_t Tag;
+    bool BigTiffInline = false; // the value fits a BigTIFF entry: classic files only
+    uint64_t Count = 0;         // above 0: the entry's count made this, to move it out
+  };
+  const TCase cases[] = {
+      {"StripOffsets", rgb, TIFFTAG_STRIPOFFSETS},
+      {"StripByteCounts", rgb, TIFFTAG_STRIPBYTECOUNTS},
+      {"BitsPerSample, 3 values", rgb, TIFFTAG_BITSPERSAMPLE, true},
+      {"SampleFormat, 3 values",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.MoreTags = [](TIFF* T) { TIFFSetField(T, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT); };
+         return s;
+       },
+       TIFFTAG_SAMPLEFORMAT, true},
+      {"ExtraSamples, 3 values",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Samples = 6;
+         s.Tiled = true;
+         s.MoreTags = [](TIFF* T) {
+           const uint16_t extra[3] = {EXTRASAMPLE_UNSPECIFIED, EXTRASAMPLE_UNSPECIFIED,
+                                      EXTRASAMPLE_UNSPECIFIED};
+           TIFFSetField(T, TIFFTAG_EXTRASAMPLES, 3, extra);
+         };
+         return s;
+       },
+       TIFFTAG_EXTRASAMPLES, true},
+      {"TileOffsets",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.W = 40;
+         s.Tiled = true;
+         return s;
+       },
+       TIFFTAG_TILEOFFSETS},
+      {"TileByteCounts",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.W = 40;
+         s.Tiled = true;
+         return s;
+       },
+       TIFFTAG_TILEBYTECOUNTS},
+      {"ColorMap",
+       [&](const char* Mode) {
+         return TTiffSpec{.W = 19,
+                          .H = 14,
+                          .Photometric = PHOTOMETRIC_PALETTE,
+                          .Colormap = greyMap,
+                          .Mode = Mode,
+                          .Pages = 2};
+       },
+       TIFFTAG_COLORMAP},
+      {"JPEGTables",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_JPEGTABLES},
+      {"ReferenceBlackWhite",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_REFERENCEBLACKWHITE},
+      // A pair fits in every entry: only a longer count puts it out of line.
+      {"YCbCrSubsampling given out of line",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.Compression = COMPRESSION_JPEG;
+         return s;
+       },
+       TIFFTAG_YCBCRSUBSAMPLING, false, 5},
+      {"XResolution",
+       [&](const char* Mode) {
+         TTiffSpec s = rgb(Mode);
+         s.MoreTags = [](TIFF* T) { TIFFSetField(T, TIFFTAG_XRESOLUTION, 300.0); };
+         return s;
+       },
+       TIFFTAG_XRESOLUTION, true},
+  };
+  for (const TCase& c : cases)
+    for (const TLayout& layout : Layouts) {
+      if (c.BigTiffInline && std::string(layout.Mode) == "w8")
+        continue;
+      SCOPED_TRACE(::testing::Message() << c.Name << ", " << layout.Name);
+      std::vector<uint8_t> bytes = LibtiffWrite(c.Spec(layout.Mode), RgbSample);
+      auto load = [&](int Page, TTiffGraphic& G) {
+        auto in = StreamOf(bytes);
+        G.SetFrameIndex(Page);
+        return ErrorOf([&] { G.LoadFromStream(*in); });
+      };
+      TTiffGraphic first, second;
+      ASSERT_EQ(load(1, first), "(no error)");
+      ASSERT_EQ(load(2, second), "(no error)");
+      ASSERT_EQ(ColorsOf(second), ColorsOf(first));
+      if (c.Count > 0)
+        TTiffEntry(bytes, c.Tag, 1).SetCount(c.Count);
+      CutValue(bytes, c.Tag, TCut::RunsPastTheEnd, 1);
+      TTiffGraphic cut;
+      EXPECT_EQ(load(2, cut), "ETiffError TIFFReadDirectory");
+      TTiffGraphic before;
+      ASSERT_EQ(load(1, before), "(no error)");
+      EXPECT_EQ(ColorsOf(before), ColorsOf(first));
+    }
 }

@@ -4,11 +4,14 @@
 
 #include "Pnm.h"
 #include "TestDir.h"
+#include "TiffEntries.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <vector>
 
 using namespace gf;
 using namespace gf::test;
@@ -150,4 +153,44 @@ TEST_F(TiffTools, FaxCodedFilesReadAsTheToolsReadThem) {
         }
         ExpectSame(g, *coded);
       }
+}
+
+// A file cut within a value that nothing decoded reads, here the Software text, in
+// either byte order and in BigTIFF: netpbm reads the page with libtiff's warning, and
+// the class gives every pixel that netpbm gives, which are the pixels saved.
+TEST_F(TiffTools, ACutTextReadsAsNetpbmReadsIt) {
+  TTiffGraphic source;
+  source.NewImage(23, 17, ifTrueColor, nullptr, 0, 0);
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 23; ++x)
+      source.SetPixelColor(x, y, RGBToColor(uint8_t(x * 11), uint8_t(y * 15), uint8_t(x * y)));
+  source.SaveToFile(Path("source.tif"));
+  struct TCase {
+    const char* Name;
+    const char* Option; // tiffcp's
+  };
+  for (const TCase& c :
+       {TCase{"little-endian", "-L"}, TCase{"big-endian", "-B"}, TCase{"BigTIFF", "-8"}}) {
+    SCOPED_TRACE(c.Name);
+    const std::string whole = Path(std::string("whole") + c.Option + ".tif");
+    ASSERT_TRUE(RunQuietly(std::string("tiffcp ") + c.Option + " '" + Path("source.tif") + "' '" +
+                           whole + "'"));
+    std::ifstream in(whole, std::ios::binary);
+    std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    TTiffEntry software(bytes, 305);
+    ASSERT_TRUE(software.OutOfLine());
+    software.SetOffset(bytes.size() - 3); // "Quorvane Image Library" runs past the end
+    const std::string cut = Path(std::string("cut") + c.Option + ".tif");
+    {
+      std::ofstream out(cut, std::ios::binary);
+      out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+    }
+    ASSERT_TRUE(RunQuietly("tifftopnm '" + cut + "' >'" + cut + ".pnm'"));
+    const auto reference = ReadPnm(cut + ".pnm");
+    ASSERT_TRUE(reference);
+    TTiffGraphic g;
+    g.LoadFromFile(cut);
+    ExpectSame(g, *reference);
+    ExpectSame(source, *reference);
+  }
 }

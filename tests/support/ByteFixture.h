@@ -20,6 +20,10 @@ inline void Put32(std::vector<uint8_t>& B, std::size_t At, uint32_t V, bool BigE
   if (!TryPut32(B, At, BigEndian, V))
     throw std::out_of_range("32-bit field past the end of the fixture");
 }
+inline void Put64(std::vector<uint8_t>& B, std::size_t At, uint64_t V, bool BigEndian = false) {
+  Put32(B, At + (BigEndian ? 4 : 0), static_cast<uint32_t>(V), BigEndian);
+  Put32(B, At + (BigEndian ? 0 : 4), static_cast<uint32_t>(V >> 32), BigEndian);
+}
 inline void PutBe32(std::vector<uint8_t>& B, std::size_t At, uint32_t V) {
   Put32(B, At, V, true);
 }

@@ -1,6 +1,7 @@
 // The main window over simulated drives: layout, drive list and details, the start
 // checks, closing, the keyboard, and the road of a scan to its summary.
 #include "Main.h"
+#include "ByteOrder.h"
 #include "FakeSysfs.h"
 #include "FatCard.h"
 #include "Format.h"
@@ -30,6 +31,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -819,6 +821,31 @@ TEST_F(MainTest, SummariesAtTheWindow) {
     EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", c.Sound}));
     Form.reset();
   }
+}
+
+// A sound file whose header sector reads for the check but whose block fails once its
+// extract has moved on: its carve gets no sector, and nothing is saved or counted.
+TEST_F(MainTest, ACarveThatGotNoSectorIsNeitherSavedNorCounted) {
+  std::vector<uint8_t> card(200 * 512, 0);
+  uint8_t* wav = card.data() + 63 * 512;
+  const uint32_t size = 20000;
+  std::memcpy(wav, "RIFF", 4);
+  PutLe32(wav + 4, size - 8);
+  std::memcpy(wav + 8, "WAVEfmt ", 8);
+  PutLe32(wav + 16, 16);
+  std::memcpy(wav + 36, "data", 4);
+  PutLe32(wav + 40, size - 44);
+  TSimDrive d = Removable(card);
+  d.FailingSectors = {{70, 23}}; // the blocks from 63 and 64 on fail; 0..63 reads
+  Platform.AddDrive('E', d);
+  Make();
+  Select("E:\\");
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_TRUE(fs::is_empty(Dest));
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, false, 0, 0, Dest).Text);
+  EXPECT_EQ(Form->Controller().FoundCount(), 0);
+  EXPECT_TRUE(Log.Logged("SCANNER: WAV file at sector 63 dropped"));
 }
 
 TEST_F(MainTest, CancelGivesTheCancelledSummaryWithoutASummarySound) {

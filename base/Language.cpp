@@ -101,6 +101,10 @@ const std::unordered_map<int, const char*>& Table() {
        "%d Images were saved to %s but could not be written through to the disk: %s\r\nThey may "
        "be cut or missing there. Do not remove the disk yet; check the files, or re-run the "
        "scan into another destination.\r\n"},
+      {sDestOnScannedMedium,
+       "The target directory %s lies on drive %s, which is about to be scanned.\r\nEvery file "
+       "saved there can overwrite deleted images before the scan finds them. Choose a target "
+       "directory on another disk in Options.\r\nContinue anyway?"},
   };
   return table;
 }

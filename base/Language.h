@@ -53,9 +53,10 @@ enum TMessageId : int {
   sKindRemovable = 65293,
   sKindCDROM = 65294,
   sNotReady = 65295,
-  sTrashFailed = 65310,     // %s = the files, each on a line of its own
-  sTrashFailedMore = 65311, // %d = the files not named in the box
-  sNotFlushedBody = 65312,  // %d = count, %s = folder, %s = reason
+  sTrashFailed = 65310,         // %s = the files, each on a line of its own
+  sTrashFailedMore = 65311,     // %d = the files not named in the box
+  sNotFlushedBody = 65312,      // %d = count, %s = folder, %s = reason
+  sDestOnScannedMedium = 65313, // %s = folder, %s = drive root
 };
 
 // The text of a message; empty for an identifier outside the table.

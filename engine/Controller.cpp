@@ -44,6 +44,11 @@ uint32_t TDriveInfo::GetSectorCount() const {
   return d && d->Medium() ? d->Medium()->SectorCount() : 0;
 }
 
+bool TDriveInfo::HoldsFolder(const std::string& Folder) const {
+  TDrive* d = GetDrive();
+  return d && d->HoldsFolder(Folder);
+}
+
 TGlimmerfold::TGlimmerfold(TDrivePlatform& Platform, TRegistry& Settings)
     : FWindow(std::make_unique<TMessageWindow>([this](TMessage& m) { WndProc(m); })),
       FSettings(Settings), FDriveManager(std::make_unique<TDriveManager>(Platform)),

@@ -43,6 +43,8 @@ public:
   bool HasMedium() const;
   uint32_t GetSectorSize() const;
   uint32_t GetSectorCount() const;
+  // Whether files saved into Folder can land on the drive's medium (TDrive::HoldsFolder).
+  bool HoldsFolder(const std::string& Folder) const;
 
 private:
   TGlimmerfold& FOwner;

@@ -141,11 +141,20 @@ void TScanner::ExecuteLoop(TPlace& Place) {
     clock.Switch(&TScanStages::Scanning);
   };
 
+  uint32_t pendingStart = 0;
   auto endCarve = [&] {
     Place.AtWork = pendingRec;
     clock.Switch(&TScanStages::Building);
-    pending->SetSize(pending->GetPosition());
-    announce(*pendingRec, std::move(pending));
+    if (pending->GetPosition() == 0) {
+      // Its header sector was readable for the check but not when the carve took it
+      // (another block, now with an unreadable sector in it): there is nothing to save.
+      DebugLog("SCANNER: %s file at sector %u dropped: none of its sectors could be read",
+               pendingRec->GetName(), pendingStart);
+      pending.reset();
+    } else {
+      pending->SetSize(pending->GetPosition());
+      announce(*pendingRec, std::move(pending));
+    }
     pendingRec = nullptr;
     Place.AtWork = nullptr;
   };
@@ -201,6 +210,7 @@ void TScanner::ExecuteLoop(TPlace& Place) {
       m.SetPosition(start);
       stream->SetPosition(0); // every carve starts at byte 0
       pendingRec = rec;
+      pendingStart = start;
       pending = std::move(stream);
       clock.Switch(&TScanStages::Scanning);
     }

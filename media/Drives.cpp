@@ -221,6 +221,22 @@ std::string TDrive::GetDisplayName() const {
   return name + LoadStr(sUnformatted);
 }
 
+bool TDrive::HoldsFolder(const std::string& Folder) const {
+  TDrivePlatform* p = Platform();
+  if (!p)
+    return false;
+  TScanSource source;
+  if (FKind == dkImageFile)
+    source = TScanSource::OfPath(FFileName);
+  else
+    source.Device = p->DriveDevice(FRoot);
+  std::string why;
+  TOverlap o = FolderOverlaps(Folder, source, p->SysRoot(), &why);
+  if (o == TOverlap::Unknown)
+    DebugLog("DRIVES: Cannot tell whether %s lies on drive %s: %s", Folder, FRoot, why);
+  return o == TOverlap::Yes;
+}
+
 void TDrive::LogDevice() {
   std::string device = FManager->Platform().DescribeDevice(FRoot);
   if (device.empty() || device == FLoggedDevice)

@@ -191,6 +191,10 @@ public:
   void Detect();
   // Root, a blank, then the label, "<Unformatted>" or "<Not Ready>".
   std::string GetDisplayName() const;
+  // Whether files saved into Folder can land on the medium this drive reads (its
+  // device, or its image file), so that saving could overwrite what is still to be
+  // found. False when that cannot be told, and the log says why.
+  bool HoldsFolder(const std::string& Folder) const;
 
   const std::string& Root() const { return FRoot; }
   TDriveKind Kind() const { return FKind; }

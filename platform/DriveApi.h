@@ -3,10 +3,12 @@
 // Every failing call sets the calling thread's last error (Errors.h).
 #pragma once
 
+#include "BlockDevices.h"
 #include "ByteOrder.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace gf {
@@ -155,6 +157,12 @@ public:
   virtual std::string DescribeDevice(const std::string& Root) = 0;
   // For log lines: what would help when a device refuses access.
   virtual std::string AccessHint() = 0;
+
+  // The block device behind a root, for telling whether a folder lies on the medium
+  // (BlockDevices.h); none when the backend knows of none.
+  virtual std::optional<TDeviceNumber> DriveDevice(const std::string& Root) = 0;
+  // The sysfs tree that tells how the block devices hang together ("/sys").
+  virtual std::string SysRoot() = 0;
 };
 
 } // namespace gf

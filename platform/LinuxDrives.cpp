@@ -1,5 +1,6 @@
 #include "LinuxDrives.h"
 
+#include "BlockDevices.h"
 #include "Errors.h"
 
 #include <algorithm>
@@ -23,27 +24,6 @@ namespace fs = std::filesystem;
 namespace gf {
 
 namespace {
-
-std::string ReadText(const fs::path& Path) {
-  std::ifstream in(Path);
-  std::string text;
-  if (!in || !std::getline(in, text))
-    return {};
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.pop_back();
-  return text;
-}
-
-uint64_t ReadNumber(const fs::path& Path) {
-  std::string text = ReadText(Path);
-  uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9' || v > UINT64_MAX / 10 - 10)
-      return v;
-    v = v * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return v;
-}
 
 bool StartsWith(const std::string& S, const char* Prefix) {
   return S.rfind(Prefix, 0) == 0;
@@ -271,9 +251,10 @@ void TLinuxDrives::ScanDevices() {
     const std::string name = entry.path().filename().string();
     const fs::path disk = entry.path();
     TVolume v;
-    v.SectorSizeHint = static_cast<uint32_t>(ReadNumber(disk / "queue" / "logical_block_size"));
+    v.SectorSizeHint =
+        static_cast<uint32_t>(ReadSysfsNumber(disk / "queue" / "logical_block_size"));
     if (StartsWith(name, "loop")) {
-      v.Backing = ReadText(disk / "loop" / "backing_file");
+      v.Backing = ReadSysfsText(disk / "loop" / "backing_file");
       if (v.Backing.empty())
         continue; // an unattached loop device holds nothing
       v.DriveType = DRIVE_REMOVABLE;
@@ -288,9 +269,9 @@ void TLinuxDrives::ScanDevices() {
       std::error_code ec2;
       std::string real = fs::canonical(disk, ec2).string();
       v.Usb = real.find("/usb") != std::string::npos;
-      bool sd = StartsWith(name, "mmcblk") && ReadText(disk / "device" / "type") == "SD";
+      bool sd = StartsWith(name, "mmcblk") && ReadSysfsText(disk / "device" / "type") == "SD";
       v.DriveType =
-          ReadNumber(disk / "removable") == 1 || v.Usb || sd ? DRIVE_REMOVABLE : DRIVE_FIXED;
+          ReadSysfsNumber(disk / "removable") == 1 || v.Usb || sd ? DRIVE_REMOVABLE : DRIVE_FIXED;
     }
     // A medium can arrive in a drive with removable media; other empty devices hold nothing.
     bool mediaCome = v.DriveType == DRIVE_REMOVABLE || v.DriveType == DRIVE_CDROM;
@@ -300,21 +281,21 @@ void TLinuxDrives::ScanDevices() {
     for (const auto& sub : fs::directory_iterator(disk, ec3)) {
       std::error_code ec4;
       if (fs::exists(sub.path() / "partition", ec4) &&
-          ReadNumber(sub.path() / "size") > 2) // 2 sectors: an extended partition's link
+          ReadSysfsNumber(sub.path() / "size") > 2) // 2 sectors: an extended partition's link
         partitions.push_back(sub.path().filename().string());
     }
     if (partitions.empty()) {
-      if (ReadNumber(disk / "size") == 0 && !mediaCome)
+      if (ReadSysfsNumber(disk / "size") == 0 && !mediaCome)
         continue;
       v.Name = name;
-      v.DevNumber = ReadText(disk / "dev");
+      v.DevNumber = ReadSysfsText(disk / "dev");
       v.DevPath = (fs::path(FRoots.Dev) / name).string();
       found.push_back(v);
     } else {
       for (const auto& part : partitions) {
         TVolume p = v;
         p.Name = part;
-        p.DevNumber = ReadText(disk / part / "dev");
+        p.DevNumber = ReadSysfsText(disk / part / "dev");
         p.DevPath = (fs::path(FRoots.Dev) / part).string();
         found.push_back(p);
       }
@@ -587,6 +568,11 @@ std::string TLinuxDrives::DescribeDevice(const std::string& Root) {
   if (!v->Backing.empty())
     kind += ", image " + v->Backing;
   return v->DevPath + " (" + kind + ")";
+}
+
+std::optional<TDeviceNumber> TLinuxDrives::DriveDevice(const std::string& Root) {
+  auto v = VolumeOf(Root);
+  return v ? TDeviceNumber::Parse(v->DevNumber) : std::nullopt;
 }
 
 bool TLinuxDrives::Privileged() const {

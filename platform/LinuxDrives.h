@@ -58,6 +58,8 @@ public:
                         uint32_t* TotalClusters) override;
   bool GetVolumeInformation(const std::string& Root, std::string* VolumeLabel) override;
   std::string DescribeDevice(const std::string& Root) override;
+  std::optional<TDeviceNumber> DriveDevice(const std::string& Root) override;
+  std::string SysRoot() override { return FRoots.Sys; }
   // Depends on whether the process runs as root.
   std::string AccessHint() override;
 

@@ -451,4 +451,10 @@ std::string TSimulatedDrives::DescribeDevice(const std::string& Root) {
   return s;
 }
 
+std::optional<TDeviceNumber> TSimulatedDrives::DriveDevice(const std::string& Root) {
+  std::lock_guard lock(FMutex);
+  TSimDrive* d = DriveOfRoot(Root);
+  return d ? d->Device : std::nullopt;
+}
+
 } // namespace gf

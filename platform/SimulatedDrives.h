@@ -46,6 +46,8 @@ struct TSimDrive {
   uint32_t SectorsPerCluster = 1;
   uint32_t TotalClusters = 0;           // 0: the backing's sectors / SectorsPerCluster
   uint32_t FreeSpaceBytesPerSector = 0; // 0: SectorSize
+  // The block device it stands for (read in the backend's SysRoot), or none.
+  std::optional<TDeviceNumber> Device;
   // Failures: a read that touches a failing sector fails with its code (a DOS
   // error on 9x disks, the last error otherwise).
   std::map<uint32_t, uint32_t> FailingSectors;
@@ -100,6 +102,11 @@ public:
   bool GetVolumeInformation(const std::string& Root, std::string* VolumeLabel) override;
   std::string DescribeDevice(const std::string& Root) override;
   std::string AccessHint() override { return "the simulated drive refuses access"; }
+  std::optional<TDeviceNumber> DriveDevice(const std::string& Root) override;
+  std::string SysRoot() override { return Sys; }
+
+  // Where the drives' devices are looked up: the system's sysfs, or a tree of a test's own.
+  std::string Sys = "/sys";
 
 private:
   enum class TKind { Volume, VWin32, Int2f };

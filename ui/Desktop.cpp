@@ -63,9 +63,11 @@ TBoxAnswer TQtDesktop::MessageBox(QWidget* Owner, TBoxKind Kind, const std::stri
                            : Kind == TBoxKind::Warning     ? QMessageBox::Warning
                            : Kind == TBoxKind::Information ? QMessageBox::Information
                                                            : QMessageBox::Question;
-  QMessageBox box(
-      icon, BoxTitle(Kind), QString::fromStdString(Text).replace("\r\n", "\n"),
-      Buttons == TBoxButtons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, Owner);
+  QMessageBox box(icon, BoxTitle(Kind), QString::fromStdString(Text).replace("\r\n", "\n"),
+                  Buttons == TBoxButtons::Ok ? QMessageBox::Ok : QMessageBox::Yes | QMessageBox::No,
+                  Owner);
+  if (Buttons == TBoxButtons::YesNoDefaultNo)
+    box.setDefaultButton(QMessageBox::No);
   int r = box.exec();
   if (Buttons == TBoxButtons::Ok)
     return TBoxAnswer::Ok;

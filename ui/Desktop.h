@@ -17,7 +17,8 @@ class TFormOptions;
 class TSoundPlayer;
 
 enum class TBoxKind { Error, Warning, Confirmation, Information };
-enum class TBoxButtons { Ok, YesNo };
+// YesNoDefaultNo: Enter answers No, for a question whose Yes may cost the user data.
+enum class TBoxButtons { Ok, YesNo, YesNoDefaultNo };
 enum class TBoxAnswer { Ok, Yes, No };
 
 // The title of a box of each kind: "Error", "Warning", "Confirm", "Information".

@@ -13,6 +13,7 @@
 #include <QtCore/QDirIterator>
 #include <QtCore/QFileInfo>
 #include <QtCore/QTimer>
+#include <QtGui/QKeyEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
@@ -468,6 +469,16 @@ bool TDialogSelectDir::SetPath(const std::string& Path) {
 void TDialogSelectDir::showEvent(QShowEvent* Event) {
   QDialog::showEvent(Event);
   FormShow();
+}
+
+void TDialogSelectDir::keyPressEvent(QKeyEvent* Event) {
+  if ((Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) &&
+      (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (!Event->isAutoRepeat())
+      SpeedButton1->click(); // nothing while it is off: no folder is selected
+    return;
+  }
+  QDialog::keyPressEvent(Event);
 }
 
 void TDialogSelectDir::Place() {

@@ -136,6 +136,8 @@ public:
 
 protected:
   void showEvent(QShowEvent* Event) override;
+  // Enter presses OK, unless a button with the focus or a name being edited takes it.
+  void keyPressEvent(QKeyEvent* Event) override;
 
 private:
   void ShowPathLabel(const QString& Path);

@@ -7,6 +7,7 @@
 #include "Streams.h"
 
 #include <QtGui/QGuiApplication>
+#include <QtGui/QKeyEvent>
 #include <QtGui/QScreen>
 #include <QtWidgets/QFrame>
 #include <QtWidgets/QListView>
@@ -102,6 +103,14 @@ void TFormDebug::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
   FModel.Sync();
   FPoll.start();
+}
+
+void TFormDebug::keyPressEvent(QKeyEvent* Event) {
+  if (Event->key() == Qt::Key_Escape && Event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(Event);
 }
 
 void TFormDebug::hideEvent(QHideEvent* Event) {

@@ -1,5 +1,5 @@
 // The debug log window: shows the process-wide log lines, saves them to a text file
-// and clears them. Closing it only hides it. It follows the line store by polling
+// and clears them. Closing it (Escape too) only hides it. It follows the line store by polling
 // while it is visible, so a burst of lines from the scanner costs one refresh.
 #pragma once
 
@@ -50,6 +50,7 @@ public:
 
 protected:
   void showEvent(QShowEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
   void hideEvent(QHideEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
 

@@ -55,7 +55,7 @@ public:
   // Nobody is there to answer: the questions (such as creating the destination) get Yes.
   TBoxAnswer MessageBox(QWidget*, TBoxKind, const std::string& Text, TBoxButtons Buttons) override {
     DebugLog("MAIN: Answered for the screenshot: %s", Text);
-    return Buttons == TBoxButtons::YesNo ? TBoxAnswer::Yes : TBoxAnswer::Ok;
+    return Buttons == TBoxButtons::Ok ? TBoxAnswer::Ok : TBoxAnswer::Yes;
   }
 
   void ShowText(const std::string& Text) override {

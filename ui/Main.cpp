@@ -628,6 +628,10 @@ void TFormMain::SBStartClick() {
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
+  if (std::string warning = DestinationOnMediumWarning(*info, FController->DestPath());
+      !warning.empty() && FDesktop.MessageBox(this, TBoxKind::Warning, warning,
+                                              TBoxButtons::YesNoDefaultNo) != TBoxAnswer::Yes)
+    return;
   // Leftovers of a run that was killed while it saved: cut files under hidden names.
   RemoveStalePartFiles(FController->DestPath());
   if (FController->ClearThumbs())

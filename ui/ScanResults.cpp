@@ -229,6 +229,12 @@ TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std:
   return {Usable, {}};
 }
 
+std::string DestinationOnMediumWarning(const TDriveInfo& Drive, const std::string& DestPath) {
+  if (!Drive.HoldsFolder(DestPath))
+    return {};
+  return Format(LoadStr(sDestOnScannedMedium), DestPath, Drive.Name());
+}
+
 TDestinationFlush::TDestinationFlush(const std::string& Folder) {
   FFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (FFd < 0)

@@ -9,6 +9,7 @@
 
 namespace gf {
 
+class TDriveInfo;
 class TMemoryStream;
 
 struct TSaveResult {
@@ -46,6 +47,11 @@ struct TDestinationCheck {
 // that reason, and nothing is created.
 TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
                                          bool Create);
+
+// The warning to give before a scan of Drive when the files saved into DestPath would
+// land on the medium being scanned, where they can overwrite what is still to be found;
+// empty when they would not.
+std::string DestinationOnMediumWarning(const TDriveInfo& Drive, const std::string& DestPath);
 
 // Whether Name is one of the hidden files that found files are written to before they
 // take their own names (".glimmerfold-<pid>-<n>.part"); Pid is then its writer's.

@@ -213,6 +213,90 @@ TEST(Scanner, CarveAfterPartialExtractStartsAtByteZero) {
   EXPECT_FALSE(res.Completed);
 }
 
+namespace {
+// Matches at sectors beginning with "FLAKY"; its extract finds the header sector gone
+// bad (as a failing card's sector may be on a second read), reads a block further on
+// as an extract may, and answers that the file is to be carved.
+class TFlakyRecognizer : public TRecognizer {
+public:
+  explicit TFlakyRecognizer(TMemoryMedium& Medium) : FMedium(Medium) {}
+  std::string GetName() const override { return "WAV"; }
+  bool Check(TMedium& m) override {
+    char head[5];
+    return ReadBytes(m, m.GetPosition(), 0, 5, head) && std::memcmp(head, "FLAKY", 5) == 0;
+  }
+  bool Extract(TMedium& m, TStream&) override {
+    FMedium.FailSector(m.GetPosition());
+    uint8_t b;
+    ReadBytes(m, m.GetPosition(), 64 * 512, 1, &b);
+    return false;
+  }
+
+private:
+  TMemoryMedium& FMedium;
+};
+} // namespace
+
+// A carve whose header sector cannot be read when the carve takes it holds nothing:
+// it is neither announced nor counted, and the log says why.
+TEST(Scanner, CarveThatGotNoSectorIsDroppedAndLogged) {
+  struct {
+    const char* what;
+    std::vector<std::pair<uint32_t, std::string>> headers;
+    uint32_t badSector;                                 // 0: none
+    std::vector<std::pair<std::string, uint32_t>> want; // name, first sector
+    std::string line;
+    bool completed;
+  } cases[] = {
+      // The check reads sector 63 from the block 0..63; the extract's read of 64..127
+      // fails, and so does the block 63..126 that the carve then loads.
+      {"the scan ends",
+       {{63, "PNG"}},
+       70,
+       {},
+       "SCANNER: PNG file at sector 63 dropped: "
+       "none of its sectors could be read",
+       false},
+      {"a new header ends it",
+       {{5, "FLAKY"}, {6, Jfif}},
+       0,
+       {{"JPG", 6}},
+       "SCANNER: WAV file at sector 5 dropped: none of its sectors could be read",
+       true},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TLogCapture log;
+    auto img = Image(200);
+    for (auto& [sector, header] : c.headers)
+      Put(img, sector, header);
+    TMemoryMedium m(img);
+    if (c.badSector)
+      m.FailSector(c.badSector);
+    TRecognizers reg;
+    reg.Register(std::make_unique<TJPGRecognizer>());
+    auto png = std::make_unique<TFakeRecognizer>("PNG", "PNG", 100 * 512, 1048576);
+    png->Measure = true;
+    reg.Register(std::move(png));
+    reg.Register(std::make_unique<TFlakyRecognizer>(m));
+    TScanner s(&reg);
+    TScanResult res;
+    Collect(s, res);
+    s.Start(&m);
+    PumpUntilDone(s);
+    ASSERT_EQ(res.Files.size(), c.want.size());
+    for (std::size_t i = 0; i < c.want.size(); ++i) {
+      EXPECT_EQ(res.Files[i].Name, c.want[i].first);
+      EXPECT_EQ(res.Files[i].Bytes, Slice(img, c.want[i].second, 200 - c.want[i].second));
+    }
+    EXPECT_EQ(s.FoundCount(), static_cast<int32_t>(c.want.size()));
+    EXPECT_EQ(s.TypeCounts().size(), c.want.size());
+    EXPECT_TRUE(log.Has(c.line));
+    EXPECT_EQ(res.DoneCount, 1);
+    EXPECT_EQ(res.Completed, c.completed);
+  }
+}
+
 TEST(Scanner, TypeCountsAndFoundCount) {
   Registry r;
   auto img = Image(40);

@@ -2,6 +2,7 @@
 #include "Drives.h"
 #include "ByteOrder.h"
 #include "Errors.h"
+#include "FakeSysfs.h"
 #include "LogCapture.h"
 #include "SimulatedDrives.h"
 
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <typeinfo>
 #include <unistd.h>
@@ -232,6 +235,56 @@ TEST(DriveManager, DisplayNames) {
   EXPECT_EQ(m.FindDrive("F:\\")->GetDisplayName(), "F:\\ CANON_DC");
   EXPECT_EQ(m.FindDrive("G:\\")->GetDisplayName(), "G:\\ "); // no label: ends in the blank
   EXPECT_EQ(m.FindDrive("H:\\")->GetDisplayName(), "H:\\ <Not Ready>");
+}
+
+// The destination folder's device stands, in a sysfs of the test's own, for a disk, a
+// partition of it or a loop device over a card image; the drive is a simulated drive of
+// a known device, or an image-file drive.
+TEST(DriveManager, HoldsFolderWhereSavedFilesWouldLandOnTheMedium) {
+  struct TCase {
+    const char* What;
+    std::string FolderIs;               // the fake device the folder's device stands for
+    std::optional<TDeviceNumber> Drive; // the simulated drive's device; none: the image file
+    bool Gone;                          // the folder cannot be looked at
+    bool Holds;
+  };
+  const TDeviceNumber sdx = test::TFakeSysfs::Fake(0), sdx1 = test::TFakeSysfs::Fake(1),
+                      sdy = test::TFakeSysfs::Fake(16);
+  const TCase cases[] = {
+      {"the same device", "sdx1", sdx1, false, true},
+      {"a partition of the scanned disk", "sdx1", sdx, false, true},
+      {"the disk of the scanned partition", "sdx", sdx1, false, true},
+      {"another device", "sdx1", sdy, false, false},
+      {"a loop device over the scanned image", "loop0", std::nullopt, false, true},
+      {"a folder that cannot be looked at", "sdx1", sdx, true, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TLogCapture log;
+    test::TFakeSysfs tree;
+    const std::string image = (tree.Root / "card.img").string();
+    std::ofstream(image, std::ios::binary) << std::string(4096, '\0');
+    std::map<std::string, std::filesystem::path> dirs;
+    dirs["sdx"] = tree.Disk("sdx", sdx, 100000);
+    dirs["sdx1"] = tree.Partition(dirs["sdx"], "sdx1", sdx1, 2048, 50000);
+    tree.Disk("sdy", sdy, 100000);
+    dirs["loop0"] = tree.Disk("loop0", test::TFakeSysfs::Fake(48), 8);
+    test::TFakeSysfs::Backing(dirs["loop0"], image);
+    std::filesystem::create_directories(tree.Root / "dest");
+    tree.Link(test::TFakeSysfs::DeviceOf((tree.Root / "dest").string()), dirs[c.FolderIs]);
+    const std::string folder = (tree.Root / (c.Gone ? "gone/dest/" : "dest/")).string();
+
+    TSimulatedDrives sim;
+    sim.Sys = tree.Sys();
+    sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 10)).Device = c.Drive;
+    TDriveManager m(sim);
+    m.Refresh();
+    TDrive* drive = c.Drive ? m.FindDrive("E:\\") : m.AddImageFile(image);
+    ASSERT_NE(drive, nullptr);
+    EXPECT_EQ(drive->HoldsFolder(folder), c.Holds);
+    const std::string why = " lies on drive E:\\: No such file or directory";
+    EXPECT_EQ(log.Has("DRIVES: Cannot tell whether " + folder + why), c.Gone);
+  }
 }
 
 TEST(DriveManager, LogNamesTheDeviceOnceAndExplainsRefusedAccess) {

@@ -1,7 +1,9 @@
 // The Linux backend over a small fake sysfs and /dev tree: directories and files in
 // a temporary folder, regular files standing in for the devices.
 #include "LinuxDrives.h"
+#include "BlockDevices.h"
 #include "Drives.h"
+#include "FakeSysfs.h"
 #include "LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +215,37 @@ TEST(LinuxDrives, TheStandInDeviceReadsThroughTheNTReader) {
   }
   medium->SetPosition(4096);
   EXPECT_EQ(medium->GetData(), nullptr);
+}
+
+// The card's partition has a letter; a folder on a file system of that partition lies
+// on the card, not on the machine's disk.
+TEST(LinuxDrives, ALetterKnowsItsDeviceAndTheFoldersOnIt) {
+  TMachine machine;
+  const fs::path sys = machine.Tree.Root / "sys";
+  const fs::path sdb1 = fs::canonical(sys / "block" / "sdb") / "sdb1";
+  // The folder's real device may have the number of the card or its disk here: then it
+  // lies on the card all the same.
+  auto link = [&](const std::string& Number, const fs::path& Dir) {
+    fs::create_directories(sys / "dev" / "block");
+    if (!fs::is_symlink(sys / "dev" / "block" / Number))
+      fs::create_directory_symlink(Dir, sys / "dev" / "block" / Number);
+  };
+  const std::string card = ReadSysfsText(sdb1 / "dev");
+  link(card, sdb1);
+  link(ReadSysfsText(sys / "block" / "sdb" / "dev"), fs::canonical(sys / "block" / "sdb"));
+  const fs::path dest = machine.Tree.Root / "dest";
+  fs::create_directories(dest);
+  link(test::TFakeSysfs::DeviceOf(dest.string()).Text(), sdb1);
+
+  TLinuxDrives platform(machine.Tree.Roots());
+  TDriveManager m(platform);
+  m.Refresh();
+  EXPECT_EQ(platform.SysRoot(), sys.string());
+  ASSERT_TRUE(platform.DriveDevice("C:\\"));
+  EXPECT_EQ(platform.DriveDevice("C:\\")->Text(), card);
+  EXPECT_FALSE(platform.DriveDevice("Q:\\"));
+  EXPECT_TRUE(m.FindDrive("C:\\")->HoldsFolder(dest.string()));
+  EXPECT_FALSE(m.FindDrive("F:\\")->HoldsFolder(dest.string()));
 }
 
 TEST(LinuxDrives, LettersStayWithTheirDevices) {

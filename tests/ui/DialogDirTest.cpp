@@ -123,6 +123,72 @@ TEST_F(DialogDirTest, OkAnswersTheSelectedFolderAndCancelKeepsTheLastOne) {
   EXPECT_EQ(Dialog->Directory(), Root + "/Music/");
 }
 
+// Enter presses OK wherever the focus is, except where the focus takes it for itself:
+// a button presses itself, an open name editor hands in the name.
+TEST_F(DialogDirTest, EnterPressesOkUnlessTheFocusTakesIt) {
+  struct TCase {
+    const char* What;
+    Qt::Key Key;
+    Qt::KeyboardModifiers Modifiers;
+    std::function<QWidget*()> Focus; // selects and gives the focus; answers the key's target
+    bool Open;                       // the dialog is still shown after the key
+    bool Accepted;
+    std::string Directory; // afterwards
+  };
+  const std::string music = Root + "/Music/";
+  auto tree = [this] {
+    Dialog->SetPath(Root + "/Music");
+    Dialog->STV->setFocus();
+    return static_cast<QWidget*>(Dialog->STV);
+  };
+  const TCase cases[] = {
+      {"the folder tree", Qt::Key_Return, Qt::NoModifier, tree, false, true, music},
+      {"the keypad's Enter", Qt::Key_Enter, Qt::KeypadModifier, tree, false, true, music},
+      {"the Cancel button", Qt::Key_Return, Qt::NoModifier,
+       [this] {
+         Dialog->SetPath(Root + "/Music");
+         Dialog->SpeedButton2->setFocus();
+         return static_cast<QWidget*>(Dialog->SpeedButton2);
+       },
+       false, false, Root + "/Pictures/"},
+      {"no folder selected", Qt::Key_Return, Qt::NoModifier,
+       [this] {
+         Dialog->STV->clearSelection();
+         Dialog->STV->setFocus();
+         return static_cast<QWidget*>(Dialog->STV);
+       },
+       true, false, Root + "/Pictures/"},
+      {"a name being edited", Qt::Key_Return, Qt::NoModifier,
+       [this]() -> QWidget* {
+         Dialog->SetPath(Root + "/Music");
+         Dialog->STV->edit(Dialog->STV->currentIndex());
+         auto* editor =
+             qobject_cast<QLineEdit*>(Dialog->STV->indexWidget(Dialog->STV->currentIndex()));
+         if (editor)
+           editor->setText("Songs");
+         return editor;
+       },
+       true, false, Root + "/Pictures/"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    Dialog->SetDirectory(Root + "/Pictures");
+    bool open = false;
+    bool accepted = Run([&] {
+      QWidget* target = c.Focus();
+      ASSERT_NE(target, nullptr);
+      QTest::keyClick(target, c.Key, c.Modifiers);
+      Settle();
+      open = Dialog->isVisible();
+    });
+    EXPECT_EQ(open, c.Open);
+    EXPECT_EQ(accepted, c.Accepted);
+    EXPECT_EQ(Dialog->Directory(), c.Directory);
+  }
+  EXPECT_TRUE(fs::is_directory(Root + "/Songs")) << "the edited name was handed in";
+  EXPECT_FALSE(fs::exists(Root + "/Music"));
+}
+
 // With no folder selected, OK is off: it cannot answer "/" for nothing.
 TEST_F(DialogDirTest, OkIsOffUntilAFolderIsSelected) {
   Dialog->SetDirectory(Root + "/gone");

@@ -76,6 +76,26 @@ TEST_F(FormDebugTest, ShowsEveryLineLoggedWhileHiddenAndCloseOnlyHides) {
   EXPECT_EQ(rows.back(), "MAIN: last");
 }
 
+// Escape closes the window, which only hides it, wherever the focus is in it.
+TEST_F(FormDebugTest, EscapeHidesAndTheLinesStay) {
+  TFormDebug f(Desktop);
+  struct {
+    const char* what;
+    QWidget* focus;
+  } cases[] = {{"list", f.LB}, {"Save button", f.Button1}, {"Clear button", f.Button2}};
+  DebugLog("MEDIUM: one");
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    f.show();
+    c.focus->setFocus();
+    ASSERT_TRUE(f.isVisible());
+    QTest::keyClick(c.focus, Qt::Key_Escape);
+    EXPECT_FALSE(f.isVisible());
+  }
+  f.show();
+  EXPECT_EQ(Rows(f), (std::vector<std::string>{"MEDIUM: one"}));
+}
+
 TEST_F(FormDebugTest, PollFollowsTheStoreIncludingAClearByAnyone) {
   TFormDebug f(Desktop);
   f.show();

@@ -1,10 +1,14 @@
 // The main window over simulated drives: layout, drive list and details, the start
 // checks, closing, the keyboard, and the road of a scan to its summary.
 #include "Main.h"
+#include "ByteOrder.h"
+#include "FakeSysfs.h"
 #include "FatCard.h"
 #include "Format.h"
 #include "Language.h"
+#include "LinuxDrives.h"
 #include "LogCapture.h"
+#include "LoopDevice.h"
 #include "MainFormTest.h"
 #include "Registry.h"
 #include "ScanResults.h"
@@ -27,9 +31,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -548,6 +555,163 @@ TEST_F(MainTest, FixedDiskIsScannedOnlyAfterTheWarning) {
   }
 }
 
+// The destination's device stands, in a sysfs of the test's own, for a disk, its
+// partition or a loop device over a card image. A scan whose saved files would land on
+// the medium it scans asks first, with No for Enter; No starts nothing.
+TEST_F(MainTest, DestinationOnTheScannedMediumIsScannedOnlyAfterTheWarning) {
+  const TDeviceNumber sdx = TFakeSysfs::Fake(0), sdx1 = TFakeSysfs::Fake(1),
+                      sdy = TFakeSysfs::Fake(16);
+  struct TCase {
+    const char* What;
+    std::string DestIs;                 // the fake device the destination's device stands for
+    std::optional<TDeviceNumber> Drive; // the scanned drive's device; none: the image file
+    TBoxAnswer Answer;
+    bool Asks;
+  };
+  const TCase cases[] = {
+      {"the same device", "sdx1", sdx1, TBoxAnswer::No, true},
+      {"a partition of the scanned disk", "sdx1", sdx, TBoxAnswer::Yes, true},
+      {"the disk of the scanned partition", "sdx", sdx1, TBoxAnswer::No, true},
+      {"a loop device over the scanned image", "loop0", std::nullopt, TBoxAnswer::No, true},
+      {"another device", "sdx1", sdy, TBoxAnswer::No, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TFakeSysfs tree;
+    const std::string image = (tree.Root / "card.img").string();
+    WriteFile(image, CardWith({MakeJpeg(2)}));
+    std::map<std::string, fs::path> dirs;
+    dirs["sdx"] = tree.Disk("sdx", sdx, 100000);
+    dirs["sdx1"] = tree.Partition(dirs["sdx"], "sdx1", sdx1, 2048, 50000);
+    tree.Disk("sdy", sdy, 100000);
+    dirs["loop0"] = tree.Disk("loop0", TFakeSysfs::Fake(48), 8);
+    TFakeSysfs::Backing(dirs["loop0"], image);
+    tree.Link(TFakeSysfs::DeviceOf(Dest), dirs[c.DestIs]);
+    Platform.Sys = tree.Sys();
+    Platform.RemoveDrive('E');
+    Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)}))).Device = c.Drive;
+    Desktop = TTestDesktop();
+    Desktop.Answers = {c.Answer};
+    Make(c.Drive ? std::vector<std::string>{} : std::vector<std::string>{image});
+    const std::string root = c.Drive ? "E:\\" : image;
+    Select(root);
+    Form->LabelRecovered->setText("7");
+    Form->SBStartClick();
+    if (c.Asks) {
+      ASSERT_EQ(Desktop.Boxes.size(), 1u);
+      EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Warning);
+      EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::YesNoDefaultNo);
+      EXPECT_EQ(Desktop.Boxes[0].Text,
+                "The target directory " + Dest + " lies on drive " + root +
+                    ", which is about to be scanned.\r\nEvery file saved there can overwrite "
+                    "deleted images before the scan finds them. Choose a target directory on "
+                    "another disk in Options.\r\nContinue anyway?");
+    } else {
+      EXPECT_TRUE(Desktop.Boxes.empty());
+    }
+    if (c.Asks && c.Answer == TBoxAnswer::No) {
+      EXPECT_TRUE(Form->SBStart->isEnabled());
+      EXPECT_FALSE(Form->SBCancel->isEnabled());
+      EXPECT_EQ(Form->LabelRecovered->text(), "7");
+      EXPECT_TRUE(Desktop.Sounds.empty());
+      EXPECT_TRUE(fs::is_empty(Dest));
+    } else {
+      ASSERT_TRUE(WaitForSummary());
+      EXPECT_EQ(Form->LabelRecovered->text(), "1");
+      fs::remove(Dest + "Image1.JPG");
+    }
+    Form.reset();
+  }
+}
+
+// As root, with the destination on the file system of a real loop device: the loop
+// device named on the command line, the image file behind it, the loop device's letter
+// and the letter of the disk that holds the image all ask first; another image does not.
+TEST_F(MainTest, DestinationOnAMountedLoopDeviceIsWarnedOf) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "attaching and mounting a loop device needs root";
+  const std::string image = Dir.Path + "/card.img", mnt = Dir.Path + "/mnt";
+  WriteFile(image, {});
+  fs::resize_file(image, 8 << 20);
+  fs::create_directories(mnt);
+  TMountedImage card(image, mnt);
+  if (!card.Ok())
+    GTEST_SKIP() << card.Why();
+  const std::string other = Dir.Path + "/other.img";
+  WriteFile(other, std::vector<uint8_t>(64 * 512, 0));
+  Dest = mnt + "/Recovered/";
+  fs::create_directories(Dest);
+  TLinuxDrives linux;
+  struct TFormGone { // before the image is unmounted, also when an assertion leaves early
+    std::unique_ptr<TFormMain>& Form;
+    ~TFormGone() { Form.reset(); }
+  } formGone{Form};
+  linux.GetLogicalDrives();
+  auto letterOf = [&](auto Matches) -> std::string {
+    for (char l = 'A'; l <= 'Z'; ++l)
+      if (Matches(l))
+        return std::string(1, l) + ":\\";
+    return {};
+  };
+  const std::string loopLetter =
+      letterOf([&](char l) { return linux.DevicePath(l) == card.Device(); });
+  const TDeviceNumber host = TFakeSysfs::DeviceOf(image);
+  const std::string hostLetter = letterOf([&](char l) {
+    auto d = linux.DriveDevice(std::string(1, l) + ":\\");
+    return d && *d == host;
+  });
+  struct TCase {
+    const char* What;
+    std::string Root; // a letter, or a path given on the command line
+    bool Asks;
+  };
+  std::vector<TCase> cases = {{"the loop device on the command line", card.Device(), true},
+                              {"the image file behind it", image, true},
+                              {"the loop device's letter", loopLetter, true},
+                              {"another image", other, false}};
+  // Fixed disks are listed only where they can be read.
+  const int hostFd =
+      hostLetter.empty() ? -1 : ::open(linux.DevicePath(hostLetter[0]).c_str(), O_RDONLY);
+  if (hostFd >= 0) {
+    ::close(hostFd);
+    cases.push_back({"the disk that holds the image", hostLetter, true});
+  } else {
+    std::printf("[ NOTE     ] the device %s that holds the image has %s: its case is left out\n",
+                host.Text().c_str(),
+                hostLetter.empty() ? "no drive letter" : "a letter but cannot be read");
+  }
+  std::printf("[ NOTE     ] %s mounted as %s at %s\n", card.Device().c_str(), card.Type().c_str(),
+              mnt.c_str());
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    ASSERT_FALSE(c.Root.empty());
+    const bool letter = c.Root.size() == 3 && c.Root[1] == ':';
+    Desktop = TTestDesktop();
+    Settings = std::make_unique<TRegistry>(Dir.Path + "/settings.reg");
+    Form = std::make_unique<TFormMain>(linux, *Settings, Desktop,
+                                       letter ? std::vector<std::string>{}
+                                              : std::vector<std::string>{c.Root});
+    Form->Controller().SetDestPath(Dest);
+    Select(c.Root);
+    TDriveInfo* info = Form->Controller().FindDriveInfo(c.Root);
+    ASSERT_NE(info, nullptr);
+    ASSERT_TRUE(info->HasMedium());
+    const bool fixed = info->GetKind() == dkFixedDisk;
+    Desktop.Answers = {fixed ? TBoxAnswer::Yes : TBoxAnswer::No, TBoxAnswer::No};
+    Form->SBStartClick();
+    if (c.Asks) {
+      ASSERT_EQ(Desktop.Boxes.size(), fixed ? 2u : 1u);
+      EXPECT_EQ(Desktop.Boxes.back().Buttons, TBoxButtons::YesNoDefaultNo);
+      EXPECT_EQ(Desktop.Boxes.back().Text, Format(LoadStr(sDestOnScannedMedium), Dest, c.Root));
+      EXPECT_FALSE(Form->SBCancel->isEnabled());
+    } else {
+      EXPECT_TRUE(Desktop.Boxes.empty());
+      ASSERT_TRUE(WaitForSummary());
+    }
+    Form.reset();
+  }
+}
+
 TEST_F(MainTest, StartWithoutAMediumRescansAndStartsNothing) {
   Platform.AddDrive('E', Removable(CardWith({})));
   Make();
@@ -657,6 +821,31 @@ TEST_F(MainTest, SummariesAtTheWindow) {
     EXPECT_EQ(Desktop.Sounds, (std::vector<std::string>{"STARTWAV", c.Sound}));
     Form.reset();
   }
+}
+
+// A sound file whose header sector reads for the check but whose block fails once its
+// extract has moved on: its carve gets no sector, and nothing is saved or counted.
+TEST_F(MainTest, ACarveThatGotNoSectorIsNeitherSavedNorCounted) {
+  std::vector<uint8_t> card(200 * 512, 0);
+  uint8_t* wav = card.data() + 63 * 512;
+  const uint32_t size = 20000;
+  std::memcpy(wav, "RIFF", 4);
+  PutLe32(wav + 4, size - 8);
+  std::memcpy(wav + 8, "WAVEfmt ", 8);
+  PutLe32(wav + 16, 16);
+  std::memcpy(wav + 36, "data", 4);
+  PutLe32(wav + 40, size - 44);
+  TSimDrive d = Removable(card);
+  d.FailingSectors = {{70, 23}}; // the blocks from 63 and 64 on fail; 0..63 reads
+  Platform.AddDrive('E', d);
+  Make();
+  Select("E:\\");
+  Form->SBStartClick();
+  ASSERT_TRUE(WaitForSummary());
+  EXPECT_TRUE(fs::is_empty(Dest));
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, false, 0, 0, Dest).Text);
+  EXPECT_EQ(Form->Controller().FoundCount(), 0);
+  EXPECT_TRUE(Log.Logged("SCANNER: WAV file at sector 63 dropped"));
 }
 
 TEST_F(MainTest, CancelGivesTheCancelledSummaryWithoutASummarySound) {

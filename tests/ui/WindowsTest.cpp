@@ -15,7 +15,9 @@
 #include <QtCore/QTimer>
 #include <QtGui/QTextBlock>
 #include <QtTest/QTest>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPlainTextEdit>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
@@ -147,6 +149,34 @@ TEST(QtDesktop, OpenGoesToTheOpenerAndAFailureIsShown) {
       EXPECT_EQ(desktop.Boxes[0].first, TBoxKind::Error);
       EXPECT_EQ(desktop.Boxes[0].second, c.Box);
     }
+  }
+}
+
+// Enter presses the box's default button: Yes for an ordinary question, No for one whose
+// Yes may cost the user data. Ok boxes answer Ok.
+TEST(QtDesktop, EnterInABoxAnswersItsDefault) {
+  TQtDesktop desktop;
+  struct TCase {
+    TBoxButtons Buttons;
+    TBoxAnswer Enter;
+  };
+  const TCase cases[] = {{TBoxButtons::YesNo, TBoxAnswer::Yes},
+                         {TBoxButtons::YesNoDefaultNo, TBoxAnswer::No},
+                         {TBoxButtons::Ok, TBoxAnswer::Ok}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.Buttons));
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box)
+        return;
+      shown = true;
+      QTest::keyClick(box, Qt::Key_Return);
+      if (box->isVisible())
+        box->done(-1); // the test fails below, not hangs
+    });
+    EXPECT_EQ(desktop.MessageBox(nullptr, TBoxKind::Warning, "Continue?", c.Buttons), c.Enter);
+    EXPECT_TRUE(shown);
   }
 }
 

@@ -101,6 +101,10 @@ const std::unordered_map<int, const char*>& Table() {
        "%d Images were saved to %s but could not be written through to the disk: %s\r\nThey may "
        "be cut or missing there. Do not remove the disk yet; check the files, or re-run the "
        "scan into another destination.\r\n"},
+      {sWritingFile, "Writing the %s file found (%s) to the destination..."},
+      {sStoppingAfterFile, "Stopping once the file being written is saved..."},
+      {sStopping, "Stopping the scan..."},
+      {sFlushing, "Writing the recovered files to the disk..."},
   };
   return table;
 }

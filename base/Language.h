@@ -56,6 +56,11 @@ enum TMessageId : int {
   sTrashFailed = 65310,     // %s = the files, each on a line of its own
   sTrashFailedMore = 65311, // %d = the files not named in the box
   sNotFlushedBody = 65312,  // %d = count, %s = folder, %s = reason
+  // What the main window waits for while files are written.
+  sWritingFile = 65320, // %s = type key, %s = size
+  sStoppingAfterFile = 65321,
+  sStopping = 65322,
+  sFlushing = 65323,
 };
 
 // The text of a message; empty for an identifier outside the table.

@@ -105,6 +105,10 @@ const std::unordered_map<int, const char*>& Table() {
        "The target directory %s lies on drive %s, which is about to be scanned.\r\nEvery file "
        "saved there can overwrite deleted images before the scan finds them. Choose a target "
        "directory on another disk in Options.\r\nContinue anyway?"},
+      {sWritingFile, "Writing the %s file found (%s) to the destination..."},
+      {sStoppingAfterFile, "Stopping once the file being written is saved..."},
+      {sStopping, "Stopping the scan..."},
+      {sFlushing, "Writing the recovered files to the disk..."},
   };
   return table;
 }

@@ -57,6 +57,11 @@ enum TMessageId : int {
   sTrashFailedMore = 65311,     // %d = the files not named in the box
   sNotFlushedBody = 65312,      // %d = count, %s = folder, %s = reason
   sDestOnScannedMedium = 65313, // %s = folder, %s = drive root
+  // What the main window waits for while files are written.
+  sWritingFile = 65320, // %s = type key, %s = size
+  sStoppingAfterFile = 65321,
+  sStopping = 65322,
+  sFlushing = 65323,
 };
 
 // The text of a message; empty for an identifier outside the table.

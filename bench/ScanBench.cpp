@@ -104,7 +104,9 @@ double Scan(TMedium& M, double Mb, const char* What, std::map<std::string, int>&
   std::mutex mutex;
   std::condition_variable cond;
   bool woken = false;
-  SetMessageWakeup([&] {
+  SetMessageWakeup([&](std::chrono::milliseconds Delay) {
+    if (Delay.count() > 0)
+      return; // the loop below looks again within 50 ms
     {
       std::lock_guard lock(mutex);
       woken = true;

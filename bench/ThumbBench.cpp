@@ -293,6 +293,9 @@ TRoad WholeRoad(const std::string& Dir, const std::string& Image, bool Thumbnail
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   r.Summary = Seconds(t0, summary);
   r.Shown = Seconds(t0, Clock::now());
+  // A stall just before the summary (the flush) shows only once the loop runs again.
+  for (auto until = Clock::now() + std::chrono::milliseconds(30); Clock::now() < until;)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   stall.Stop();
   r.WorstStall = stall.Worst();
   r.Saved = static_cast<int>(form.Recovered());

@@ -8,13 +8,18 @@
 //   ui_scan_bench [MiB]              (default 4096)
 //   ui_scan_bench --mixed [MiB]      (default 1024)
 //   ui_scan_bench --camera [FILES]   (default 1100)
+//   --throttle MBps, with any of them: the files go through a stand-in writer that saves
+//   them at that speed, like a slow stick; the window's worst stall is then the figure
+//   to watch.
 // --mixed scans the mixed card image of scan_bench instead (MixedImage.h): the whole
 // road, with every found file saved, so it also prints the files and bytes written.
 // --camera scans a camera card of many pictures of 50 KB to 5 MB, where the costs of
 // each file show, and prints the time of each stage: scanning, building the found
 // files (from a run of the controller alone that measures its worker's stages), and
 // saving (the window's file-found handler). Both print a digest of the saved files,
-// which a change that leaves every found byte as it was keeps. The files are saved
+// which a change that leaves every found byte as it was keeps. --camera then scans the
+// card again into the same folder, where each name search starts among the first
+// scan's files, and prints that run's saving time. The files are saved
 // under TMPDIR (as the image is written), whose file system the saving time follows.
 #include "Application.h"
 #include "Controller.h"
@@ -24,6 +29,8 @@
 #include "Registry.h"
 #include "SimulatedDrives.h"
 #include "TestDesktop.h"
+#include "TestWriter.h"
+#include "Format.h"
 #include "TestPictures.h"
 
 #include <QtCore/QElapsedTimer>
@@ -137,6 +144,16 @@ std::string SavedDigest(const std::string& Dest) {
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
+  // --throttle MBps, anywhere: the files go through a writer that takes that long.
+  double throttle = 0;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::string(argv[i]) == "--throttle") {
+      throttle = std::atof(argv[i + 1]);
+      for (int j = i; j + 2 <= argc; ++j)
+        argv[j] = argv[j + 2];
+      argc -= 2;
+      break;
+    }
   const bool mixed = argc > 1 && std::string(argv[1]) == "--mixed";
   const bool camera = argc > 1 && std::string(argv[1]) == "--camera";
   const int sizeArg = mixed || camera ? 2 : 1;
@@ -189,69 +206,96 @@ int main(int argc, char** argv) {
   const double headless = controllerAlone(false, headlessProgress, stages);
   const double staged = camera ? controllerAlone(true, stagedProgress, stages) : 0;
 
-  // The main window.
-  long rssBefore = PeakRssKb();
-  test::TTestDesktop desktop;
-  TFormMain form(platform, settings, desktop, {image});
-  form.Controller().SetDestPath(dest);
-  form.show();
-  for (int i = 0; i < form.LBDrives->count(); ++i)
-    if (form.LBDrives->item(i)->text().toStdString() != "")
-      form.LBDrives->setCurrentRow(i);
-  form.LBDrivesClick();
+  // The main window, saving into Dest: the times of the road, how late its event loop
+  // ran from the start to the summary and a moment after it (a stall at the end shows
+  // only when the loop runs again), and what it saved.
+  struct TWindowRun {
+    double Window = 0, Saving = 0, DoneToSummary = 0, WorstLate = 0;
+    int64_t Progress = 0;
+    int Repaints = 0;
+    long RssAdded = 0;
+    std::string Summary;
+  };
+  auto windowRun = [&](const std::string& Dest, std::unique_ptr<TFoundFileWriter> Writer) {
+    TWindowRun run;
+    long rssBefore = PeakRssKb();
+    test::TTestDesktop desktop;
+    TFormMain form(platform, settings, desktop, {image});
+    form.Controller().SetDestPath(Dest);
+    if (Writer)
+      form.SetFileWriter(std::move(Writer));
+    form.show();
+    for (int i = 0; i < form.LBDrives->count(); ++i)
+      if (form.LBDrives->item(i)->text().toStdString() != "")
+        form.LBDrives->setCurrentRow(i);
+    form.LBDrivesClick();
 
-  double saving = 0;
-  auto originalFound = form.Controller().OnFileFound;
-  form.Controller().OnFileFound = [&](TGlimmerfold& s, const std::string& n,
-                                      std::unique_ptr<TMemoryStream> st) {
-    auto at = Clock::now();
-    originalFound(s, n, std::move(st));
-    saving += Seconds(at, Clock::now());
-  };
-  int64_t progress = 0;
-  auto originalProgress = form.Controller().OnProgress;
-  form.Controller().OnProgress = [&](TGlimmerfold& s, int64_t p, int64_t n) {
-    ++progress;
-    originalProgress(s, p, n);
-  };
-  Clock::time_point doneAt{};
-  auto originalDone = form.Controller().OnScanDone;
-  form.Controller().OnScanDone = [&](TGlimmerfold& s, bool c, bool u, const std::string& m) {
-    doneAt = Clock::now();
-    originalDone(s, c, u, m);
-  };
-  Clock::time_point summaryAt{};
-  desktop.OnShowText = [&] { summaryAt = Clock::now(); };
-  // A 10 ms tick that notes how late the event loop lets it run.
-  double worstLate = 0;
-  auto lastTick = Clock::now();
-  QTimer tick;
-  tick.setInterval(10);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    auto now = Clock::now();
-    worstLate = std::max(worstLate, Seconds(lastTick, now) - 0.010);
-    lastTick = now;
-  });
-  tick.start();
-  int repaints = 0;
-  QTimer sample; // the progress label changes at most this often
-  QString lastLabel;
-  sample.setInterval(1);
-  QObject::connect(&sample, &QTimer::timeout, [&] {
-    if (form.LabelCurSector->text() != lastLabel) {
-      lastLabel = form.LabelCurSector->text();
-      ++repaints;
-    }
-  });
-  sample.start();
+    auto originalFound = form.Controller().OnFileFound;
+    form.Controller().OnFileFound = [&](TGlimmerfold& s, const std::string& n,
+                                        std::unique_ptr<TMemoryStream> st) {
+      auto at = Clock::now();
+      originalFound(s, n, std::move(st));
+      run.Saving += Seconds(at, Clock::now());
+    };
+    auto originalProgress = form.Controller().OnProgress;
+    form.Controller().OnProgress = [&](TGlimmerfold& s, int64_t p, int64_t n) {
+      ++run.Progress;
+      originalProgress(s, p, n);
+    };
+    Clock::time_point doneAt{};
+    auto originalDone = form.Controller().OnScanDone;
+    form.Controller().OnScanDone = [&](TGlimmerfold& s, bool c, bool u, const std::string& m) {
+      doneAt = Clock::now();
+      originalDone(s, c, u, m);
+    };
+    Clock::time_point summaryAt{};
+    desktop.OnShowText = [&] { summaryAt = Clock::now(); };
+    // A 10 ms tick that notes how late the event loop lets it run.
+    auto lastTick = Clock::now();
+    QTimer tick;
+    tick.setInterval(10);
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      auto now = Clock::now();
+      run.WorstLate = std::max(run.WorstLate, Seconds(lastTick, now) - 0.010);
+      lastTick = now;
+    });
+    tick.start();
+    QTimer sample; // the progress label changes at most this often
+    QString lastLabel;
+    sample.setInterval(1);
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+      if (form.LabelCurSector->text() != lastLabel) {
+        lastLabel = form.LabelCurSector->text();
+        ++run.Repaints;
+      }
+    });
+    sample.start();
 
-  auto t0 = Clock::now();
-  form.SBStartClick();
-  while (desktop.Texts.empty())
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  double window = Seconds(t0, summaryAt);
-  tick.stop();
-  sample.stop();
+    auto t0 = Clock::now();
+    form.SBStartClick();
+    while (desktop.Texts.empty())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    run.Window = Seconds(t0, summaryAt);
+    run.DoneToSummary = Seconds(doneAt, summaryAt);
+    for (auto until = Clock::now() + std::chrono::milliseconds(30); Clock::now() < until;)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    tick.stop();
+    sample.stop();
+    run.RssAdded = PeakRssKb() - rssBefore;
+    run.Summary = desktop.Texts[0].substr(0, desktop.Texts[0].find('\r'));
+    return run;
+  };
+  std::unique_ptr<TFoundFileWriter> writer;
+  if (throttle > 0) {
+    auto w = std::make_unique<test::TTestWriter>();
+    w->BytesPerSecond = throttle * 1e6;
+    writer = std::move(w);
+  }
+  const TWindowRun first = windowRun(dest, std::move(writer));
+  const double window = first.Window, saving = first.Saving;
+  const int64_t progress = first.Progress;
+  const int repaints = first.Repaints;
 
   double gb = double(mib) / 1024.0;
   std::printf("image: %.2f GiB (%llu sectors)\n", gb, (unsigned long long)((mib << 20) / 512));
@@ -263,11 +307,12 @@ int main(int argc, char** argv) {
               double(mib) * 1.048576 / window, (long long)progress, progress / window);
   std::printf("summary after the done message: %.3f s; summary after the start: %.2f s "
               "(controller alone %.2f s)\n",
-              Seconds(doneAt, summaryAt), window, headless);
-  std::printf("worst lateness of a 10 ms timer during the scan: %.3f s\n", worstLate);
+              first.DoneToSummary, window, headless);
+  std::printf("worst lateness of a 10 ms timer from the start to the summary: %.3f s\n",
+              first.WorstLate);
   std::printf("progress label changes seen: %d (%.0f per s)\n", repaints, repaints / window);
-  std::printf("peak memory added by the window run: %ld kB\n", PeakRssKb() - rssBefore);
-  std::printf("summary: %s\n", desktop.Texts[0].substr(0, desktop.Texts[0].find('\r')).c_str());
+  std::printf("peak memory added by the window run: %ld kB\n", first.RssAdded);
+  std::printf("summary: %s\n", first.Summary.c_str());
   int saved = 0;
   uintmax_t bytes = 0;
   for (auto& e : std::filesystem::directory_iterator(dest)) {
@@ -284,10 +329,19 @@ int main(int argc, char** argv) {
                 saved > 0 ? saving / saved * 1e6 : 0.0);
   }
   std::printf("window road / controller alone = %.2f; without the saving in the window's "
-              "file-found handler (%.3f s to %s) = %.2f\n",
+              "file-found handler (%.3f s to %s%s) = %.2f\n",
               window / headless, saving, FileSystemName(dest).c_str(),
+              throttle > 0 ? Format(" through a writer of %d MB/s", int(throttle)).c_str() : "",
               (window - saving) / headless);
   std::printf("peak memory (RSS) of the whole bench: %.1f MB\n", double(PeakRssKb()) * 1024 / 1e6);
   std::printf("saved files' digest: %s\n", SavedDigest(dest).c_str());
+  if (camera && throttle <= 0) {
+    // A second scan into the same folder, which now holds the first one's files: each
+    // found file's name search starts among them.
+    const TWindowRun again = windowRun(dest, nullptr);
+    std::printf("a second scan into the folder of those %d files: summary after %.2f s, "
+                "saving in the window %.3f s (%.0f us a file)\n",
+                saved, again.Window, again.Saving, saved > 0 ? again.Saving / saved * 1e6 : 0.0);
+  }
   return 0;
 }

@@ -74,19 +74,21 @@ TGlimmerfold::~TGlimmerfold() {
   FDriveManager.reset();
 }
 
-void TGlimmerfold::StartScan(const std::string& Root) {
+bool TGlimmerfold::StartScan(const std::string& Root) {
   if (IsScanning())
-    return;
+    return false;
   FStoppedByUser = false;
   TDrive* drive = FDriveManager->FindDrive(Root);
   if (!drive || !drive->Medium()) {
     if (OnScanDone)
       OnScanDone(*this, false, false, std::string());
-    return;
+    return false;
   }
-  FScanner->Start(drive->Medium());
+  if (!FScanner->Start(drive->Medium()))
+    return false;
   if (OnScanStarted)
     OnScanStarted(*this);
+  return true;
 }
 
 void TGlimmerfold::StopScan() {

@@ -60,7 +60,9 @@ public:
   TGlimmerfold(const TGlimmerfold&) = delete;
   TGlimmerfold& operator=(const TGlimmerfold&) = delete;
 
-  void StartScan(const std::string& Root);
+  // Whether the scan started. One refused for want of a medium has raised OnScanDone
+  // (not completed); one refused while another runs, nothing.
+  bool StartScan(const std::string& Root);
   void StopScan();
   bool IsScanning() const;
   int32_t FoundCount() const;

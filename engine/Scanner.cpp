@@ -54,9 +54,9 @@ int TScanner::TypeCount(const std::string& Key) const {
   return 0;
 }
 
-void TScanner::Start(TMedium* Medium) {
+bool TScanner::Start(TMedium* Medium) {
   if (IsRunning() || !Medium)
-    return;
+    return false;
   FFoundCount = 0;
   FTypeCounts.clear();
   FCancel = false;
@@ -64,6 +64,7 @@ void TScanner::Start(TMedium* Medium) {
   FMedium = Medium;
   FBuffers->Open();
   FThread = std::thread([this] { Execute(); });
+  return true;
 }
 
 void TScanner::Stop() {

@@ -59,7 +59,8 @@ public:
   // Another interval; zero hands every report over. Set while no scan runs.
   void SetProgressInterval(std::chrono::milliseconds Interval);
 
-  void Start(TMedium* Medium);
+  // Whether a scan started: not while one runs, nor without a medium.
+  bool Start(TMedium* Medium);
   void Stop();
   bool IsRunning() const { return FThread.joinable(); }
 

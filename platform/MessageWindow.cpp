@@ -28,6 +28,16 @@ struct TEntry {
 
 using TClock = std::chrono::steady_clock;
 
+// A wakeup to make once the queue's lock is released.
+struct TWake {
+  TMessageWakeup Wakeup;
+  std::chrono::milliseconds Delay{0};
+  void Call() const {
+    if (Wakeup)
+      Wakeup(Delay);
+  }
+};
+
 // A sent message taken by its owner and not yet answered.
 struct TInFlight {
   TMessageWindow* Window;
@@ -45,7 +55,7 @@ public:
   }
 
   void Enqueue(TMessageWindow* w, const TMessage& m, TSendState* s) {
-    std::function<void()> wake;
+    TWake wake;
     {
       std::lock_guard lock(FMutex);
       if (!FLive.count(w)) {
@@ -65,18 +75,16 @@ public:
           last->Released = true; // it goes before this one, without waiting
         entry = &FEntries.emplace_back(TEntry{w, m, s, s ? ++FLastSerial : 0});
       }
-      // A report that must wait for its time wakes no one: a later post or message
-      // does, or a wait that ends at its time.
-      if (coalesced && Held(*entry, TClock::now()))
-        return;
-      if (!FWakePending.count(w->FOwner)) {
+      const auto now = TClock::now();
+      if (coalesced && Held(*entry, now))
+        wake = ArmFor(w->FOwner, w->FCoalesceDue, now);
+      else if (!FWakePending.count(w->FOwner)) {
         FWakePending.insert(w->FOwner);
-        wake = FWakeup;
+        wake = {FWakeup, std::chrono::milliseconds(0)};
       }
     }
     FCond.notify_all();
-    if (wake)
-      wake();
+    wake.Call();
   }
 
   void Coalesce(TMessageWindow* w, uint32_t Msg, std::chrono::milliseconds Interval) {
@@ -98,12 +106,16 @@ public:
   }
 
   // Takes the first pending entry for window w (any window of this thread when w is
-  // null) that is not held back. Waiting, it wakes for the first held one's time.
-  bool Take(TMessageWindow* w, TEntry& out, bool wait) {
+  // null) that is not held back. Waiting, it wakes for the first held one's time. A
+  // pump (w null) that leaves held messages behind arms a wakeup for their time, so
+  // that none waits for a later post to be delivered.
+  bool Take(TMessageWindow* w, TEntry& out, bool wait, TWake& wake) {
     auto self = std::this_thread::get_id();
     std::unique_lock lock(FMutex);
-    if (!w)
+    if (!w) {
       FWakePending.erase(self);
+      FTimedWake.erase(self);
+    }
     for (;;) {
       const auto now = TClock::now();
       TClock::time_point due = TClock::time_point::max();
@@ -122,8 +134,11 @@ public:
           out.Window->FCoalesceDue = now + out.Window->FCoalesceInterval;
         return true;
       }
-      if (!wait)
+      if (!wait) {
+        if (!w && due != TClock::time_point::max())
+          wake = ArmFor(self, due, now);
         return false;
+      }
       if (due == TClock::time_point::max())
         FCond.wait(lock);
       else
@@ -190,7 +205,10 @@ public:
   static bool HandleNext(TMessageWindow* w, bool wait) {
     auto& q = Instance();
     TEntry e{};
-    if (!q.Take(w, e, wait))
+    TWake wake;
+    const bool taken = q.Take(w, e, wait, wake);
+    wake.Call();
+    if (!taken)
       return false;
     struct TRelease { // the sender is released even when the procedure throws
       TEntry& E;
@@ -200,10 +218,11 @@ public:
     return true;
   }
 
-  void SetWakeup(std::function<void()> f) {
+  void SetWakeup(TMessageWakeup f) {
     std::lock_guard lock(FMutex);
     FWakeup = std::move(f);
     FWakePending.clear();
+    FTimedWake.clear();
   }
 
 private:
@@ -213,6 +232,19 @@ private:
   // A coalesced message whose time has not come, with nothing of its window behind it.
   static bool Held(const TEntry& e, TClock::time_point now) {
     return IsCoalesced(e) && !e.Released && now < e.Window->FCoalesceDue;
+  }
+  // The wakeup for a message of Owner's that is held until Due, unless a pump is on its
+  // way (it arms one itself for what it leaves held) or one is armed for Due or sooner.
+  TWake ArmFor(std::thread::id Owner, TClock::time_point Due, TClock::time_point Now) {
+    if (FWakePending.count(Owner))
+      return {};
+    auto armed = FTimedWake.find(Owner);
+    if (armed != FTimedWake.end() && armed->second <= Due)
+      return {};
+    FTimedWake[Owner] = Due;
+    // Rounded up: a wakeup before the time would find the message still held.
+    auto delay = std::chrono::ceil<std::chrono::milliseconds>(Due - Now);
+    return {FWakeup, std::max(delay, std::chrono::milliseconds(1))};
   }
   // The latest waiting entry of window w, or null.
   TEntry* LastOf(TMessageWindow* w) {
@@ -228,8 +260,9 @@ private:
   std::map<uint64_t, TInFlight> FInFlight;
   uint64_t FLastSerial = 0;
   std::set<TMessageWindow*> FLive;
-  std::set<std::thread::id> FWakePending;
-  std::function<void()> FWakeup;
+  std::set<std::thread::id> FWakePending;                   // an immediate wakeup is on its way
+  std::map<std::thread::id, TClock::time_point> FTimedWake; // a wakeup is armed for then
+  TMessageWakeup FWakeup;
 };
 
 TMessageWindow::TMessageWindow(TWndProc WndProc)
@@ -288,7 +321,7 @@ bool MessagesPending() {
   return TMessageQueue::Instance().Pending();
 }
 
-void SetMessageWakeup(std::function<void()> Wakeup) {
+void SetMessageWakeup(TMessageWakeup Wakeup) {
   TMessageQueue::Instance().SetWakeup(std::move(Wakeup));
 }
 

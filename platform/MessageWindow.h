@@ -75,9 +75,13 @@ int ProcessMessages();
 // Whether messages wait for windows of the calling thread.
 bool MessagesPending();
 
-// Called from the posting or sending thread when messages start to wait for a
-// thread's windows, so that an event loop can wake and call ProcessMessages. It is
-// called once until the next ProcessMessages on that thread, not once per message.
-void SetMessageWakeup(std::function<void()> Wakeup);
+// Called when messages start to wait for a thread's windows, so that an event loop can
+// wake and call ProcessMessages after Delay: 0 when they can be handled now, else when
+// the first of them comes due (a coalesced report held back for its time). A wakeup
+// for now is made once until the next ProcessMessages on that thread, not once per
+// message; one for later, once for each earlier time. It may be called from any thread,
+// the pumping one included, and must not post, send or pump itself.
+using TMessageWakeup = std::function<void(std::chrono::milliseconds Delay)>;
+void SetMessageWakeup(TMessageWakeup Wakeup);
 
 } // namespace gf

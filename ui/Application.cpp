@@ -9,6 +9,7 @@
 #include "Recognizer.h"
 #include "TiffGraphic.h"
 
+#include <QtCore/QTimer>
 #include <QtWidgets/QWidget>
 
 #include <exception>
@@ -16,9 +17,17 @@
 namespace gf {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
-  // At most one pump waits in the event queue however fast the scanner posts.
-  SetMessageWakeup([this] {
-    if (!FPumpQueued.exchange(true))
+  // At most one pump waits in the event queue however fast the scanner posts; a report
+  // held back for its time gets a timer of its own, made on this thread.
+  SetMessageWakeup([this](std::chrono::milliseconds Delay) {
+    if (Delay.count() > 0)
+      QMetaObject::invokeMethod(
+          this,
+          [this, Delay] {
+            QTimer::singleShot(Delay, Qt::PreciseTimer, this, [this] { PumpMessages(); });
+          },
+          Qt::QueuedConnection);
+    else if (!FPumpQueued.exchange(true))
       QMetaObject::invokeMethod(
           this, [this] { PumpMessages(); }, Qt::QueuedConnection);
   });

@@ -7,6 +7,7 @@
 #include "Fonts.h"
 #include "Format.h"
 #include "Language.h"
+#include "SaverThread.h"
 #include "ScanResults.h"
 #include "Streams.h"
 #include "ThumbItemDelegate.h"
@@ -102,7 +103,8 @@ void TAnimationBox::paintEvent(QPaintEvent*) {
 
 TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& Desktop,
                      std::vector<std::string> Args)
-    : QWidget(nullptr), FDesktop(Desktop), FArgs(std::move(Args)) {
+    : QWidget(nullptr), FDesktop(Desktop), FArgs(std::move(Args)),
+      FWriter(std::make_unique<TDestinationWriter>()), FSaver(std::make_unique<TSaverThread>()) {
   QFont font = FormFont(13);
   setFont(font);
   QPalette pal = palette();
@@ -187,6 +189,10 @@ TFormMain::TFormMain(TDrivePlatform& Platform, TRegistry& Settings, TDesktop& De
 
   FProgressTimer.setInterval(50);
   connect(&FProgressTimer, &QTimer::timeout, this, Guarded([this] { ShowProgress(); }));
+  // A file written within this time is not worth a word: most are, on a local disk.
+  FSavingTimer.setSingleShot(true);
+  FSavingTimer.setInterval(200);
+  connect(&FSavingTimer, &QTimer::timeout, this, Guarded([this] { ShowStatus(); }));
   // The one filter for the window's own handling of its controls' events: key preview,
   // the thumbnail and drive list keys, the pages' resizes. The application's filters see
   // every widget's events, so a filter of a control's own would run each of them twice.
@@ -260,6 +266,9 @@ void TFormMain::CreateRecoveryPage() {
   LabelRecoveryProgress = MakeLabel(PanelMainBottom, "Recovery progress:", 8, 0);
   LabelCurSector = new QLabel(PanelMainBottom);
   LabelCurSector->setGeometry(0, 0, 300, 16);
+  LabelStatus = new QLabel(PanelMainBottom);
+  LabelStatus->setWordWrap(true);
+  LabelStatus->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   ProgressBar = new QProgressBar(PanelMainBottom);
   ProgressBar->move(8, 18);
   ProgressBar->resize(ProgressBar->width(), 18);
@@ -291,8 +300,9 @@ void TFormMain::CreateAboutPage() {
   STURL = new TLinkLabel(*this, PanelAboutBottom);
 }
 
-bool TFormMain::Scanning() const {
-  return SBCancel->isEnabled();
+void TFormMain::SetFileWriter(std::unique_ptr<TFoundFileWriter> Writer) {
+  if (FState == TScanState::Idle)
+    FWriter = std::move(Writer);
 }
 
 std::string TFormMain::FormatSize(uint64_t KB) {
@@ -410,6 +420,9 @@ void TFormMain::FormResize() {
   ProgressBar->resize(W - 2 * ProgressBar->x(), ProgressBar->height());
   LabelCurSector->move(LabelRecoveryProgress->x() + LabelRecoveryProgress->width() + 10,
                        LabelRecoveryProgress->y());
+  const int statusLeft = SBExit->x() + SBExit->width() + 16;
+  LabelStatus->setGeometry(statusLeft, SBExit->y(), std::max(0, W - statusLeft - 8),
+                           SBExit->height());
   int aw = TSAbout->width(), ah = TSAbout->height();
   PanelAboutBottom->setGeometry(0, ah - 32, aw, 32);
   ImageAbout->setGeometry(0, 0, aw, ah - 32);
@@ -459,7 +472,8 @@ void TFormMain::FormKeyDown(int Key, Qt::KeyboardModifiers Shift) {
 }
 
 bool TFormMain::FormCloseQuery() {
-  return !SBCancel->isEnabled();
+  // Also while the last files are written through: the summary must come first.
+  return FState == TScanState::Idle;
 }
 
 void TFormMain::FormClose() {
@@ -534,7 +548,7 @@ void TFormMain::LBDrivesClick() {
     LabelMedia->clear();
     return;
   }
-  SBStart->setEnabled(true);
+  SBStart->setEnabled(FState == TScanState::Idle);
   TDriveInfo* info = FController->FindDriveInfo(item->text().toStdString());
   if (!info) {
     FController->RefreshDrives();
@@ -592,27 +606,57 @@ bool TFormMain::CheckDestination() {
   return true;
 }
 
-void TFormMain::SetScanning(bool Value) {
-  SBStart->setEnabled(!Value);
-  SBCancel->setEnabled(Value);
-  SBExit->setEnabled(!Value);
-  SBOptions->setEnabled(!Value);
-  LBDrives->setEnabled(!Value);
-  if (Value) {
+void TFormMain::SetState(TScanState State) {
+  const TScanState old = FState;
+  FState = State;
+  const bool idle = State == TScanState::Idle;
+  SBStart->setEnabled(idle);
+  SBCancel->setEnabled(State == TScanState::Scanning);
+  SBExit->setEnabled(idle);
+  SBOptions->setEnabled(idle);
+  LBDrives->setEnabled(idle);
+  if (State == TScanState::Scanning && old == TScanState::Idle) {
     FProgressPos = FProgressCount = 0;
     FShownPos = FShownCount = -1;
     FProgressTimer.start();
-  } else {
+  } else if (State == TScanState::Flushing) {
+    FProgressTimer.stop();
+    ShowProgress(); // where the scan ended, while its files are written through
+  } else if (idle) {
     FProgressTimer.stop();
     ProgressBar->setValue(0);
     LabelCurSector->clear();
   }
+  ShowStatus();
+}
+
+void TFormMain::ShowStatus() {
+  std::string text;
+  const bool writing = FSaver->Busy() && !FSavingTimer.isActive();
+  switch (FState) {
+  case TScanState::Idle:
+    break;
+  case TScanState::Scanning:
+    if (writing)
+      text = FSavingText;
+    break;
+  case TScanState::Stopping:
+    text = FSaver->Busy() ? LoadStr(sStoppingAfterFile) : LoadStr(sStopping);
+    break;
+  case TScanState::Flushing:
+    text = LoadStr(sFlushing);
+    break;
+  }
+  const QString shown = QString::fromStdString(text);
+  if (LabelStatus->text() != shown)
+    LabelStatus->setText(shown);
 }
 
 void TFormMain::SBStartClick() {
   // A click that arrives while the last scan's end is still being handled (the
-  // controller counts it as running until then) would start nothing.
-  if (FController->IsScanning())
+  // controller counts it as running until then, and the window until its summary)
+  // would start nothing.
+  if (FState != TScanState::Idle || FController->IsScanning())
     return;
   QListWidgetItem* item = SelectedDrive();
   std::string root = item ? item->text().toStdString() : std::string();
@@ -638,33 +682,36 @@ void TFormMain::SBStartClick() {
     ClearThumbnails();
   FRecovered = FNotSaved = 0;
   LabelRecovered->clear();
-  SetScanning(true);
+  SetState(TScanState::Scanning);
   LoadAnimation();
   FAnimation->Loop = true;
   FAnimation->Start();
   FDesktop.PlaySound("STARTWAV");
-  FStartedSignal = FDoneSignal = false;
-  FFlush = std::make_unique<TDestinationFlush>(FController->DestPath());
-  FController->StartScan(root);
-  if (!FStartedSignal && !FDoneSignal) {
-    // Refused without a word: no scan runs, so the window must not wait for one.
+  FWriter->Begin(FController->DestPath());
+  if (!FController->StartScan(root) && FState != TScanState::Idle) {
+    // Refused without a summary: no scan runs, so the window must not wait for one.
     FAnimation->Stop();
-    SetScanning(false);
-    FFlush.reset();
+    FWriter->End();
+    SetState(TScanState::Idle);
   }
 }
 
-void TFormMain::ScanStarted() {
-  FStartedSignal = true;
-}
+void TFormMain::ScanStarted() {}
 
 void TFormMain::SBCancelClick() {
+  if (FState != TScanState::Scanning)
+    return;
   FDesktop.PlaySound("CANCELWAV");
+  SetState(TScanState::Stopping);
+  // Shown before the stop, which may wait for the scanner's worker to end its step.
+  SBCancel->repaint();
+  LabelStatus->repaint();
   FController->StopScan();
 }
 
 void TFormMain::SBOptionsClick() {
-  ShowOptions();
+  if (FState == TScanState::Idle)
+    ShowOptions();
 }
 
 void TFormMain::SBHelpClick() {
@@ -690,8 +737,25 @@ void TFormMain::STURLClick() {
 }
 
 void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream> Stream) {
-  TSaveResult r = SaveFoundFile(FController->DestPath(), FController->FilePrefix(),
-                                FController->FoundCount(), Name, *Stream);
+  // Written on the saver thread while this one goes on answering; the scanner's worker
+  // waits for this handler as ever, so a failed save still stops the scan at its file.
+  const std::string dest = FController->DestPath(), prefix = FController->FilePrefix();
+  const int64_t first = FController->FoundCount();
+  TSaveResult r;
+  FSavingText = Format(LoadStr(sWritingFile), Name,
+                       FormatSize(static_cast<uint64_t>(Stream->GetSize()) / 1024));
+  try {
+    FSaver->Run([&] { r = FWriter->Save(dest, prefix, first, Name, *Stream); },
+                [this] { FSavingTimer.start(); });
+  } catch (...) {
+    FSavingTimer.stop();
+    FSavingText.clear();
+    ShowStatus();
+    throw;
+  }
+  FSavingTimer.stop();
+  FSavingText.clear();
+  ShowStatus();
   if (!r.Saved) {
     FController->SetPaused(true);
     if (FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sSaveErrorContinue), r.Error),
@@ -820,17 +884,22 @@ void TFormMain::ShowProgress() {
 }
 
 void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::string&) {
-  FDoneSignal = true;
-  SetScanning(false);
-  QCoreApplication::processEvents();
-  FAnimation->Stop();
   // The summary says the files are saved only once they are on the medium: a card or
-  // stick taken out at the summary must hold every file it names.
+  // stick taken out at the summary must hold every file it names. Until then the window
+  // stays busy and says what it waits for, and the flush runs on the saver thread.
+  SetState(TScanState::Flushing);
   std::string flushError;
-  if (FFlush && FRecovered > 0) {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  if (FRecovered > 0) {
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     auto start = std::chrono::steady_clock::now();
-    flushError = FFlush->Flush();
+    try {
+      FSaver->Run([&] { flushError = FWriter->Flush(); });
+    } catch (...) {
+      QGuiApplication::restoreOverrideCursor();
+      FWriter->End();
+      SetState(TScanState::Idle);
+      throw;
+    }
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - start)
                   .count();
@@ -841,7 +910,10 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
       DebugLog("MAIN: Cannot write %s through to its disk: %s", FController->DestPath(),
                flushError);
   }
-  FFlush.reset();
+  FWriter->End();
+  SetState(TScanState::Idle);
+  QCoreApplication::processEvents();
+  FAnimation->Stop();
   TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved,
                                  FController->DestPath(), flushError);
   if (!summary.Sound.empty())

@@ -29,8 +29,9 @@ class QFrame;
 namespace gf {
 
 class TDesktop;
-class TDestinationFlush;
 class TDrivePlatform;
+class TFoundFileWriter;
+class TSaverThread;
 class TRegistry;
 class TFormMain;
 class TThumbItemDelegate;
@@ -61,6 +62,15 @@ private:
   TFormMain& FForm;
 };
 
+// What the window is doing about a scan. Every state but Idle keeps Start, Options,
+// Exit and the drive list off, so that nothing starts or closes while files are written.
+enum class TScanState {
+  Idle,     // no scan
+  Scanning, // a scan runs; Cancel is on
+  Stopping, // Cancel was pressed; the scan ends after the file in hand, if any
+  Flushing, // the scan has ended; its files are being written through to the disk
+};
+
 class TFormMain : public QWidget {
 public:
   static constexpr const char* Version = "2.0";
@@ -81,7 +91,11 @@ public:
   TDesktop& Desktop() { return FDesktop; }
   TFormDebug& FormDebug() { return *FFormDebug; }
   TAnimation& Animation() { return *FAnimation; }
-  bool Scanning() const;
+  TScanState ScanState() const { return FState; }
+  bool Scanning() const { return FState != TScanState::Idle; }
+  // Where found files are saved (the destination folder unless a test says otherwise).
+  // Only while no scan runs.
+  void SetFileWriter(std::unique_ptr<TFoundFileWriter> Writer);
 
   // Handlers, as the controls and the controller call them.
   void FormShow();
@@ -148,6 +162,7 @@ public:
   QFrame* PanelMainBottom;
   QLabel* LabelRecoveryProgress;
   QLabel* LabelCurSector;
+  QLabel* LabelStatus; // what the window waits for: a file being written, the flush
   QProgressBar* ProgressBar;
   QToolButton* SBStart;
   QToolButton* SBCancel;
@@ -175,7 +190,8 @@ protected:
 private:
   void CreateRecoveryPage();
   void CreateAboutPage();
-  void SetScanning(bool Value);
+  void SetState(TScanState State);
+  void ShowStatus();
   // Answers false after telling the user, when no scan can go to the destination.
   bool CheckDestination();
   void ShowOptions();
@@ -187,7 +203,11 @@ private:
   std::unique_ptr<TGlimmerfold> FController;
   std::unique_ptr<TAnimation> FAnimation;
   std::unique_ptr<TThumbQueue> FThumbQueue;
-  std::unique_ptr<TDestinationFlush> FFlush; // the running scan's destination
+  std::unique_ptr<TFoundFileWriter> FWriter;
+  std::unique_ptr<TSaverThread> FSaver; // after FWriter: it ends before the writer goes
+  TScanState FState = TScanState::Idle;
+  std::string FSavingText; // the file being written, once that has taken a while; else empty
+  QTimer FSavingTimer;     // shows FSavingText when a write takes long
   bool FShownOnce = false;
   bool FShowDebugAtStart = false; // /DEBUG: the debug window is to stay above this one
   std::string FCreditsKeys;
@@ -201,8 +221,6 @@ private:
   int64_t FShownPos = -1;
   int64_t FShownCount = -1;
   QTimer FProgressTimer;
-  bool FStartedSignal = false; // OnScanStarted arrived during the current Start click
-  bool FDoneSignal = false;    // OnScanDone arrived during the current Start click
 };
 
 } // namespace gf

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string_view>
 #include <sys/stat.h>
@@ -111,8 +112,45 @@ std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::s
   return names;
 }
 
+int64_t TTakenNames::FirstUnknown(const std::string& Key, int64_t N) const {
+  auto key = FRuns.find(Key);
+  if (key == FRuns.end())
+    return N;
+  // Runs never touch (Add joins them), so N lies in at most one.
+  auto run = key->second.upper_bound(N);
+  if (run == key->second.begin())
+    return N;
+  --run;
+  return N < run->second ? run->second : N;
+}
+
+void TTakenNames::Add(const std::string& Key, int64_t N) {
+  auto& runs = FRuns[Key];
+  auto next = runs.upper_bound(N);
+  if (next != runs.begin()) {
+    auto prev = std::prev(next);
+    if (N < prev->second)
+      return; // known already
+    if (N == prev->second) {
+      prev->second = N + 1;
+      if (next != runs.end() && next->first == N + 1) {
+        prev->second = next->second;
+        runs.erase(next);
+      }
+      return;
+    }
+  }
+  if (next != runs.end() && next->first == N + 1) {
+    const int64_t end = next->second;
+    runs.erase(next);
+    runs.emplace(N, end);
+    return;
+  }
+  runs.emplace(N, N + 1);
+}
+
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
-                          const std::string& Key, TMemoryStream& Stream) {
+                          const std::string& Key, TMemoryStream& Stream, TTakenNames* Taken) {
   TSaveResult r;
   auto nameOf = [&](int64_t n) { return DestPath + Prefix + std::to_string(n) + "." + Key; };
   int64_t n = First < 0 ? 0 : First;
@@ -125,9 +163,18 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     r.Error = Reason("Cannot create file", r.FileName, EINVAL);
     return r;
   }
+  // The first number not known to be taken from First up, and then whose name is free.
+  auto next = [&](int64_t From) { return Taken ? Taken->FirstUnknown(Key, From) : From; };
+  auto taken = [&](int64_t N) {
+    if (Taken)
+      Taken->Add(Key, N);
+  };
   // The name the file will most likely get, for the error texts.
-  for (struct stat st{}; n <= LastNumber && ::lstat(nameOf(n).c_str(), &st) == 0;)
-    ++n;
+  n = next(n);
+  for (struct stat st{}; n <= LastNumber && ::lstat(nameOf(n).c_str(), &st) == 0;) {
+    taken(n);
+    n = next(n + 1);
+  }
   if (n > LastNumber) {
     r.Error = "No free file name in " + DestPath;
     return r;
@@ -154,7 +201,7 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     r.Error = Reason("Cannot write file", r.FileName, e.Errno());
     return r;
   }
-  for (;; ++n) {
+  for (;; n = next(n + 1)) {
     if (n > LastNumber) {
       ::unlink(part.c_str());
       r.Error = "No free file name in " + DestPath;
@@ -163,6 +210,7 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     r.FileName = nameOf(n);
     int e = RenameNoReplace(part, r.FileName);
     if (e == 0) {
+      taken(n);
       r.Saved = true;
       return r;
     }
@@ -171,6 +219,7 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
       r.Error = Reason("Cannot create file", r.FileName, e);
       return r;
     }
+    taken(n); // someone took it meanwhile
   }
 }
 
@@ -252,6 +301,28 @@ std::string TDestinationFlush::Flush() {
   if (::syncfs(FFd) != 0)
     return std::strerror(errno);
   return {};
+}
+
+TDestinationWriter::TDestinationWriter() = default;
+TDestinationWriter::~TDestinationWriter() = default;
+
+void TDestinationWriter::Begin(const std::string& DestPath) {
+  FTaken.Clear();
+  FFlush = std::make_unique<TDestinationFlush>(DestPath);
+}
+
+TSaveResult TDestinationWriter::Save(const std::string& DestPath, const std::string& Prefix,
+                                     int64_t First, const std::string& Key, TMemoryStream& Stream) {
+  return SaveFoundFile(DestPath, Prefix, First, Key, Stream, &FTaken);
+}
+
+std::string TDestinationWriter::Flush() {
+  return FFlush ? FFlush->Flush() : std::string();
+}
+
+void TDestinationWriter::End() {
+  FFlush.reset();
+  FTaken.Clear();
 }
 
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,

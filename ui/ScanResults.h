@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,14 +20,31 @@ struct TSaveResult {
   std::string Error;    // the error's text when not saved
 };
 
+// The numbers whose names were found taken during one scan, for each type key, so that
+// each file's search for a free name passes over them without asking the file system
+// again: a second scan into a folder of thousands of files would otherwise test each of
+// their names again for every file it saves.
+class TTakenNames {
+public:
+  void Clear() { FRuns.clear(); }
+  // The first number from N up not known to be taken for Key.
+  int64_t FirstUnknown(const std::string& Key, int64_t N) const;
+  void Add(const std::string& Key, int64_t N);
+
+private:
+  // For each key, runs of taken numbers: first -> one past the last.
+  std::map<std::string, std::map<int64_t, int64_t>> FRuns;
+};
+
 // Writes the stream's bytes to DestPath + Prefix + N + "." + Key, for the first N from
-// First up whose name is free. The bytes go to a hidden file in the folder first, which
-// takes its name only once it is complete and is removed when it is not, so a full or
-// failing destination leaves no empty or cut file behind. The name is taken without
-// ever replacing: one that anyone took meanwhile moves on to the next number. Never
-// throws for file-system errors.
+// First up whose name is free; with Taken, the names it knows are taken are not tested
+// again, and those found taken are added to it. The bytes go to a hidden file in the folder first,
+// which takes its name only once it is complete and is removed when it is not, so a full or failing
+// destination leaves no empty or cut file behind. The name is taken without ever replacing: one
+// that anyone took meanwhile moves on to the next number. Never throws for file-system errors.
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
-                          const std::string& Key, TMemoryStream& Stream);
+                          const std::string& Key, TMemoryStream& Stream,
+                          TTakenNames* Taken = nullptr);
 
 // Whether a found file can be saved into Folder, by writing a byte to a hidden file
 // there and removing it: the system's reason why not, or empty. Permission bits alone
@@ -84,6 +103,39 @@ public:
 private:
   int FFd = -1;
   int FOpenError = 0;
+};
+
+// Where the window's found files go, and the flush once the last is saved; the window
+// calls it on its saver thread, one call at a time. The program writes into the
+// destination folder; tests put a slow or failing writer in its place.
+class TFoundFileWriter {
+public:
+  virtual ~TFoundFileWriter() = default;
+  // A scan into DestPath starts (before its first file).
+  virtual void Begin(const std::string& DestPath) = 0;
+  // Saves a found file as SaveFoundFile does.
+  virtual TSaveResult Save(const std::string& DestPath, const std::string& Prefix, int64_t First,
+                           const std::string& Key, TMemoryStream& Stream) = 0;
+  // Writes the scan's files through to their medium: empty when done, else why not.
+  virtual std::string Flush() = 0;
+  // The scan has ended (after its flush, if any).
+  virtual void End() = 0;
+};
+
+// Saves into the destination folder, with the names taken in the scan remembered.
+class TDestinationWriter : public TFoundFileWriter {
+public:
+  TDestinationWriter();
+  ~TDestinationWriter() override;
+  void Begin(const std::string& DestPath) override;
+  TSaveResult Save(const std::string& DestPath, const std::string& Prefix, int64_t First,
+                   const std::string& Key, TMemoryStream& Stream) override;
+  std::string Flush() override;
+  void End() override;
+
+private:
+  TTakenNames FTaken;
+  std::unique_ptr<TDestinationFlush> FFlush;
 };
 
 struct TSummary {

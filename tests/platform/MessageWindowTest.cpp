@@ -106,7 +106,7 @@ TEST(MessageWindow, CloseReleasesTheSenderWhoseMessageIsBeingHandled) {
 
 TEST(MessageWindow, WakeupOncePerBatch) {
   std::atomic<int> wakes{0};
-  SetMessageWakeup([&] { ++wakes; });
+  SetMessageWakeup([&](std::chrono::milliseconds) { ++wakes; });
   TMessageWindow w([](TMessage&) {});
   std::thread t([&] {
     for (int i = 0; i < 100; ++i)
@@ -163,39 +163,48 @@ TEST(MessageWindow, CoalescedReportsKeepTheLatestInPostingOrder) {
 }
 
 // After a report has been handled the next waits for its time, held back from the
-// pumps, until it comes due or another message of the window follows it.
+// pumps until it comes due or another message of the window follows it; a pump is
+// woken for its time, so that it never waits for a later post to be delivered.
 TEST(MessageWindow, ACoalescedReportWaitsForItsTime) {
+  using std::chrono::milliseconds;
   std::vector<TMessage> seen;
-  std::atomic<int> wakes{0};
-  SetMessageWakeup([&] { ++wakes; });
+  std::vector<milliseconds> wakes; // every post and pump below is on this thread
+  SetMessageWakeup([&](milliseconds Delay) { wakes.push_back(Delay); });
   TMessageWindow w([&](TMessage& m) { seen.push_back(m); });
   w.Coalesce(Report, std::chrono::hours(1));
   w.Post(Report, 1);
   EXPECT_EQ(ProcessMessages(), 1) << "the first report goes at once";
-  const int wakesBefore = wakes;
+  wakes.clear();
   w.Post(Report, 2);
   w.Post(Report, 3);
   EXPECT_FALSE(MessagesPending());
   EXPECT_EQ(ProcessMessages(), 0);
-  EXPECT_EQ(wakes, wakesBefore) << "a report that waits wakes no one";
+  ASSERT_FALSE(wakes.empty()) << "a report that waits arms a wakeup for its time";
+  for (milliseconds d : wakes)
+    EXPECT_GT(d, milliseconds(59 * 60 * 1000)) << "a held report wakes no pump before its time";
   w.Post(Other, 1);
+  EXPECT_EQ(wakes.back(), milliseconds(0)) << "another message wakes the pump at once";
   EXPECT_EQ(ProcessMessages(), 2);
   EXPECT_EQ(Seen(seen), "r1 r3 x1 ");
 
   seen.clear();
-  w.Coalesce(Report, std::chrono::milliseconds(20));
+  // Long enough that the report below is still held on a loaded machine.
+  w.Coalesce(Report, milliseconds(200));
   w.Post(Report, 4);
   w.WaitOne();
-  w.Post(Report, 5); // held for 20 ms: WaitOne waits for its time
+  w.Post(Report, 5); // held for 200 ms: WaitOne waits for its time
   w.WaitOne();
   EXPECT_EQ(Seen(seen), "r4 r5 ");
-  ProcessMessages(); // the pump has run: the next message that goes at once wakes it
+  // The last report before a pause of the scanner: nothing is posted after it.
+  wakes.clear();
   w.Post(Report, 6);
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const int wakesDue = wakes;
-  w.Post(Report, 7); // due now: it wakes the pump
-  EXPECT_GT(wakes, wakesDue);
-  EXPECT_EQ(ProcessMessages(), 1);
-  EXPECT_EQ(Seen(seen), "r4 r5 r7 ");
+  EXPECT_EQ(ProcessMessages(), 0);
+  ASSERT_FALSE(wakes.empty());
+  const milliseconds delay = wakes.back();
+  EXPECT_GT(delay, milliseconds(0));
+  EXPECT_LE(delay, milliseconds(201));
+  std::this_thread::sleep_for(delay);
+  EXPECT_EQ(ProcessMessages(), 1) << "the wakeup for its time finds it due";
+  EXPECT_EQ(Seen(seen), "r4 r5 r6 ");
   SetMessageWakeup(nullptr);
 }

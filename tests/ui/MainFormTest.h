@@ -9,6 +9,7 @@
 #include "TestPictures.h"
 #include "ThumbQueue.h"
 
+#include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 #include <QtWidgets/QListWidget>
 
@@ -42,6 +43,28 @@ inline QImage ThumbnailPicture(const TFormMain& Form, int Row) {
   return index < 0 ? QImage() : Form.ILThumbnails[static_cast<std::size_t>(index)].toImage();
 }
 
+// A removable medium holding the given pictures one after another, each starting on
+// a sector boundary, then some empty sectors.
+inline std::vector<uint8_t> CardWith(const std::vector<std::vector<uint8_t>>& Pictures,
+                                     std::size_t Tail = 64 * 512) {
+  std::vector<uint8_t> card(512 * 4, 0);
+  for (auto& p : Pictures) {
+    card.insert(card.end(), p.begin(), p.end());
+    card.resize((card.size() + 511) / 512 * 512, 0);
+  }
+  card.resize(card.size() + Tail, 0);
+  return card;
+}
+
+inline TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
+  TSimDrive d;
+  d.DriveType = DRIVE_REMOVABLE;
+  d.MediaType = MEDIA_REMOVABLE;
+  d.Image = std::move(Image);
+  d.Label = std::move(Label);
+  return d;
+}
+
 // The captions of the window's thumbnails, in the list's order.
 inline std::vector<std::string> ThumbnailCaptions(const TFormMain& Form) {
   std::vector<std::string> c;
@@ -67,6 +90,25 @@ protected:
   }
 
   std::vector<std::string> Captions() const { return ThumbnailCaptions(*Form); }
+
+  void Select(const std::string& Root) {
+    for (int i = 0; i < Form->LBDrives->count(); ++i)
+      if (Form->LBDrives->item(i)->text().toStdString() == Root) {
+        Form->LBDrives->setCurrentRow(i);
+        Form->LBDrivesClick();
+        return;
+      }
+    FAIL() << Root << " is not listed";
+  }
+
+  // Runs the event loop until the summary has been shown (or 20 s have passed).
+  bool WaitForSummary(std::size_t Count = 1) {
+    QElapsedTimer t;
+    t.start();
+    while (Desktop.Texts.size() < Count && t.elapsed() < 20000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return Desktop.Texts.size() >= Count;
+  }
 
   TTempDir Dir;
   std::string Dest;

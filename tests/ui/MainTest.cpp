@@ -47,28 +47,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A removable medium holding the given pictures one after another, each starting on
-// a sector boundary, then some empty sectors.
-std::vector<uint8_t> CardWith(const std::vector<std::vector<uint8_t>>& Pictures,
-                              std::size_t Tail = 64 * 512) {
-  std::vector<uint8_t> card(512 * 4, 0);
-  for (auto& p : Pictures) {
-    card.insert(card.end(), p.begin(), p.end());
-    card.resize((card.size() + 511) / 512 * 512, 0);
-  }
-  card.resize(card.size() + Tail, 0);
-  return card;
-}
-
-TSimDrive Removable(std::vector<uint8_t> Image, std::string Label = "CARD") {
-  TSimDrive d;
-  d.DriveType = DRIVE_REMOVABLE;
-  d.MediaType = MEDIA_REMOVABLE;
-  d.Image = std::move(Image);
-  d.Label = std::move(Label);
-  return d;
-}
-
 class MainTest : public TMainFormTest {
 protected:
   std::vector<std::string> Listed() const {
@@ -76,25 +54,6 @@ protected:
     for (int i = 0; i < Form->LBDrives->count(); ++i)
       roots.push_back(Form->LBDrives->item(i)->text().toStdString());
     return roots;
-  }
-
-  void Select(const std::string& Root) {
-    for (int i = 0; i < Form->LBDrives->count(); ++i)
-      if (Form->LBDrives->item(i)->text().toStdString() == Root) {
-        Form->LBDrives->setCurrentRow(i);
-        Form->LBDrivesClick();
-        return;
-      }
-    FAIL() << Root << " is not listed";
-  }
-
-  // Runs the event loop until the summary has been shown (or 20 s have passed).
-  bool WaitForSummary(std::size_t Count = 1) {
-    QElapsedTimer t;
-    t.start();
-    while (Desktop.Texts.size() < Count && t.elapsed() < 20000)
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return Desktop.Texts.size() >= Count;
   }
 
   std::vector<std::string> Saved() const {

@@ -79,24 +79,76 @@ TEST(SaveFoundFile, EmptyPrefixNumbersFromTheFoundCount) {
   EXPECT_EQ(SaveFoundFile(d.Dest(), "", 2, "JPG", *s).FileName, d.Dest() + "2.JPG");
 }
 
+// The same names whether or not the scan remembers the names it found taken.
 TEST(SaveFoundFile, ExistingNamesPushTheNumberUpOnlyForTheSameKey) {
-  TTempDir d;
-  Touch(d.Dest() + "Image5.JPG");
-  Touch(d.Dest() + "Image6.JPG");
-  auto s = Bytes("new");
-  struct TCase {
-    int64_t First;
-    const char* Key;
-    const char* Name;
-  };
-  for (TCase c : {TCase{5, "JPG", "Image7.JPG"}, TCase{5, "GIF", "Image5.GIF"},
-                  TCase{1, "JPG", "Image1.JPG"}, TCase{6, "JPG", "Image8.JPG"}}) {
-    auto r = SaveFoundFile(d.Dest(), "Image", c.First, c.Key, *s);
-    EXPECT_TRUE(r.Saved) << r.Error;
-    EXPECT_EQ(r.FileName, d.Dest() + c.Name);
+  for (bool remembered : {false, true}) {
+    SCOPED_TRACE(remembered ? "names remembered" : "names tested each time");
+    TTempDir d;
+    Touch(d.Dest() + "Image5.JPG");
+    Touch(d.Dest() + "Image6.JPG");
+    Touch(d.Dest() + "Image9.JPG");
+    TTakenNames taken;
+    auto s = Bytes("new");
+    struct TCase {
+      int64_t First;
+      const char* Key;
+      const char* Name;
+    };
+    for (TCase c : {TCase{5, "JPG", "Image7.JPG"}, TCase{5, "GIF", "Image5.GIF"},
+                    TCase{1, "JPG", "Image1.JPG"}, TCase{6, "JPG", "Image8.JPG"},
+                    TCase{6, "JPG", "Image10.JPG"}, TCase{6, "GIF", "Image6.GIF"},
+                    TCase{2, "JPG", "Image2.JPG"}}) {
+      auto r = SaveFoundFile(d.Dest(), "Image", c.First, c.Key, *s, remembered ? &taken : nullptr);
+      EXPECT_TRUE(r.Saved) << r.Error;
+      EXPECT_EQ(r.FileName, d.Dest() + c.Name);
+    }
+    EXPECT_EQ(Read(d.Dest() + "Image5.JPG"), "old");
+    EXPECT_EQ(Read(d.Dest() + "Image6.JPG"), "old");
   }
-  EXPECT_EQ(Read(d.Dest() + "Image5.JPG"), "old");
-  EXPECT_EQ(Read(d.Dest() + "Image6.JPG"), "old");
+}
+
+// A name found taken once in a scan is not asked about again: had it been, the name
+// freed behind the scan's back would have been taken again. A name taken behind its
+// back is still never replaced.
+TEST(SaveFoundFile, NamesKnownTakenInTheScanAreNotTestedAgain) {
+  TTempDir d;
+  Touch(d.Dest() + "Image1.JPG");
+  TTakenNames taken;
+  auto s = Bytes("new");
+  EXPECT_EQ(SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s, &taken).FileName,
+            d.Dest() + "Image2.JPG");
+  fs::remove(d.Dest() + "Image1.JPG");
+  Touch(d.Dest() + "Image3.JPG", "theirs");
+  auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s, &taken);
+  EXPECT_EQ(r.FileName, d.Dest() + "Image4.JPG");
+  EXPECT_EQ(Read(d.Dest() + "Image3.JPG"), "theirs");
+  EXPECT_EQ(taken.FirstUnknown("JPG", 1), 5);
+}
+
+TEST(TakenNames, RunsJoinAndTheFirstUnknownSkipsThem) {
+  struct TCase {
+    const char* What;
+    std::vector<int64_t> Added;
+    std::vector<std::pair<int64_t, int64_t>> FirstUnknown; // from -> expected
+  } cases[] = {
+      {"none", {}, {{1, 1}, {7, 7}}},
+      {"one", {3}, {{1, 1}, {3, 4}, {4, 4}}},
+      {"in order", {1, 2, 3}, {{1, 4}, {2, 4}, {0, 0}}},
+      {"backwards", {3, 2, 1}, {{1, 4}, {3, 4}}},
+      {"a gap filled last", {1, 2, 4, 5, 3}, {{1, 6}, {4, 6}}},
+      {"a gap left", {1, 2, 4, 5}, {{1, 3}, {3, 3}, {4, 6}}},
+      {"twice", {2, 2, 3, 2}, {{2, 4}, {1, 1}}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TTakenNames t;
+    for (int64_t n : c.Added)
+      t.Add("JPG", n);
+    for (auto [from, expected] : c.FirstUnknown) {
+      EXPECT_EQ(t.FirstUnknown("JPG", from), expected) << "from " << from;
+      EXPECT_EQ(t.FirstUnknown("GIF", from), from) << "another key";
+    }
+  }
 }
 
 TEST(SaveFoundFile, NameTakenByAFolderOrALinkIsSkippedNotFollowed) {

@@ -1,8 +1,8 @@
 #include "Graphics.h"
 
 #include "Format.h"
+#include "PartFile.h"
 #include "Pixels.h"
-#include "UniqueFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -307,6 +307,10 @@ namespace {
   throw EFileStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(Errno), Errno);
 }
 
+[[noreturn]] void CannotWrite(const std::string& FileName, int Errno) {
+  throw EFileStreamError("Cannot write file \"" + FileName + "\". " + std::strerror(Errno), Errno);
+}
+
 } // namespace
 
 // The picture is written beside the file and takes its place only once it is whole:
@@ -325,30 +329,24 @@ void TGraphic::SaveToFile(const std::string& FileName) {
     CannotCreate(FileName, EISDIR);
   if (exists && ::access(target.c_str(), W_OK) != 0)
     CannotCreate(FileName, errno);
-  std::string temp;
-  std::unique_ptr<TFileStream> out;
+  const std::string folder = target.parent_path().string();
+  RemoveLeftoverPartFiles(folder);
+  std::unique_ptr<TPartFile> part;
   try {
-    // Hidden, and named after the file and this process.
-    const std::string stem = (target.parent_path() / ("." + target.filename().string() + "." +
-                                                      std::to_string(getpid()) + "."))
-                                 .string();
-    out = CreateUniqueFile(stem, ".tmp", 100, temp);
+    part = std::make_unique<TPartFile>(folder, TWriteOut::Durable);
   } catch (const EFileStreamError& e) {
     CannotCreate(FileName, e.Errno());
   }
+  if (exists && S_ISREG(old.st_mode))
+    ::fchmod(part->Handle(), old.st_mode & 07777);
   try {
-    if (exists && S_ISREG(old.st_mode))
-      ::fchmod(out->Handle(), old.st_mode & 07777);
-    SaveToStream(*out);
-    out->Flush();
-    out->Close();
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      CannotCreate(FileName, errno);
-  } catch (...) {
-    out.reset();
-    ::unlink(temp.c_str());
-    throw;
+    SaveToStream(part->Stream());
+    part->Finish();
+  } catch (const EFileStreamError& e) {
+    CannotWrite(FileName, e.Errno());
   }
+  if (const int e = part->Replace(target))
+    CannotCreate(FileName, e);
 }
 
 void TGraphic::Changed() {

@@ -1,13 +1,26 @@
 #include "Graphics.h"
 #include "Clipboard.h"
+#include "FileSizeLimit.h"
 #include "Timer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
+#include <iostream>
 #include <iterator>
+#include <linux/capability.h>
+#include <map>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using namespace gf;
@@ -38,6 +51,74 @@ public:
 std::string Contents(const fs::path& File) {
   std::ifstream in(File, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A folder that every user may enter, so that a save as another user can reach it.
+struct TSaveDir {
+  TSaveDir() {
+    char tmpl[] = "/tmp/gf_save_XXXXXX";
+    Path = mkdtemp(tmpl);
+    fs::permissions(Path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+  }
+  ~TSaveDir() {
+    std::error_code ec;
+    for (auto& e : fs::recursive_directory_iterator(Path, ec))
+      if (!e.is_symlink(ec) && e.is_directory(ec))
+        fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(Path, ec);
+  }
+  fs::path Path;
+};
+
+// The names in a folder; a part file would be among them.
+std::vector<std::string> Names(const fs::path& Folder) {
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(Folder))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+constexpr uid_t NobodyId = 65534; // nobody, and its group nogroup
+
+// Saves "new picture" (or a refused save) into Name in a child process, as the user
+// nobody when asked (the caller being root): what was raised, or "(no error)". The
+// child is ended after 10 s, so that a save that waits fails instead of hanging.
+std::string Save(const std::string& Name, bool AsNobody = false, bool Fail = false) {
+  int out[2];
+  if (pipe(out) != 0)
+    return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(out[0]);
+    alarm(10);
+    std::string result = "(no error)";
+    if (AsNobody && (setgroups(0, nullptr) != 0 || setgid(NobodyId) != 0 || setuid(NobodyId) != 0))
+      result = "cannot become nobody";
+    else
+      try {
+        TSavedBytes g;
+        g.Bytes = "new picture";
+        g.Fail = Fail;
+        g.SaveToFile(Name);
+      } catch (const std::exception& e) {
+        result = e.what();
+      }
+    (void)!write(out[1], result.data(), result.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string result;
+  char buf[512];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+    result.append(buf, static_cast<std::size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (WIFSIGNALED(status))
+    return "ended by signal " + std::to_string(WTERMSIG(status));
+  return result;
 }
 
 } // namespace
@@ -107,6 +188,89 @@ TEST(Graphics, SaveToFileReplacesOnlyWhatSaved) {
                             "\". No such file or directory");
   }
   fs::remove_all(dir);
+}
+
+// The hidden file that a save writes first has a short name, so whatever name the
+// folder takes can be saved; a failure names the file asked for, never the hidden one.
+TEST(Graphics, SaveToFileTakesEveryNameAndNamesItInErrors) {
+  TSaveDir dir;
+  const fs::path longName = dir.Path / (std::string(246, 'n') + ".tif"); // 250 bytes
+  EXPECT_EQ(Save(longName.string()), "(no error)");
+  EXPECT_EQ(Contents(longName), "new picture");
+  EXPECT_EQ(Save(longName.string()), "(no error)") << "over the old one";
+  struct TCase {
+    const char* What;
+    fs::path File;
+    const char* Old; // nullptr: none
+  };
+  const TCase cases[] = {
+      {"a new file", dir.Path / "new.tif", nullptr},
+      {"over an old file", dir.Path / "old.tif", "old"},
+      {"a long name", longName, "new picture"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    if (c.Old)
+      std::ofstream(c.File, std::ios::binary) << c.Old;
+    std::string error = "(no error)";
+    {
+      gf::test::TFileSizeLimit limit(4);
+      ASSERT_TRUE(limit.Active);
+      try {
+        TSavedBytes g;
+        g.Bytes = "new picture";
+        g.SaveToFile(c.File.string());
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+    }
+    EXPECT_EQ(error, "Cannot write file \"" + c.File.string() + "\". File too large");
+    EXPECT_EQ(fs::exists(c.File), c.Old != nullptr);
+    if (c.Old) {
+      EXPECT_EQ(Contents(c.File), c.Old);
+    }
+  }
+  EXPECT_EQ(Names(dir.Path).size(), 2u) << "no part file is left";
+}
+
+// A save that was killed halfway leaves its hidden file; the next save into that
+// folder removes it, and leaves those of a process that still runs.
+TEST(Graphics, SaveToFileRemovesWhatKilledSavesLeft) {
+  TSaveDir dir;
+  std::ofstream(dir.Path / "a.tif", std::ios::binary) << "old picture";
+  const std::string live = ".glimmerfold-" + std::to_string(getppid()) + "-0.part";
+  std::ofstream(dir.Path / live) << "being written";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    class TStalling : public TBitmap {
+    public:
+      int Signal = -1;
+      void SaveToStream(TStream& Stream) override {
+        Stream.WriteBuffer("half", 4);
+        char c = 1;
+        (void)!write(Signal, &c, 1);
+        pause(); // killed here
+      }
+    } g;
+    g.Signal = ready[1];
+    alarm(10);
+    g.SaveToFile((dir.Path / "a.tif").string());
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  const std::string left = ".glimmerfold-" + std::to_string(child) + "-0.part";
+  EXPECT_EQ(Names(dir.Path), (std::vector<std::string>{live, left, "a.tif"}));
+  EXPECT_EQ(Contents(dir.Path / "a.tif"), "old picture");
+  EXPECT_EQ(Save((dir.Path / "b.tif").string()), "(no error)");
+  EXPECT_EQ(Names(dir.Path), (std::vector<std::string>{live, "a.tif", "b.tif"}));
 }
 
 TEST(Graphics, DibSizesAndRefusals) {

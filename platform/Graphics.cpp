@@ -311,25 +311,40 @@ namespace {
   throw EFileStreamError("Cannot write file \"" + FileName + "\". " + std::strerror(Errno), Errno);
 }
 
+// The file that a save to FileName writes: through links, what the last one names,
+// which need not exist yet (a dangling link names the file to create).
+std::string FollowLinks(const std::string& FileName) {
+  namespace fs = std::filesystem;
+  fs::path name(FileName);
+  for (int hops = 0; hops < 40; ++hops) { // as many as the system follows in a path
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return name.string();
+    std::error_code ec;
+    const fs::path to = fs::read_symlink(name, ec);
+    if (ec)
+      return name.string();
+    name = to.is_absolute() ? to : name.parent_path() / to;
+  }
+  CannotCreate(FileName, ELOOP);
+}
+
 } // namespace
 
 // The picture is written beside the file and takes its place only once it is whole:
 // a save that fails, or a process killed halfway, leaves the old file as it was.
 void TGraphic::SaveToFile(const std::string& FileName) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  // Through a link, the file it names is replaced, not the link.
-  fs::path target = fs::is_symlink(FileName, ec) ? fs::canonical(FileName, ec) : fs::path(FileName);
-  if (ec)
-    target = FileName;
+  const std::string target = FollowLinks(FileName);
   struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
+  const bool exists = ::lstat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT)
+    CannotCreate(FileName, errno);
   // What could not be opened for writing is not replaced either.
   if (exists && S_ISDIR(old.st_mode))
     CannotCreate(FileName, EISDIR);
   if (exists && ::access(target.c_str(), W_OK) != 0)
     CannotCreate(FileName, errno);
-  const std::string folder = target.parent_path().string();
+  const std::string folder = std::filesystem::path(target).parent_path().string();
   RemoveLeftoverPartFiles(folder);
   std::unique_ptr<TPartFile> part;
   try {

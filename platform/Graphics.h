@@ -272,7 +272,9 @@ public:
   void LoadFromFile(const std::string& FileName);
   // Saves into a new file beside FileName, which takes FileName's place (keeping the
   // old file's permissions) only when the save succeeded; a failed save leaves the
-  // old file as it was. A file that could not be opened for writing is refused.
+  // old file as it was. Through a link, the file it names is saved, also one that
+  // does not exist yet; the link stays. A file that could not be opened for writing
+  // is refused.
   void SaveToFile(const std::string& FileName);
 
   // Called (Sender = the graphic) when the picture changed; only when set.

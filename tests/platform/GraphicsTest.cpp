@@ -190,6 +190,53 @@ TEST(Graphics, SaveToFileReplacesOnlyWhatSaved) {
   fs::remove_all(dir);
 }
 
+// A link that names nothing yet names the file to create; the links stay links.
+TEST(Graphics, SaveToFileThroughADanglingLinkCreatesWhatItNames) {
+  struct TCase {
+    const char* What;
+    std::vector<std::pair<const char*, std::string>> Links; // name, what it names
+    const char* Saved;                                      // the name saved to
+    const char* Made;                                       // the file made, nullptr: none
+    const char* Error;                                      // after the name, "" for none
+  };
+  const TCase cases[] = {
+      {"a dangling link", {{"link.tif", "sub/new.tif"}}, "link.tif", "sub/new.tif", ""},
+      {"a chain ending nowhere",
+       {{"a.tif", "b.tif"}, {"b.tif", "sub/c.tif"}},
+       "a.tif",
+       "sub/c.tif",
+       ""},
+      {"an absolute link", {{"abs.tif", "@/sub/abs.tif"}}, "abs.tif", "sub/abs.tif", ""},
+      {"a link into a folder that is not there",
+       {{"l.tif", "missing/x.tif"}},
+       "l.tif",
+       nullptr,
+       "No such file or directory"},
+      {"a loop",
+       {{"loop1", "loop2"}, {"loop2", "loop1"}},
+       "loop1",
+       nullptr,
+       "Too many levels of symbolic links"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    TSaveDir dir;
+    fs::create_directory(dir.Path / "sub");
+    for (auto& [name, to] : c.Links)
+      fs::create_symlink(to[0] == '@' ? dir.Path.string() + to.substr(1) : to, dir.Path / name);
+    const std::string saved = (dir.Path / c.Saved).string();
+    EXPECT_EQ(Save(saved), *c.Error ? "Cannot create file \"" + saved + "\". " + c.Error
+                                    : std::string("(no error)"));
+    for (auto& [name, to] : c.Links)
+      EXPECT_TRUE(fs::is_symlink(dir.Path / name)) << name;
+    if (c.Made) {
+      EXPECT_EQ(Contents(dir.Path / c.Made), "new picture");
+    }
+    EXPECT_EQ(Names(dir.Path).size(), c.Links.size() + 1) << "nothing but the folder sub";
+    EXPECT_EQ(Names(dir.Path / "sub").size(), c.Made ? 1u : 0u);
+  }
+}
+
 // The hidden file that a save writes first has a short name, so whatever name the
 // folder takes can be saved; a failure names the file asked for, never the hidden one.
 TEST(Graphics, SaveToFileTakesEveryNameAndNamesItInErrors) {

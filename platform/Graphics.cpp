@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace gf {
 
@@ -329,21 +333,104 @@ std::string FollowLinks(const std::string& FileName) {
   CannotCreate(FileName, ELOOP);
 }
 
+class TFd {
+public:
+  explicit TFd(int Fd) : FFd(Fd) {}
+  ~TFd() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+
+private:
+  int FFd;
+};
+
+// Writes all of Data at Offset on (or, where Offset < 0, at the descriptor's place):
+// 0, or errno.
+int WriteAll(int Fd, const uint8_t* Data, std::size_t Size, off_t Offset) {
+  for (std::size_t done = 0; done < Size;) {
+    const ssize_t n =
+        Offset < 0 ? ::write(Fd, Data + done, Size - done)
+                   : ::pwrite(Fd, Data + done, Size - done, Offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return errno;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// A pipe whose reader left fails the write with EPIPE instead of ending the process.
+int WriteAllNoSigPipe(int Fd, const uint8_t* Data, std::size_t Size) {
+  sigset_t pipe, old;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, &old);
+  const int e = WriteAll(Fd, Data, Size, -1);
+  if (e == EPIPE && !sigismember(&old, SIGPIPE)) {
+    const timespec now{};
+    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return e;
+}
+
+// Writes the bytes into the file Target as it stands, for what replacing would change:
+// a device or a pipe stays what it is. The open never waits: a pipe without a reader
+// is refused.
+void WriteInPlace(const std::string& FileName, const std::string& Target, TMemoryStream& Bytes) {
+  int opened;
+  do
+    opened = ::open(Target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  while (opened < 0 && errno == EINTR);
+  if (opened < 0)
+    CannotCreate(FileName, errno);
+  TFd fd(opened);
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    CannotCreate(FileName, errno);
+  const uint8_t* data = Bytes.Memory();
+  const auto size = static_cast<std::size_t>(Bytes.GetSize());
+  const int flags = ::fcntl(fd.Get(), F_GETFL);
+  if (flags >= 0)
+    ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  if (const int e = WriteAllNoSigPipe(fd.Get(), data, size))
+    CannotWrite(FileName, e);
+  if (::close(fd.Release()) != 0 && errno != EINTR)
+    CannotWrite(FileName, errno);
+}
+
 } // namespace
 
 // The picture is written beside the file and takes its place only once it is whole:
-// a save that fails, or a process killed halfway, leaves the old file as it was.
+// a save that fails, or a process killed halfway, leaves the old file as it was. What
+// is not a file (a device or pipe) is not replaced: the picture is made in memory
+// first and written into it, so that a refused save writes nothing.
 void TGraphic::SaveToFile(const std::string& FileName) {
   const std::string target = FollowLinks(FileName);
   struct stat old {};
   const bool exists = ::lstat(target.c_str(), &old) == 0;
   if (!exists && errno != ENOENT)
     CannotCreate(FileName, errno);
-  // What could not be opened for writing is not replaced either.
   if (exists && S_ISDIR(old.st_mode))
     CannotCreate(FileName, EISDIR);
-  if (exists && ::access(target.c_str(), W_OK) != 0)
+  // What could not be opened for writing is not replaced either.
+  if (exists && S_ISREG(old.st_mode) &&
+      ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
     CannotCreate(FileName, errno);
+  auto inPlace = [&] {
+    TMemoryStream bytes;
+    SaveToStream(bytes);
+    WriteInPlace(FileName, target, bytes);
+  };
+  if (exists && !S_ISREG(old.st_mode))
+    return inPlace();
   const std::string folder = std::filesystem::path(target).parent_path().string();
   RemoveLeftoverPartFiles(folder);
   std::unique_ptr<TPartFile> part;
@@ -352,7 +439,7 @@ void TGraphic::SaveToFile(const std::string& FileName) {
   } catch (const EFileStreamError& e) {
     CannotCreate(FileName, e.Errno());
   }
-  if (exists && S_ISREG(old.st_mode))
+  if (exists)
     ::fchmod(part->Handle(), old.st_mode & 07777);
   try {
     SaveToStream(part->Stream());

@@ -273,8 +273,9 @@ public:
   // Saves into a new file beside FileName, which takes FileName's place (keeping the
   // old file's permissions) only when the save succeeded; a failed save leaves the
   // old file as it was. Through a link, the file it names is saved, also one that
-  // does not exist yet; the link stays. A file that could not be opened for writing
-  // is refused.
+  // does not exist yet; the link stays. What is not a regular file (a device; a pipe,
+  // which needs a reader) is written into instead, once the picture is made in memory.
+  // A file that could not be opened for writing is refused. Every error names FileName.
   void SaveToFile(const std::string& FileName);
 
   // Called (Sender = the graphic) when the picture changed; only when set.

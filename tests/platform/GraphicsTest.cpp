@@ -190,6 +190,65 @@ TEST(Graphics, SaveToFileReplacesOnlyWhatSaved) {
   fs::remove_all(dir);
 }
 
+// What is not a file is written into as it stands, never replaced: a device stays the
+// device, a pipe gets the bytes, and one without a reader is refused at once.
+TEST(Graphics, SaveToFileWritesIntoWhatIsNotAFile) {
+  TSaveDir dir;
+  // Made here as root, so that a save that replaced them could not touch the system's.
+  std::string null = "/dev/null", full = "/dev/full";
+  if (geteuid() == 0) {
+    null = (dir.Path / "null").string();
+    full = (dir.Path / "full").string();
+    if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+        mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+        access(null.c_str(), W_OK) != 0) // a folder without devices
+      null = full = "";
+  }
+  const std::string fifo = (dir.Path / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  struct TCase {
+    const char* What;
+    std::string Name;
+    bool Reader; // the pipe's reader is there
+    bool Fail;
+    std::string Error;
+    const char* Piped; // what the reader gets
+  };
+  std::vector<TCase> cases = {
+      {"a pipe with a reader", fifo, true, false, "(no error)", "new picture"},
+      {"a refused save into a pipe", fifo, true, true, "refused", ""},
+      {"a pipe without a reader", fifo, false, false,
+       "Cannot create file \"" + fifo + "\". No such device or address", ""},
+  };
+  if (null.empty())
+    std::cout << "Cases skipped, devices: no device can be made or opened in " << dir.Path << "\n";
+  else {
+    cases.push_back({"the null device", null, false, false, "(no error)", ""});
+    cases.push_back({"a full device", full, false, false,
+                     "Cannot write file \"" + full + "\". No space left on device", ""});
+  }
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    struct stat before {};
+    ASSERT_EQ(stat(c.Name.c_str(), &before), 0);
+    const int reader = c.Reader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    EXPECT_EQ(Save(c.Name, false, c.Fail), c.Error);
+    if (reader >= 0) {
+      char buf[64];
+      const ssize_t n = read(reader, buf, sizeof buf);
+      EXPECT_EQ(std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0), c.Piped);
+      close(reader);
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(c.Name.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_rdev, before.st_rdev);
+  }
+  EXPECT_EQ(Names(dir.Path).size(), null.starts_with(dir.Path.string()) ? 3u : 1u)
+      << "no part file is left";
+}
+
 // A link that names nothing yet names the file to create; the links stay links.
 TEST(Graphics, SaveToFileThroughADanglingLinkCreatesWhatItNames) {
   struct TCase {

@@ -382,8 +382,8 @@ int WriteAllNoSigPipe(int Fd, const uint8_t* Data, std::size_t Size) {
 }
 
 // Writes the bytes into the file Target as it stands, for what replacing would change:
-// a device or a pipe stays what it is. The open never waits: a pipe without a reader
-// is refused.
+// a device or a pipe stays what it is, a file its other names and its owner. The open
+// never waits: a pipe without a reader is refused.
 void WriteInPlace(const std::string& FileName, const std::string& Target, TMemoryStream& Bytes) {
   int opened;
   do
@@ -397,11 +397,26 @@ void WriteInPlace(const std::string& FileName, const std::string& Target, TMemor
     CannotCreate(FileName, errno);
   const uint8_t* data = Bytes.Memory();
   const auto size = static_cast<std::size_t>(Bytes.GetSize());
-  const int flags = ::fcntl(fd.Get(), F_GETFL);
-  if (flags >= 0)
-    ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
-  if (const int e = WriteAllNoSigPipe(fd.Get(), data, size))
-    CannotWrite(FileName, e);
+  if (!S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0)
+      ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+    if (const int e = WriteAllNoSigPipe(fd.Get(), data, size))
+      CannotWrite(FileName, e);
+  } else {
+    // Where the file system reserves space, a full disk is found before a byte of the
+    // old picture has changed.
+    if (size > 0 && ::fallocate(fd.Get(), 0, 0, static_cast<off_t>(size)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
+      const int e = errno;
+      (void)!::ftruncate(fd.Get(), st.st_size); // the old bytes are there; only the size grew
+      CannotWrite(FileName, e);
+    }
+    if (const int e = WriteAll(fd.Get(), data, size, 0))
+      CannotWrite(FileName, e);
+    if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 || ::fsync(fd.Get()) != 0)
+      CannotWrite(FileName, errno);
+  }
   if (::close(fd.Release()) != 0 && errno != EINTR)
     CannotWrite(FileName, errno);
 }
@@ -409,9 +424,11 @@ void WriteInPlace(const std::string& FileName, const std::string& Target, TMemor
 } // namespace
 
 // The picture is written beside the file and takes its place only once it is whole:
-// a save that fails, or a process killed halfway, leaves the old file as it was. What
-// is not a file (a device or pipe) is not replaced: the picture is made in memory
-// first and written into it, so that a refused save writes nothing.
+// a save that fails, or a process killed halfway, leaves the old file as it was. Where
+// a new file could not be what the old one is (a device or pipe, a file of several
+// names, of an owner or with attributes that cannot be given to a new file, in a
+// folder that takes no new files), the picture is made in memory first and written
+// into the old file: a refused save still leaves it as it was.
 void TGraphic::SaveToFile(const std::string& FileName) {
   const std::string target = FollowLinks(FileName);
   struct stat old {};
@@ -429,7 +446,7 @@ void TGraphic::SaveToFile(const std::string& FileName) {
     SaveToStream(bytes);
     WriteInPlace(FileName, target, bytes);
   };
-  if (exists && !S_ISREG(old.st_mode))
+  if (exists && (!S_ISREG(old.st_mode) || old.st_nlink > 1))
     return inPlace();
   const std::string folder = std::filesystem::path(target).parent_path().string();
   RemoveLeftoverPartFiles(folder);
@@ -437,10 +454,15 @@ void TGraphic::SaveToFile(const std::string& FileName) {
   try {
     part = std::make_unique<TPartFile>(folder, TWriteOut::Durable);
   } catch (const EFileStreamError& e) {
+    // A folder that takes no new file may still let its files be written.
+    if (exists && (e.Errno() == EACCES || e.Errno() == EPERM || e.Errno() == EROFS))
+      return inPlace();
     CannotCreate(FileName, e.Errno());
   }
-  if (exists)
-    ::fchmod(part->Handle(), old.st_mode & 07777);
+  if (exists && !part->TakeOver(target, old)) {
+    part.reset();
+    return inPlace();
+  }
   try {
     SaveToStream(part->Stream());
     part->Finish();

@@ -296,6 +296,137 @@ TEST(Graphics, SaveToFileThroughADanglingLinkCreatesWhatItNames) {
   }
 }
 
+// A file stays the file it was: its owner, group, permissions, attributes and other
+// names. Where a new file could not be all of that, or the folder takes no new file,
+// the old one is written into; a refused save leaves it as it was all the same.
+TEST(Graphics, SaveToFileKeepsWhatTheFileIs) {
+  const bool root = geteuid() == 0;
+  // Me: this process's user; Nobody: the user nobody (needs root to arrange);
+  // Plain: a user whom permissions bind (nobody when this process is root).
+  enum TWho { Me, Nobody, Plain };
+  struct TCase {
+    const char* What;
+    TWho Saver, Owner;
+    mode_t Mode, FolderMode;
+    bool SecondName = false;     // a hard link beside it
+    bool Attribute = false;      // user.origin
+    bool Capability = false;     // security.capability, which only privilege sets
+    bool Fail = false;           // the save is refused
+    bool InPlace = false;        // written into, not replaced
+    const char* Error = nullptr; // the system's, after the name; nullptr: none
+  };
+  const TCase cases[] = {
+      {.What = "a file of this user", .Saver = Me, .Owner = Me, .Mode = 0640, .FolderMode = 0755},
+      {.What = "a file of another user",
+       .Saver = Me,
+       .Owner = Nobody,
+       .Mode = 0640,
+       .FolderMode = 0755},
+      {.What = "another's file, which cannot be given to its owner",
+       .Saver = Nobody,
+       .Owner = Me,
+       .Mode = 0666,
+       .FolderMode = 0777,
+       .InPlace = true},
+      {.What = "a file with a second name",
+       .Saver = Me,
+       .Owner = Me,
+       .Mode = 0644,
+       .FolderMode = 0755,
+       .SecondName = true,
+       .InPlace = true},
+      {.What = "a refused save into a file with a second name",
+       .Saver = Me,
+       .Owner = Me,
+       .Mode = 0644,
+       .FolderMode = 0755,
+       .SecondName = true,
+       .Fail = true},
+      {.What = "an extended attribute",
+       .Saver = Me,
+       .Owner = Me,
+       .Mode = 0644,
+       .FolderMode = 0755,
+       .Attribute = true},
+      {.What = "an attribute that the saver cannot set",
+       .Saver = Nobody,
+       .Owner = Nobody,
+       .Mode = 0644,
+       .FolderMode = 0777,
+       .Attribute = true,
+       .Capability = true,
+       .InPlace = true},
+      {.What = "a read-only folder",
+       .Saver = Plain,
+       .Owner = Plain,
+       .Mode = 0644,
+       .FolderMode = 0555,
+       .InPlace = true},
+      {.What = "a read-only file in a read-only folder",
+       .Saver = Plain,
+       .Owner = Plain,
+       .Mode = 0444,
+       .FolderMode = 0555,
+       .Error = "Permission denied"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    auto uid = [&](TWho W) { return W == Nobody || (W == Plain && root) ? NobodyId : geteuid(); };
+    auto gid = [&](TWho W) { return W == Nobody || (W == Plain && root) ? NobodyId : getegid(); };
+    if (!root && (c.Saver == Nobody || c.Owner == Nobody)) {
+      std::cout << "Case skipped, " << c.What << ": needs root to act as another user\n";
+      continue;
+    }
+    TSaveDir dir;
+    const fs::path folder = dir.Path / "folder";
+    fs::create_directory(folder);
+    const fs::path file = folder / "picture.tif";
+    std::ofstream(file, std::ios::binary) << "old picture";
+    ASSERT_EQ(chmod(file.c_str(), c.Mode), 0);
+    ASSERT_EQ(chown(file.c_str(), uid(c.Owner), gid(c.Owner)), 0);
+    if (c.SecondName)
+      fs::create_hard_link(file, folder / "other.tif");
+    if (c.Attribute && setxattr(file.c_str(), "user.origin", "card", 4, 0) != 0) {
+      std::cout << "Case skipped, " << c.What << ": " << std::strerror(errno) << "\n";
+      continue;
+    }
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2;
+    cap.data[0].permitted = 1u << CAP_NET_RAW;
+    if (c.Capability && setxattr(file.c_str(), "security.capability", &cap, sizeof cap, 0) != 0) {
+      std::cout << "Case skipped, " << c.What << ": " << std::strerror(errno) << "\n";
+      continue;
+    }
+    ASSERT_EQ(chmod(folder.c_str(), c.FolderMode), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+
+    const bool asNobody = uid(c.Saver) == NobodyId && root;
+    const std::string error = Save(file.string(), asNobody, c.Fail);
+    const bool saved = !c.Error && !c.Fail;
+    EXPECT_EQ(error, c.Fail    ? std::string("refused")
+                     : c.Error ? "Cannot create file \"" + file.string() + "\". " + c.Error
+                               : std::string("(no error)"));
+    EXPECT_EQ(Contents(file), saved ? "new picture" : "old picture");
+    if (c.SecondName) {
+      EXPECT_EQ(Contents(folder / "other.tif"), Contents(file));
+    }
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.InPlace || !saved);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    if (c.Attribute) {
+      char value[16] = {};
+      EXPECT_EQ(getxattr(file.c_str(), "user.origin", value, sizeof value), 4);
+      EXPECT_STREQ(value, "card");
+    }
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(Names(folder).size(), c.SecondName ? 2u : 1u) << "no part file is left";
+  }
+}
+
 // The hidden file that a save writes first has a short name, so whatever name the
 // folder takes can be saved; a failure names the file asked for, never the hidden one.
 TEST(Graphics, SaveToFileTakesEveryNameAndNamesItInErrors) {
@@ -313,11 +444,15 @@ TEST(Graphics, SaveToFileTakesEveryNameAndNamesItInErrors) {
       {"a new file", dir.Path / "new.tif", nullptr},
       {"over an old file", dir.Path / "old.tif", "old"},
       {"a long name", longName, "new picture"},
+      // Written into, where the disk is found full before a byte has changed.
+      {"a file with a second name", dir.Path / "linked.tif", "old"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
     if (c.Old)
       std::ofstream(c.File, std::ios::binary) << c.Old;
+    if (c.File == dir.Path / "linked.tif")
+      fs::create_hard_link(c.File, dir.Path / "linked2.tif");
     std::string error = "(no error)";
     {
       gf::test::TFileSizeLimit limit(4);
@@ -336,7 +471,7 @@ TEST(Graphics, SaveToFileTakesEveryNameAndNamesItInErrors) {
       EXPECT_EQ(Contents(c.File), c.Old);
     }
   }
-  EXPECT_EQ(Names(dir.Path).size(), 2u) << "no part file is left";
+  EXPECT_EQ(Names(dir.Path).size(), 4u) << "no part file is left";
 }
 
 // A save that was killed halfway leaves its hidden file; the next save into that

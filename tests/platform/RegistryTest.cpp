@@ -151,6 +151,20 @@ TEST(Registry, FailedWriteLeavesThePreviousFileWhole) {
   EXPECT_EQ(entries, 1) << "no temporary file is left behind";
 }
 
+// A store that cannot be written says so of its own file, not of the part file.
+TEST(Registry, AFailedWriteNamesTheStore) {
+  TempDir dir;
+  std::ofstream(dir.path / "afile") << "not a folder";
+  const std::string file = (dir.path / "afile" / "settings.reg").string();
+  try {
+    TRegistry(file).WriteString(Key, "DestPath", "/p/");
+    ADD_FAILURE() << "written below a file";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create settings file \"" + file + "\": Not a directory");
+  }
+}
+
 TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   TempDir dir;
   std::string file = (dir.path / "settings.reg").string();

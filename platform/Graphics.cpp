@@ -1,18 +1,22 @@
 #include "Graphics.h"
 
 #include "Format.h"
+#include "PartFile.h"
 #include "Pixels.h"
-#include "UniqueFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace gf {
 
@@ -307,48 +311,166 @@ namespace {
   throw EFileStreamError("Cannot create file \"" + FileName + "\". " + std::strerror(Errno), Errno);
 }
 
+[[noreturn]] void CannotWrite(const std::string& FileName, int Errno) {
+  throw EFileStreamError("Cannot write file \"" + FileName + "\". " + std::strerror(Errno), Errno);
+}
+
+// The file that a save to FileName writes: through links, what the last one names,
+// which need not exist yet (a dangling link names the file to create).
+std::string FollowLinks(const std::string& FileName) {
+  namespace fs = std::filesystem;
+  fs::path name(FileName);
+  for (int hops = 0; hops < 40; ++hops) { // as many as the system follows in a path
+    struct stat st {};
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+      return name.string();
+    std::error_code ec;
+    const fs::path to = fs::read_symlink(name, ec);
+    if (ec)
+      return name.string();
+    name = to.is_absolute() ? to : name.parent_path() / to;
+  }
+  CannotCreate(FileName, ELOOP);
+}
+
+class TFd {
+public:
+  explicit TFd(int Fd) : FFd(Fd) {}
+  ~TFd() {
+    if (FFd >= 0)
+      ::close(FFd);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return FFd; }
+  int Release() { return std::exchange(FFd, -1); }
+
+private:
+  int FFd;
+};
+
+// Writes all of Data at Offset on (or, where Offset < 0, at the descriptor's place):
+// 0, or errno.
+int WriteAll(int Fd, const uint8_t* Data, std::size_t Size, off_t Offset) {
+  for (std::size_t done = 0; done < Size;) {
+    const ssize_t n =
+        Offset < 0 ? ::write(Fd, Data + done, Size - done)
+                   : ::pwrite(Fd, Data + done, Size - done, Offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return errno;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// A pipe whose reader left fails the write with EPIPE instead of ending the process.
+int WriteAllNoSigPipe(int Fd, const uint8_t* Data, std::size_t Size) {
+  sigset_t pipe, old;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, &old);
+  const int e = WriteAll(Fd, Data, Size, -1);
+  if (e == EPIPE && !sigismember(&old, SIGPIPE)) {
+    const timespec now{};
+    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return e;
+}
+
+// Writes the bytes into the file Target as it stands, for what replacing would change:
+// a device or a pipe stays what it is, a file its other names and its owner. The open
+// never waits: a pipe without a reader is refused.
+void WriteInPlace(const std::string& FileName, const std::string& Target, TMemoryStream& Bytes) {
+  int opened;
+  do
+    opened = ::open(Target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  while (opened < 0 && errno == EINTR);
+  if (opened < 0)
+    CannotCreate(FileName, errno);
+  TFd fd(opened);
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0)
+    CannotCreate(FileName, errno);
+  const uint8_t* data = Bytes.Memory();
+  const auto size = static_cast<std::size_t>(Bytes.GetSize());
+  if (!S_ISREG(st.st_mode)) {
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0)
+      ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+    if (const int e = WriteAllNoSigPipe(fd.Get(), data, size))
+      CannotWrite(FileName, e);
+  } else {
+    // Where the file system reserves space, a full disk is found before a byte of the
+    // old picture has changed.
+    if (size > 0 && ::fallocate(fd.Get(), 0, 0, static_cast<off_t>(size)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) {
+      const int e = errno;
+      (void)!::ftruncate(fd.Get(), st.st_size); // the old bytes are there; only the size grew
+      CannotWrite(FileName, e);
+    }
+    if (const int e = WriteAll(fd.Get(), data, size, 0))
+      CannotWrite(FileName, e);
+    if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 || ::fsync(fd.Get()) != 0)
+      CannotWrite(FileName, errno);
+  }
+  if (::close(fd.Release()) != 0 && errno != EINTR)
+    CannotWrite(FileName, errno);
+}
+
 } // namespace
 
 // The picture is written beside the file and takes its place only once it is whole:
-// a save that fails, or a process killed halfway, leaves the old file as it was.
+// a save that fails, or a process killed halfway, leaves the old file as it was. Where
+// a new file could not be what the old one is (a device or pipe, a file of several
+// names, of an owner or with attributes that cannot be given to a new file, in a
+// folder that takes no new files), the picture is made in memory first and written
+// into the old file: a refused save still leaves it as it was.
 void TGraphic::SaveToFile(const std::string& FileName) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  // Through a link, the file it names is replaced, not the link.
-  fs::path target = fs::is_symlink(FileName, ec) ? fs::canonical(FileName, ec) : fs::path(FileName);
-  if (ec)
-    target = FileName;
+  const std::string target = FollowLinks(FileName);
   struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  // What could not be opened for writing is not replaced either.
+  const bool exists = ::lstat(target.c_str(), &old) == 0;
+  if (!exists && errno != ENOENT)
+    CannotCreate(FileName, errno);
   if (exists && S_ISDIR(old.st_mode))
     CannotCreate(FileName, EISDIR);
-  if (exists && ::access(target.c_str(), W_OK) != 0)
+  // What could not be opened for writing is not replaced either.
+  if (exists && S_ISREG(old.st_mode) &&
+      ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
     CannotCreate(FileName, errno);
-  std::string temp;
-  std::unique_ptr<TFileStream> out;
+  auto inPlace = [&] {
+    TMemoryStream bytes;
+    SaveToStream(bytes);
+    WriteInPlace(FileName, target, bytes);
+  };
+  if (exists && (!S_ISREG(old.st_mode) || old.st_nlink > 1))
+    return inPlace();
+  const std::string folder = std::filesystem::path(target).parent_path().string();
+  RemoveLeftoverPartFiles(folder);
+  std::unique_ptr<TPartFile> part;
   try {
-    // Hidden, and named after the file and this process.
-    const std::string stem = (target.parent_path() / ("." + target.filename().string() + "." +
-                                                      std::to_string(getpid()) + "."))
-                                 .string();
-    out = CreateUniqueFile(stem, ".tmp", 100, temp);
+    part = std::make_unique<TPartFile>(folder, TWriteOut::Durable);
   } catch (const EFileStreamError& e) {
+    // A folder that takes no new file may still let its files be written.
+    if (exists && (e.Errno() == EACCES || e.Errno() == EPERM || e.Errno() == EROFS))
+      return inPlace();
     CannotCreate(FileName, e.Errno());
   }
-  try {
-    if (exists && S_ISREG(old.st_mode))
-      ::fchmod(out->Handle(), old.st_mode & 07777);
-    SaveToStream(*out);
-    out->Flush();
-    out->Close();
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      CannotCreate(FileName, errno);
-  } catch (...) {
-    out.reset();
-    ::unlink(temp.c_str());
-    throw;
+  if (exists && !part->TakeOver(target, old)) {
+    part.reset();
+    return inPlace();
   }
+  try {
+    SaveToStream(part->Stream());
+    part->Finish();
+  } catch (const EFileStreamError& e) {
+    CannotWrite(FileName, e.Errno());
+  }
+  if (const int e = part->Replace(target))
+    CannotCreate(FileName, e);
 }
 
 void TGraphic::Changed() {

@@ -271,8 +271,16 @@ public:
                                      std::unique_ptr<TPaletteObject>& Palette);
   void LoadFromFile(const std::string& FileName);
   // Saves into a new file beside FileName, which takes FileName's place (keeping the
-  // old file's permissions) only when the save succeeded; a failed save leaves the
-  // old file as it was. A file that could not be opened for writing is refused.
+  // old file's owner, group, permissions and extended attributes) only when the save
+  // succeeded; a failed save leaves the old file as it was. Through a link, the file
+  // it names is saved, also one that does not exist yet; the link stays. What a new
+  // file could not stand in for is written into instead, once the picture is made in
+  // memory: what is not a regular file (a device; a pipe, which needs a reader), a file
+  // of several names, one whose owner, group or attributes cannot be given to a new
+  // file, one whose folder takes no new file; space for it is reserved first where the
+  // file system can, so that a full disk leaves the old file, else only a write error
+  // midway would cut it. A file that could not be opened for writing is refused.
+  // Every error names FileName.
   void SaveToFile(const std::string& FileName);
 
   // Called (Sender = the graphic) when the picture changed; only when set.

@@ -1,14 +1,15 @@
 #include "Registry.h"
 
+#include "PartFile.h"
 #include "UserDirs.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace gf {
@@ -58,8 +59,8 @@ bool Unescape(const std::string& s, std::string& out) {
   return true;
 }
 
-[[noreturn]] void Fail(const std::string& what, const std::string& file) {
-  throw ERegistryException(what + " \"" + file + "\": " + std::strerror(errno));
+[[noreturn]] void Fail(const std::string& what, const std::string& file, int Errno) {
+  throw ERegistryException(what + " \"" + file + "\": " + std::strerror(Errno));
 }
 
 } // namespace
@@ -191,36 +192,6 @@ void TRegistry::WriteData(int Fd, const std::string& Text) {
   }
 }
 
-std::string TRegistry::TemporaryPrefix() const {
-  return FFileName + ".tmp";
-}
-
-// A writer that was killed leaves its temporary file, named after its process.
-// Only names of that form beside our own file, of processes that are gone, are ours
-// to remove: another instance may be writing its own at this moment.
-void TRegistry::RemoveStaleTemporaries() const {
-  namespace fs = std::filesystem;
-  const fs::path prefix(TemporaryPrefix());
-  const std::string head = prefix.filename().string();
-  const fs::path dir = prefix.has_parent_path() ? prefix.parent_path() : fs::path(".");
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() <= head.size() || name.compare(0, head.size(), head) != 0)
-      continue;
-    const std::string digits = name.substr(head.size());
-    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    const pid_t pid = static_cast<pid_t>(std::stol(digits));
-    if (pid <= 0 || pid == getpid() || !(::kill(pid, 0) != 0 && errno == ESRCH))
-      continue;
-    std::error_code ec2;
-    if (it->is_symlink(ec2) || !it->is_regular_file(ec2))
-      continue;
-    fs::remove(it->path(), ec2);
-  }
-}
-
 void TRegistry::Commit(const std::map<std::string, TKey>& Keys) {
   std::string text = "; Glimmerfold settings. Types: sz (string), int (integer).\n";
   // Before the first key nothing is read as a value: damaged lines kept there can
@@ -240,35 +211,25 @@ void TRegistry::Commit(const std::map<std::string, TKey>& Keys) {
   std::error_code ec;
   if (file.has_parent_path())
     std::filesystem::create_directories(file.parent_path(), ec);
-  RemoveStaleTemporaries();
-  std::string tmp = TemporaryPrefix() + std::to_string(getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0)
-    Fail("Cannot create settings file", tmp);
+  const std::string folder = file.parent_path().string();
+  RemoveLeftoverPartFiles(folder);
+  std::unique_ptr<TPartFile> part;
   try {
-    WriteData(fd, text);
-    if (::fsync(fd) != 0)
-      Fail("Cannot flush settings file", tmp);
-  } catch (...) {
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw;
+    part = std::make_unique<TPartFile>(folder, TWriteOut::Durable);
+  } catch (const EFileStreamError& e) {
+    Fail("Cannot create settings file", FFileName, e.Errno());
   }
-  if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
-    Fail("Cannot write settings file", tmp);
+  // The settings are the user's alone.
+  if (::fchmod(part->Handle(), 0600) != 0)
+    Fail("Cannot create settings file", FFileName, errno);
+  WriteData(part->Handle(), text);
+  try {
+    part->Finish();
+  } catch (const EFileStreamError& e) {
+    Fail("Cannot write settings file", FFileName, e.Errno());
   }
-  if (::rename(tmp.c_str(), FFileName.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    Fail("Cannot replace settings file", FFileName);
-  }
-  // Make the rename itself durable.
-  std::string dir = file.has_parent_path() ? file.parent_path().string() : ".";
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
+  if (const int e = part->Replace(FFileName))
+    Fail("Cannot replace settings file", FFileName, e);
 }
 
 } // namespace gf

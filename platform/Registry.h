@@ -1,8 +1,8 @@
 // A typed store of settings keyed like the registry ("SOFTWARE\...\2.0" under the
 // current user), kept in one human-readable file. Every write rewrites the file
-// atomically (temporary file, flush, rename), so a crash or a full disk never
-// leaves it half-written or empty; the temporary files of writers that were killed
-// are removed at the next write. Lines may end in LF or CRLF.
+// atomically (a part file beside it, written through, then renamed), so a crash or a
+// full disk never leaves it half-written or empty; the part files of writers that
+// were killed are removed at the next write. Lines may end in LF or CRLF.
 #pragma once
 
 #include <cstdint>
@@ -49,7 +49,7 @@ public:
   const std::vector<std::string>& DamagedLines() const { return FDamaged; }
 
 protected:
-  // Writes the whole text to the open temporary file; tests override it to fail midway.
+  // Writes the whole text to the open part file; tests override it to fail midway.
   virtual void WriteData(int Fd, const std::string& Text);
 
 private:
@@ -61,8 +61,6 @@ private:
   using TKey = std::map<std::string, TValue>;
 
   void Load();
-  std::string TemporaryPrefix() const;
-  void RemoveStaleTemporaries() const;
   void Commit(const std::map<std::string, TKey>& Keys);
   const TValue* Find(const std::string& Key, const std::string& Name) const;
   void Write(const std::string& Key, const std::string& Name, const TValue& Value);

@@ -4,19 +4,17 @@
 #include "Debug.h"
 #include "Format.h"
 #include "Language.h"
+#include "PartFile.h"
 #include "Streams.h"
-#include "UniqueFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <iterator>
 #include <memory>
-#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,62 +29,20 @@ std::string Reason(const char* What, const std::string& Name, int Errno) {
   return std::string(What) + " \"" + Name + "\". " + std::strerror(Errno);
 }
 
-constexpr std::string_view PartHead = ".glimmerfold-", PartTail = ".part";
-
-// A new hidden file in Folder for bytes that are not complete yet. A leftover of a run
-// that was killed keeps its name; the next free one is taken.
-std::unique_ptr<TFileStream> CreatePartFile(const std::string& Folder, std::string& Name) {
-  return CreateUniqueFile(Folder + std::string(PartHead) + std::to_string(::getpid()) + "-",
-                          std::string(PartTail), 1001, Name);
-}
-
-// Whether Text is a decimal number of 1 to MaxDigits digits.
-bool Digits(std::string_view Text, std::size_t MaxDigits) {
-  return !Text.empty() && Text.size() <= MaxDigits &&
-         Text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 } // namespace
-
-bool IsPartFileName(const std::string& Name, int64_t* Pid) {
-  std::string_view n(Name);
-  if (!n.starts_with(PartHead) || !n.ends_with(PartTail))
-    return false;
-  n = n.substr(PartHead.size(), n.size() - PartHead.size() - PartTail.size());
-  std::size_t dash = n.find('-');
-  if (dash == std::string_view::npos || !Digits(n.substr(0, dash), 18) ||
-      !Digits(n.substr(dash + 1), 18))
-    return false;
-  if (Pid)
-    *Pid = std::stoll(std::string(n.substr(0, dash)));
-  return true;
-}
 
 std::vector<std::string> RemoveStalePartFiles(const std::string& Folder) {
   std::vector<std::string> removed;
   if (Folder.empty())
     return removed;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(Folder, ec), end; !ec && it != end;
-       it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    int64_t pid = 0;
-    if (!IsPartFileName(name, &pid))
-      continue;
-    // A process that still runs (or that the system will not say about) may be writing
-    // it; a pid beyond what the system gives out was never a process of this machine.
-    if (pid <= 0 || pid > INT32_MAX || !(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH))
-      continue;
-    std::string file = Folder + name;
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-      continue; // only a plain file is ours to remove, never what a link points to
-    if (::unlink(file.c_str()) != 0) {
-      DebugLog("MAIN: Cannot remove %s, left by a run that ended: %s", file, std::strerror(errno));
+  for (const TLeftoverPartFile& f : RemoveLeftoverPartFiles(Folder)) {
+    if (f.Errno != 0) {
+      DebugLog("MAIN: Cannot remove %s, left by a run that ended: %s", Folder + f.Name,
+               std::strerror(f.Errno));
       continue;
     }
-    DebugLog("MAIN: Removed %s, left by a run that ended before it was saved", file);
-    removed.push_back(name);
+    DebugLog("MAIN: Removed %s, left by a run that ended before it was saved", Folder + f.Name);
+    removed.push_back(f.Name);
   }
   return removed;
 }
@@ -180,42 +136,36 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     return r;
   }
   r.FileName = nameOf(n);
-  std::string part;
-  std::unique_ptr<TFileStream> file;
+  // Its write-out starts as it is finished, while the scan goes on, so that the flush
+  // before the summary finds little left to write.
+  std::unique_ptr<TPartFile> part;
   try {
-    file = CreatePartFile(DestPath, part);
+    part = std::make_unique<TPartFile>(DestPath, TWriteOut::Deferred);
   } catch (const EFileStreamError& e) {
     r.Error = Reason("Cannot create file", r.FileName, e.Errno());
     return r;
   }
   try {
     Stream.SetPosition(0);
-    file->WriteBuffer(Stream.Memory(), static_cast<std::size_t>(Stream.GetSize()));
-    // Starts the write-out now, while the scan goes on, so that the flush before the
-    // summary finds little left to write. Its failure is the flush's to report.
-    ::sync_file_range(file->Handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
-    file->Close();
+    part->Stream().WriteBuffer(Stream.Memory(), static_cast<std::size_t>(Stream.GetSize()));
+    part->Finish();
   } catch (const EFileStreamError& e) {
-    file.reset();
-    ::unlink(part.c_str());
     r.Error = Reason("Cannot write file", r.FileName, e.Errno());
     return r;
   }
   for (;; n = next(n + 1)) {
     if (n > LastNumber) {
-      ::unlink(part.c_str());
       r.Error = "No free file name in " + DestPath;
       return r;
     }
     r.FileName = nameOf(n);
-    int e = RenameNoReplace(part, r.FileName);
+    int e = part->PlaceNew(r.FileName);
     if (e == 0) {
       taken(n);
       r.Saved = true;
       return r;
     }
     if (e != EEXIST) {
-      ::unlink(part.c_str());
       r.Error = Reason("Cannot create file", r.FileName, e);
       return r;
     }
@@ -224,23 +174,16 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
 }
 
 std::string CheckWritableFolder(const std::string& Folder) {
-  std::string part;
   try {
-    std::unique_ptr<TFileStream> file = CreatePartFile(Folder, part);
-    try {
-      const char byte = 0;
-      file->WriteBuffer(&byte, 1);
-      file->Close();
-    } catch (const EFileStreamError&) {
-      file.reset();
-      ::unlink(part.c_str());
-      throw;
-    }
+    TPartFile part(Folder, TWriteOut::Deferred);
+    const char byte = 0;
+    part.Stream().WriteBuffer(&byte, 1);
+    part.Stream().Close();
+    if (const int e = part.Discard())
+      return std::strerror(e);
   } catch (const EFileStreamError& e) {
     return std::strerror(e.Errno());
   }
-  if (::unlink(part.c_str()) != 0)
-    return std::strerror(errno);
   return {};
 }
 

@@ -3,6 +3,8 @@
 // for any of them, so they are tested on their own.
 #pragma once
 
+#include "PartFile.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -72,13 +74,10 @@ TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std:
 // empty when they would not.
 std::string DestinationOnMediumWarning(const TDriveInfo& Drive, const std::string& DestPath);
 
-// Whether Name is one of the hidden files that found files are written to before they
-// take their own names (".glimmerfold-<pid>-<n>.part"); Pid is then its writer's.
-bool IsPartFileName(const std::string& Name, int64_t* Pid = nullptr);
-
-// Removes from Folder the part files of runs that ended before they could finish them
-// (killed, or the system went down): only files of this program's name pattern, only
-// plain files, only where their process is gone. The names removed, each also logged.
+// Removes from Folder the part files (PartFile.h) of runs that ended before they could
+// finish them (killed, or the system went down): only files of this program's name
+// pattern, only plain files, only where their process is gone. The names removed, each
+// also logged, as is each that could not be.
 std::vector<std::string> RemoveStalePartFiles(const std::string& Folder);
 
 // The names of the files already in DestPath under Prefix, in name order: plain files

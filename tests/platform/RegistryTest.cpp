@@ -151,6 +151,20 @@ TEST(Registry, FailedWriteLeavesThePreviousFileWhole) {
   EXPECT_EQ(entries, 1) << "no temporary file is left behind";
 }
 
+// A store that cannot be written says so of its own file, not of the part file.
+TEST(Registry, AFailedWriteNamesTheStore) {
+  TempDir dir;
+  std::ofstream(dir.path / "afile") << "not a folder";
+  const std::string file = (dir.path / "afile" / "settings.reg").string();
+  try {
+    TRegistry(file).WriteString(Key, "DestPath", "/p/");
+    ADD_FAILURE() << "written below a file";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create settings file \"" + file + "\": Not a directory");
+  }
+}
+
 TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   TempDir dir;
   std::string file = (dir.path / "settings.reg").string();
@@ -186,8 +200,8 @@ TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   close(ready[1]);
   EXPECT_EQ(ReadAll(file), before);
   EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/old/");
-  std::string left = file + ".tmp" + std::to_string(child);
-  ASSERT_TRUE(fs::exists(left)) << "the killed writer leaves its temporary file";
+  const fs::path left = dir.path / (".glimmerfold-" + std::to_string(child) + "-0.part");
+  ASSERT_TRUE(fs::exists(left)) << "the killed writer leaves its part file";
   TRegistry(file).WriteString(Key, "DestPath", "/next/");
   EXPECT_FALSE(fs::exists(left)) << "the next write removes it";
   EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/next/");
@@ -204,9 +218,9 @@ pid_t EndedProcess() {
 }
 } // namespace
 
-// Interrupted writes leave temporary files; the next write removes those that are
-// ours (our name, our folder, a process that has ended) and nothing else.
-TEST(Registry, AWriteRemovesTheTemporaryFilesOfEndedWriters) {
+// Interrupted writes leave part files; the next write removes those of ended writers
+// beside the store, and nothing else.
+TEST(Registry, AWriteRemovesThePartFilesOfEndedWriters) {
   TempDir dir;
   fs::create_directories(dir.path / "cfg");
   fs::path cfg = dir.path / "cfg";
@@ -219,16 +233,13 @@ TEST(Registry, AWriteRemovesTheTemporaryFilesOfEndedWriters) {
     bool removed;
     bool folder = false;
   } cases[] = {
-      {cfg / ("settings.reg.tmp" + ended), true},
-      {cfg / ("settings.reg.tmp" + ended2), true},
-      {cfg / ("settings.reg.tmp" + live), false}, // another instance, writing right now
-      {cfg / "settings.reg.tmp", false},
-      {cfg / ("settings.reg.tmp" + ended + "x"), false},
-      {cfg / "settings.reg.tmpabc", false},
-      {cfg / ("other.reg.tmp" + ended), false},
-      {cfg / ("settings.reg.old.tmp" + ended), false},
-      {dir.path / ("settings.reg.tmp" + ended), false}, // not our folder
-      {cfg / ("settings.reg.tmp" + ended + "0"), false, true},
+      {cfg / (".glimmerfold-" + ended + "-0.part"), true},
+      {cfg / (".glimmerfold-" + ended2 + "-7.part"), true},
+      {cfg / (".glimmerfold-" + live + "-0.part"), false}, // another instance, writing now
+      {cfg / (".glimmerfold-" + ended + "-0.part.old"), false},
+      {cfg / ("settings.reg.tmp" + ended), false},
+      {dir.path / (".glimmerfold-" + ended + "-0.part"), false}, // not the store's folder
+      {cfg / (".glimmerfold-" + ended + "-1.part"), false, true},
   };
   for (auto& c : cases) {
     if (c.folder)

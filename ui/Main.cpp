@@ -589,17 +589,17 @@ void TFormMain::ShowOptions() {
 
 bool TFormMain::CheckDestination() {
   const std::string dest = FController->DestPath(), prefix = FController->FilePrefix();
-  TDestinationCheck check = CheckDestinationFolder(dest, prefix, false);
-  if (check.State == TDestinationCheck::Missing) {
-    if (FDesktop.MessageBox(this, TBoxKind::Confirmation, check.Text, TBoxButtons::YesNo) !=
+  TResult<TDestinationState> check = CheckDestinationFolder(dest, prefix, false);
+  if (check.Value == TDestinationState::Missing) {
+    if (FDesktop.MessageBox(this, TBoxKind::Confirmation, check.Error, TBoxButtons::YesNo) !=
         TBoxAnswer::Yes) {
       ShowOptions();
       return false;
     }
     check = CheckDestinationFolder(dest, prefix, true);
   }
-  if (check.State != TDestinationCheck::Usable) {
-    FDesktop.MessageBox(this, TBoxKind::Error, check.Text, TBoxButtons::Ok);
+  if (!check.Ok()) {
+    FDesktop.MessageBox(this, TBoxKind::Error, check.Error, TBoxButtons::Ok);
     ShowOptions();
     return false;
   }
@@ -672,9 +672,9 @@ void TFormMain::SBStartClick() {
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
-  if (std::string warning = DestinationOnMediumWarning(*info, FController->DestPath());
-      !warning.empty() && FDesktop.MessageBox(this, TBoxKind::Warning, warning,
-                                              TBoxButtons::YesNoDefaultNo) != TBoxAnswer::Yes)
+  if (TResult<> offMedium = CheckDestinationOffMedium(*info, FController->DestPath());
+      !offMedium.Ok() && FDesktop.MessageBox(this, TBoxKind::Warning, offMedium.Error,
+                                             TBoxButtons::YesNoDefaultNo) != TBoxAnswer::Yes)
     return;
   // Leftovers of a run that was killed while it saved: cut files under hidden names.
   RemoveStalePartFiles(FController->DestPath());
@@ -756,7 +756,7 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
   FSavingTimer.stop();
   FSavingText.clear();
   ShowStatus();
-  if (!r.Saved) {
+  if (!r.Ok()) {
     FController->SetPaused(true);
     if (FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sSaveErrorContinue), r.Error),
                             TBoxButtons::YesNo) == TBoxAnswer::No)
@@ -769,7 +769,7 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
   LabelRecovered->setText(QString::number(FRecovered));
   // Saved: the queue holds the name only and reads the file back at its tick, so a
   // fast scan queues no bytes.
-  QueueThumbnail(r.FileName, nullptr);
+  QueueThumbnail(r.Value, nullptr);
 }
 
 void TFormMain::QueueThumbnail(const std::string& FileName, std::unique_ptr<TMemoryStream> Stream) {
@@ -790,13 +790,12 @@ void TFormMain::ClearThumbnails() {
 void TFormMain::LoadExistingThumbnails() {
   ClearThumbnails();
   const std::string dest = FController->DestPath();
-  std::string error;
-  std::vector<std::string> names = ExistingFiles(dest, FController->FilePrefix(), error);
-  if (!error.empty())
-    DebugLog("THUMBS: Cannot list %s: %s", dest, error);
+  TResult<std::vector<std::string>> existing = ExistingFiles(dest, FController->FilePrefix());
+  if (!existing.Ok())
+    DebugLog("THUMBS: Cannot list %s: %s", dest, existing.Error);
   // Names only: each file is opened at its own tick, so no number of files can use up
   // the file handles.
-  for (const std::string& name : names)
+  for (const std::string& name : existing.Value)
     QueueThumbnail(dest + name, nullptr);
 }
 
@@ -888,12 +887,12 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
   // stick taken out at the summary must hold every file it names. Until then the window
   // stays busy and says what it waits for, and the flush runs on the saver thread.
   SetState(TScanState::Flushing);
-  std::string flushError;
+  TResult<> flushed;
   if (FRecovered > 0) {
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     auto start = std::chrono::steady_clock::now();
     try {
-      FSaver->Run([&] { flushError = FWriter->Flush(); });
+      FSaver->Run([&] { flushed = FWriter->Flush(); });
     } catch (...) {
       QGuiApplication::restoreOverrideCursor();
       FWriter->End();
@@ -904,18 +903,18 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
                   std::chrono::steady_clock::now() - start)
                   .count();
     QGuiApplication::restoreOverrideCursor();
-    if (flushError.empty())
+    if (flushed.Ok())
       DebugLog("MAIN: Wrote %s through to its disk in %d ms", FController->DestPath(), ms);
     else
       DebugLog("MAIN: Cannot write %s through to its disk: %s", FController->DestPath(),
-               flushError);
+               flushed.Error);
   }
   FWriter->End();
   SetState(TScanState::Idle);
   QCoreApplication::processEvents();
   FAnimation->Stop();
   TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved,
-                                 FController->DestPath(), flushError);
+                                 FController->DestPath(), flushed.Error);
   if (!summary.Sound.empty())
     FDesktop.PlaySound(summary.Sound);
   FDesktop.ShowText(summary.Text);

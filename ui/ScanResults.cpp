@@ -31,28 +31,30 @@ std::string Reason(const char* What, const std::string& Name, int Errno) {
 
 } // namespace
 
-std::vector<std::string> RemoveStalePartFiles(const std::string& Folder) {
-  std::vector<std::string> removed;
+TResult<std::vector<std::string>> RemoveStalePartFiles(const std::string& Folder) {
+  TResult<std::vector<std::string>> removed;
   if (Folder.empty())
     return removed;
   for (const TLeftoverPartFile& f : RemoveLeftoverPartFiles(Folder)) {
     if (f.Errno != 0) {
       DebugLog("MAIN: Cannot remove %s, left by a run that ended: %s", Folder + f.Name,
                std::strerror(f.Errno));
+      if (removed.Ok())
+        removed.Error = Reason("Cannot remove", Folder + f.Name, f.Errno);
       continue;
     }
     DebugLog("MAIN: Removed %s, left by a run that ended before it was saved", Folder + f.Name);
-    removed.push_back(f.Name);
+    removed.Value.push_back(f.Name);
   }
   return removed;
 }
 
-std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::string& Prefix,
-                                       std::string& Error) {
-  Error.clear();
-  std::vector<std::string> names;
+TResult<std::vector<std::string>> ExistingFiles(const std::string& DestPath,
+                                                const std::string& Prefix) {
+  TResult<std::vector<std::string>> r;
+  std::vector<std::string>& names = r.Value;
   if (DestPath.empty())
-    return names; // a relative search would look into whatever folder the program started in
+    return r; // a relative search would look into whatever folder the program started in
   std::error_code ec;
   for (std::filesystem::directory_iterator it(DestPath, ec), end; !ec && it != end;
        it.increment(ec)) {
@@ -63,9 +65,9 @@ std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::s
       names.push_back(name);
   }
   if (ec)
-    Error = ec.message();
+    r.Error = ec.message();
   std::sort(names.begin(), names.end());
-  return names;
+  return r;
 }
 
 int64_t TTakenNames::FirstUnknown(const std::string& Key, int64_t N) const {
@@ -115,8 +117,8 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
   const std::string unsafe("/\0", 2);
   if (Prefix.find_first_of(unsafe) != std::string::npos ||
       Key.find_first_of(unsafe) != std::string::npos || DestPath.find('\0') != std::string::npos) {
-    r.FileName = nameOf(n);
-    r.Error = Reason("Cannot create file", r.FileName, EINVAL);
+    r.Value = nameOf(n);
+    r.Error = Reason("Cannot create file", r.Value, EINVAL);
     return r;
   }
   // The first number not known to be taken from First up, and then whose name is free.
@@ -135,14 +137,14 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     r.Error = "No free file name in " + DestPath;
     return r;
   }
-  r.FileName = nameOf(n);
+  r.Value = nameOf(n);
   // Its write-out starts as it is finished, while the scan goes on, so that the flush
   // before the summary finds little left to write.
   std::unique_ptr<TPartFile> part;
   try {
     part = std::make_unique<TPartFile>(DestPath, TWriteOut::Deferred);
   } catch (const EFileStreamError& e) {
-    r.Error = Reason("Cannot create file", r.FileName, e.Errno());
+    r.Error = Reason("Cannot create file", r.Value, e.Errno());
     return r;
   }
   try {
@@ -150,7 +152,7 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
     part->Stream().WriteBuffer(Stream.Memory(), static_cast<std::size_t>(Stream.GetSize()));
     part->Finish();
   } catch (const EFileStreamError& e) {
-    r.Error = Reason("Cannot write file", r.FileName, e.Errno());
+    r.Error = Reason("Cannot write file", r.Value, e.Errno());
     return r;
   }
   for (;; n = next(n + 1)) {
@@ -158,38 +160,37 @@ TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix
       r.Error = "No free file name in " + DestPath;
       return r;
     }
-    r.FileName = nameOf(n);
-    int e = part->PlaceNew(r.FileName);
+    r.Value = nameOf(n);
+    int e = part->PlaceNew(r.Value);
     if (e == 0) {
       taken(n);
-      r.Saved = true;
       return r;
     }
     if (e != EEXIST) {
-      r.Error = Reason("Cannot create file", r.FileName, e);
+      r.Error = Reason("Cannot create file", r.Value, e);
       return r;
     }
     taken(n); // someone took it meanwhile
   }
 }
 
-std::string CheckWritableFolder(const std::string& Folder) {
+TResult<> CheckWritableFolder(const std::string& Folder) {
   try {
     TPartFile part(Folder, TWriteOut::Deferred);
     const char byte = 0;
     part.Stream().WriteBuffer(&byte, 1);
     part.Stream().Close();
     if (const int e = part.Discard())
-      return std::strerror(e);
+      return {{}, std::strerror(e)};
   } catch (const EFileStreamError& e) {
-    return std::strerror(e.Errno());
+    return {{}, std::strerror(e.Errno())};
   }
   return {};
 }
 
-TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
-                                         bool Create) {
-  using enum TDestinationCheck::TState;
+TResult<TDestinationState> CheckDestinationFolder(const std::string& DestPath,
+                                                  const std::string& Prefix, bool Create) {
+  using enum TDestinationState;
   if (DestPath.empty())
     return {Unusable, LoadStr(sNoTargetDir)};
   // The options dialog and the settings file refuse these; a value set in any other
@@ -216,15 +217,15 @@ TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std:
       return {Unusable, Format(LoadStr(sCreateDirFailed), DestPath) + "\r\n" + ec.message()};
   }
   // Found files would each fail with a question of their own; one box now instead.
-  if (std::string why = CheckWritableFolder(DestPath); !why.empty())
-    return {Unusable, Format(LoadStr(sTargetNotWritable), DestPath, why)};
+  if (TResult<> writable = CheckWritableFolder(DestPath); !writable.Ok())
+    return {Unusable, Format(LoadStr(sTargetNotWritable), DestPath, writable.Error)};
   return {Usable, {}};
 }
 
-std::string DestinationOnMediumWarning(const TDriveInfo& Drive, const std::string& DestPath) {
+TResult<> CheckDestinationOffMedium(const TDriveInfo& Drive, const std::string& DestPath) {
   if (!Drive.HoldsFolder(DestPath))
     return {};
-  return Format(LoadStr(sDestOnScannedMedium), DestPath, Drive.Name());
+  return {{}, Format(LoadStr(sDestOnScannedMedium), DestPath, Drive.Name())};
 }
 
 TDestinationFlush::TDestinationFlush(const std::string& Folder) {
@@ -238,11 +239,11 @@ TDestinationFlush::~TDestinationFlush() {
     ::close(FFd);
 }
 
-std::string TDestinationFlush::Flush() {
+TResult<> TDestinationFlush::Flush() {
   if (FFd < 0)
-    return std::strerror(FOpenError);
+    return {{}, std::strerror(FOpenError)};
   if (::syncfs(FFd) != 0)
-    return std::strerror(errno);
+    return {{}, std::strerror(errno)};
   return {};
 }
 
@@ -259,8 +260,8 @@ TSaveResult TDestinationWriter::Save(const std::string& DestPath, const std::str
   return SaveFoundFile(DestPath, Prefix, First, Key, Stream, &FTaken);
 }
 
-std::string TDestinationWriter::Flush() {
-  return FFlush ? FFlush->Flush() : std::string();
+TResult<> TDestinationWriter::Flush() {
+  return FFlush ? FFlush->Flush() : TResult<>();
 }
 
 void TDestinationWriter::End() {

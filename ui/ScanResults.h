@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace gf {
@@ -16,11 +17,17 @@ namespace gf {
 class TDriveInfo;
 class TMemoryStream;
 
-struct TSaveResult {
-  std::string FileName; // the name taken; when not saved, the name the file would have had
-  bool Saved = false;   // every byte was written
-  std::string Error;    // the error's text when not saved
+// What a step of the saving came to, the one shape in which each step here answers:
+// done, or why not in a text for the user that names the file or folder, with what the
+// step gives either way (a file's name, a list of names, the destination's state).
+template <typename T = std::monostate> struct TResult {
+  T Value{};
+  std::string Error; // empty: done
+  bool Ok() const { return Error.empty(); }
 };
+
+// A found file's save; its Value is the name the file took, or would have had.
+using TSaveResult = TResult<std::string>;
 
 // The numbers whose names were found taken during one scan, for each type key, so that
 // each file's search for a free name passes over them without asking the file system
@@ -40,50 +47,48 @@ private:
 
 // Writes the stream's bytes to DestPath + Prefix + N + "." + Key, for the first N from
 // First up whose name is free; with Taken, the names it knows are taken are not tested
-// again, and those found taken are added to it. The bytes go to a hidden file in the folder first,
-// which takes its name only once it is complete and is removed when it is not, so a full or failing
-// destination leaves no empty or cut file behind. The name is taken without ever replacing: one
-// that anyone took meanwhile moves on to the next number. Never throws for file-system errors.
+// again, and those found taken are added to it. The bytes go to a hidden file in the
+// folder first, which takes its name only once it is complete and is removed when it
+// is not, so a full or failing destination leaves no empty or cut file behind. The name
+// is taken without ever replacing: one that anyone took meanwhile moves on to the next
+// number. Never throws for file-system errors.
 TSaveResult SaveFoundFile(const std::string& DestPath, const std::string& Prefix, int64_t First,
                           const std::string& Key, TMemoryStream& Stream,
                           TTakenNames* Taken = nullptr);
 
 // Whether a found file can be saved into Folder, by writing a byte to a hidden file
-// there and removing it: the system's reason why not, or empty. Permission bits alone
-// would not tell (they do not bind the superuser, nor show a read-only mount or a full
-// disk).
-std::string CheckWritableFolder(const std::string& Folder);
+// there and removing it; the error is the system's reason why not. Permission bits
+// alone would not tell (they do not bind the superuser, nor show a read-only mount or a
+// full disk).
+TResult<> CheckWritableFolder(const std::string& Folder);
 
-// What the checks before a scan find about the destination.
-struct TDestinationCheck {
-  enum TState { Usable, Missing, Unusable };
-  TState State = Usable;
-  std::string Text; // Missing: the question whether to create it; Unusable: the box's text
-};
+// What the checks before a scan find about the destination. The result's error is the
+// text to show: for Missing the question whether to create it, for Unusable the box.
+enum class TDestinationState { Usable, Missing, Unusable };
 
 // Checks the destination for a scan: set, a full path, a prefix that keeps the files in
 // it, an existing folder that can be written. A folder that does not exist is Missing,
 // unless Create is set, when it is made with its missing parents; any other reason the
 // system gives for the path (a file on the way, no permission) makes it Unusable, with
 // that reason, and nothing is created.
-TDestinationCheck CheckDestinationFolder(const std::string& DestPath, const std::string& Prefix,
-                                         bool Create);
+TResult<TDestinationState> CheckDestinationFolder(const std::string& DestPath,
+                                                  const std::string& Prefix, bool Create);
 
-// The warning to give before a scan of Drive when the files saved into DestPath would
-// land on the medium being scanned, where they can overwrite what is still to be found;
-// empty when they would not.
-std::string DestinationOnMediumWarning(const TDriveInfo& Drive, const std::string& DestPath);
+// Whether the files saved into DestPath would land apart from the medium of Drive; the
+// error, when they would land on it, where they can overwrite what is still to be found,
+// is the warning to give before a scan.
+TResult<> CheckDestinationOffMedium(const TDriveInfo& Drive, const std::string& DestPath);
 
 // Removes from Folder the part files (PartFile.h) of runs that ended before they could
 // finish them (killed, or the system went down): only files of this program's name
 // pattern, only plain files, only where their process is gone. The names removed, each
-// also logged, as is each that could not be.
-std::vector<std::string> RemoveStalePartFiles(const std::string& Folder);
+// also logged, as is each that could not be, whose reason is also the error.
+TResult<std::vector<std::string>> RemoveStalePartFiles(const std::string& Folder);
 
 // The names of the files already in DestPath under Prefix, in name order: plain files
-// only, never a part file. Error: why the folder could not be read, else empty.
-std::vector<std::string> ExistingFiles(const std::string& DestPath, const std::string& Prefix,
-                                       std::string& Error);
+// only, never a part file; the error is why the folder could not be read.
+TResult<std::vector<std::string>> ExistingFiles(const std::string& DestPath,
+                                                const std::string& Prefix);
 
 // The destination's file system, written through to its medium once the scan's last
 // file is saved. It is opened when the scan starts, because the system reports a failed
@@ -96,8 +101,8 @@ public:
   TDestinationFlush& operator=(const TDestinationFlush&) = delete;
 
   // Writes every file of the folder's file system to its medium and waits until that is
-  // done (syncfs): empty when done, else the system's reason.
-  std::string Flush();
+  // done (syncfs); the error is the system's reason why not.
+  TResult<> Flush();
 
 private:
   int FFd = -1;
@@ -115,8 +120,8 @@ public:
   // Saves a found file as SaveFoundFile does.
   virtual TSaveResult Save(const std::string& DestPath, const std::string& Prefix, int64_t First,
                            const std::string& Key, TMemoryStream& Stream) = 0;
-  // Writes the scan's files through to their medium: empty when done, else why not.
-  virtual std::string Flush() = 0;
+  // Writes the scan's files through to their medium.
+  virtual TResult<> Flush() = 0;
   // The scan has ended (after its flush, if any).
   virtual void End() = 0;
 };
@@ -129,7 +134,7 @@ public:
   void Begin(const std::string& DestPath) override;
   TSaveResult Save(const std::string& DestPath, const std::string& Prefix, int64_t First,
                    const std::string& Key, TMemoryStream& Stream) override;
-  std::string Flush() override;
+  TResult<> Flush() override;
   void End() override;
 
 private:

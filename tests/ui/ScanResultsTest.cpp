@@ -73,10 +73,10 @@ TEST(SaveFoundFile, EmptyPrefixNumbersFromTheFoundCount) {
   auto s = Bytes("abc");
   s->SetPosition(2); // the whole stream is written, whatever its position
   auto r = SaveFoundFile(d.Dest(), "", 1, "JPG", *s);
-  EXPECT_TRUE(r.Saved);
-  EXPECT_EQ(r.FileName, d.Dest() + "1.JPG");
-  EXPECT_EQ(Read(r.FileName), "abc");
-  EXPECT_EQ(SaveFoundFile(d.Dest(), "", 2, "JPG", *s).FileName, d.Dest() + "2.JPG");
+  EXPECT_TRUE(r.Ok());
+  EXPECT_EQ(r.Value, d.Dest() + "1.JPG");
+  EXPECT_EQ(Read(r.Value), "abc");
+  EXPECT_EQ(SaveFoundFile(d.Dest(), "", 2, "JPG", *s).Value, d.Dest() + "2.JPG");
 }
 
 // The same names whether or not the scan remembers the names it found taken.
@@ -99,8 +99,8 @@ TEST(SaveFoundFile, ExistingNamesPushTheNumberUpOnlyForTheSameKey) {
                     TCase{6, "JPG", "Image10.JPG"}, TCase{6, "GIF", "Image6.GIF"},
                     TCase{2, "JPG", "Image2.JPG"}}) {
       auto r = SaveFoundFile(d.Dest(), "Image", c.First, c.Key, *s, remembered ? &taken : nullptr);
-      EXPECT_TRUE(r.Saved) << r.Error;
-      EXPECT_EQ(r.FileName, d.Dest() + c.Name);
+      EXPECT_TRUE(r.Ok()) << r.Error;
+      EXPECT_EQ(r.Value, d.Dest() + c.Name);
     }
     EXPECT_EQ(Read(d.Dest() + "Image5.JPG"), "old");
     EXPECT_EQ(Read(d.Dest() + "Image6.JPG"), "old");
@@ -115,12 +115,11 @@ TEST(SaveFoundFile, NamesKnownTakenInTheScanAreNotTestedAgain) {
   Touch(d.Dest() + "Image1.JPG");
   TTakenNames taken;
   auto s = Bytes("new");
-  EXPECT_EQ(SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s, &taken).FileName,
-            d.Dest() + "Image2.JPG");
+  EXPECT_EQ(SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s, &taken).Value, d.Dest() + "Image2.JPG");
   fs::remove(d.Dest() + "Image1.JPG");
   Touch(d.Dest() + "Image3.JPG", "theirs");
   auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s, &taken);
-  EXPECT_EQ(r.FileName, d.Dest() + "Image4.JPG");
+  EXPECT_EQ(r.Value, d.Dest() + "Image4.JPG");
   EXPECT_EQ(Read(d.Dest() + "Image3.JPG"), "theirs");
   EXPECT_EQ(taken.FirstUnknown("JPG", 1), 5);
 }
@@ -159,8 +158,8 @@ TEST(SaveFoundFile, NameTakenByAFolderOrALinkIsSkippedNotFollowed) {
   fs::create_symlink(d.Path + "/missing", d.Dest() + "Image3.JPG"); // dangling
   auto s = Bytes("new");
   auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s);
-  EXPECT_TRUE(r.Saved);
-  EXPECT_EQ(r.FileName, d.Dest() + "Image4.JPG");
+  EXPECT_TRUE(r.Ok());
+  EXPECT_EQ(r.Value, d.Dest() + "Image4.JPG");
   EXPECT_EQ(Read(d.Path + "/target"), "keep");
   EXPECT_FALSE(fs::exists(d.Path + "/missing"));
 }
@@ -169,7 +168,7 @@ TEST(SaveFoundFile, MissingFolderIsReportedNotSaved) {
   TTempDir d;
   auto s = Bytes("x");
   auto r = SaveFoundFile(d.Dest() + "gone/", "Image", 1, "JPG", *s);
-  EXPECT_FALSE(r.Saved);
+  EXPECT_FALSE(r.Ok());
   EXPECT_EQ(r.Error, "Cannot create file \"" + d.Dest() +
                          "gone/Image1.JPG\". No such file or "
                          "directory");
@@ -198,8 +197,8 @@ TEST(SaveFoundFile, FullDestinationKeepsOnlyWholeFiles) {
       SCOPED_TRACE(c.Size);
       auto s = Bytes(std::string(c.Size, 'x'));
       auto r = SaveFoundFile(d.Dest(), "Image", 1, "JPG", *s);
-      EXPECT_EQ(r.Saved, c.Saved);
-      EXPECT_EQ(r.FileName, d.Dest() + c.Name);
+      EXPECT_EQ(r.Ok(), c.Saved);
+      EXPECT_EQ(r.Value, d.Dest() + c.Name);
       if (c.Saved)
         expected[c.Name] = c.Size;
       else
@@ -219,7 +218,7 @@ TEST(SaveFoundFile, UnsafePrefixWritesNothing) {
     SCOPED_TRACE(prefix);
     auto s = Bytes("x");
     auto r = SaveFoundFile(d.Dest() + "a/b/", prefix, 1, "JPG", *s);
-    EXPECT_FALSE(r.Saved);
+    EXPECT_FALSE(r.Ok());
     EXPECT_NE(r.Error.find("Invalid argument"), std::string::npos) << r.Error;
   }
   EXPECT_EQ(Listing(d.Path), (std::map<std::string, uintmax_t>{{"a", 0}}));
@@ -255,7 +254,7 @@ TEST(CheckWritableFolder, WritesForRealAndLeavesNothing) {
     std::string reason;
     {
       gf::test::TFileSizeLimit limit(c.Limit);
-      reason = CheckWritableFolder(c.Folder);
+      reason = CheckWritableFolder(c.Folder).Error;
     }
     if (c.Reason == "?")
       EXPECT_NE(reason, "");
@@ -272,12 +271,12 @@ TEST(CheckDestinationFolder, StatesAndTheSystemsReasons) {
   TTempDir d;
   Touch(d.Path + "/afile");
   fs::create_symlink(d.Path + "/nowhere/at/all", d.Path + "/dangling");
-  using enum TDestinationCheck::TState;
+  using enum TDestinationState;
   struct TCase {
     const char* What;
     std::string Dest;
     bool Create;
-    TDestinationCheck::TState State;
+    TDestinationState State;
     std::string Text;
     std::string Prefix = "Image";
     rlim_t Limit = RLIM_INFINITY;
@@ -311,13 +310,13 @@ TEST(CheckDestinationFolder, StatesAndTheSystemsReasons) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    TDestinationCheck check;
+    TResult<TDestinationState> check;
     {
       gf::test::TFileSizeLimit limit(c.Limit);
       check = CheckDestinationFolder(c.Dest, c.Prefix, c.Create);
     }
-    EXPECT_EQ(check.State, c.State);
-    EXPECT_EQ(check.Text, c.Text);
+    EXPECT_EQ(check.Value, c.State);
+    EXPECT_EQ(check.Error, c.Text);
     EXPECT_EQ(fs::is_directory(missing), c.Create && c.Dest == missing);
     EXPECT_FALSE(fs::exists(d.Path + "/nowhere"));
     fs::remove_all(d.Path + "/new");
@@ -369,7 +368,9 @@ TEST(PartFiles, OnlyLeftoversOfEndedRunsAreRemoved) {
       wantRemoved.push_back(c.Name);
   }
   gf::test::TLogCapture log;
-  std::vector<std::string> removed = RemoveStalePartFiles(d.Dest());
+  TResult<std::vector<std::string>> result = RemoveStalePartFiles(d.Dest());
+  EXPECT_TRUE(result.Ok()) << result.Error;
+  std::vector<std::string> removed = result.Value;
   std::sort(removed.begin(), removed.end());
   std::sort(wantRemoved.begin(), wantRemoved.end());
   EXPECT_EQ(removed, wantRemoved);
@@ -384,8 +385,8 @@ TEST(PartFiles, OnlyLeftoversOfEndedRunsAreRemoved) {
     }
   }
   EXPECT_TRUE(fs::exists(outside.Path + "/target"));
-  EXPECT_TRUE(RemoveStalePartFiles(d.Dest()).empty());
-  EXPECT_TRUE(RemoveStalePartFiles(d.Dest() + "gone/").empty());
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest()).Value.empty());
+  EXPECT_TRUE(RemoveStalePartFiles(d.Dest() + "gone/").Value.empty());
 }
 
 // The files already in the destination under the prefix, never a part file, even with
@@ -411,9 +412,9 @@ TEST(ExistingFiles, PlainFilesUnderThePrefixInNameOrder) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.What);
-    std::string error = "left from before";
-    EXPECT_EQ(ExistingFiles(c.Dest, c.Prefix, error), c.Names);
-    EXPECT_EQ(error, c.Error);
+    TResult<std::vector<std::string>> existing = ExistingFiles(c.Dest, c.Prefix);
+    EXPECT_EQ(existing.Value, c.Names);
+    EXPECT_EQ(existing.Error, c.Error);
   }
 }
 
@@ -437,8 +438,8 @@ TEST(DestinationFlush, WritesThroughOrSaysWhyNot) {
     TDestinationFlush flush(c.Folder);
     if (c.Reason.empty())
       Touch(c.Folder + "saved");
-    EXPECT_EQ(flush.Flush(), c.Reason);
-    EXPECT_EQ(flush.Flush(), c.Reason) << "again";
+    EXPECT_EQ(flush.Flush().Error, c.Reason);
+    EXPECT_EQ(flush.Flush().Error, c.Reason) << "again";
   }
 }
 

@@ -50,10 +50,10 @@ public:
     return r;
   }
 
-  std::string Flush() override {
+  TResult<> Flush() override {
     Flushing = true;
     std::this_thread::sleep_for(FlushDelay);
-    std::string e = FReal.Flush();
+    TResult<> e = FReal.Flush();
     ++Flushes;
     Flushing = false;
     return e;

@@ -1,4 +1,5 @@
 #include "PartFile.h"
+#include "EndedProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -33,14 +34,6 @@ std::map<std::string, std::string> Listing(const fs::path& Folder) {
   for (auto& e : fs::directory_iterator(Folder))
     m[e.path().filename().string()] = Contents(e.path());
   return m;
-}
-
-pid_t EndedProcess() {
-  pid_t pid = fork();
-  if (pid == 0)
-    _exit(0);
-  waitpid(pid, nullptr, 0);
-  return pid;
 }
 
 } // namespace
@@ -110,7 +103,7 @@ TEST(PartFile, EachHasItsOwnNameAndFailuresAreTheCreatesOwn) {
 // leaves what it does not remove as it was (the name table is the window's test).
 TEST(PartFile, LeftoversOfEndedWritersAreRemoved) {
   TTempDir dir;
-  const std::string gone = std::to_string(EndedProcess());
+  const std::string gone = std::to_string(gf::test::EndedProcess());
   const std::string left = ".glimmerfold-" + gone + "-0.part";
   const std::string live = ".glimmerfold-" + std::to_string(getppid()) + "-0.part";
   for (const std::string& folder : {dir.Path.string(), dir.Path.string() + "/"}) {

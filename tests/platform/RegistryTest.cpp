@@ -1,4 +1,5 @@
 #include "Registry.h"
+#include "EndedProcess.h"
 #include "UserDirs.h"
 
 #include <gtest/gtest.h>
@@ -207,17 +208,6 @@ TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/next/");
 }
 
-namespace {
-// The number of a process that has ended.
-pid_t EndedProcess() {
-  pid_t pid = fork();
-  if (pid == 0)
-    _exit(0);
-  waitpid(pid, nullptr, 0);
-  return pid;
-}
-} // namespace
-
 // Interrupted writes leave part files; the next write removes those of ended writers
 // beside the store, and nothing else.
 TEST(Registry, AWriteRemovesThePartFilesOfEndedWriters) {
@@ -225,8 +215,8 @@ TEST(Registry, AWriteRemovesThePartFilesOfEndedWriters) {
   fs::create_directories(dir.path / "cfg");
   fs::path cfg = dir.path / "cfg";
   std::string file = (cfg / "settings.reg").string();
-  const std::string ended = std::to_string(EndedProcess());
-  const std::string ended2 = std::to_string(EndedProcess());
+  const std::string ended = std::to_string(gf::test::EndedProcess());
+  const std::string ended2 = std::to_string(gf::test::EndedProcess());
   const std::string live = std::to_string(getppid());
   struct {
     fs::path path;

@@ -1,6 +1,7 @@
 // The main window over simulated drives: layout, drive list and details, the start
 // checks, closing, the keyboard, and the road of a scan to its summary.
 #include "Main.h"
+#include "EndedProcess.h"
 #include "ByteOrder.h"
 #include "FakeSysfs.h"
 #include "FatCard.h"
@@ -898,10 +899,7 @@ TEST_F(MainTest, FullDestinationKeepsWholeFilesAndCountsTheRest) {
 // a scan, and is never shown as a recovered picture, not even under the empty prefix.
 TEST_F(MainTest, LeftoverPartFilesGoAtTheNextScanAndAreNeverShown) {
   Platform.AddDrive('E', Removable(CardWith({MakeJpeg(1)})));
-  pid_t gone = ::fork();
-  if (gone == 0)
-    ::_exit(0);
-  ::waitpid(gone, nullptr, 0);
+  const pid_t gone = EndedProcess();
   const std::string part = ".glimmerfold-" + std::to_string(gone) + "-0.part";
   WriteFile(Dest + part, std::vector<uint8_t>(2 << 20, 0xFF));
   WriteFile(Dest + "1.JPG", MakeJpeg(2));

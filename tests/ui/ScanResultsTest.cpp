@@ -1,4 +1,5 @@
 #include "ScanResults.h"
+#include "EndedProcess.h"
 #include "Language.h"
 #include "LogCapture.h"
 #include "Streams.h"
@@ -55,15 +56,6 @@ std::map<std::string, uintmax_t> Listing(const std::string& Folder) {
   for (auto& e : fs::directory_iterator(Folder))
     m[e.path().filename().string()] = e.is_regular_file() ? e.file_size() : 0;
   return m;
-}
-
-// The pid of a process that has ended: a child that exited and was reaped.
-int64_t GonePid() {
-  pid_t p = ::fork();
-  if (p == 0)
-    ::_exit(0);
-  ::waitpid(p, nullptr, 0);
-  return p;
 }
 
 } // namespace
@@ -331,7 +323,7 @@ TEST(PartFiles, OnlyLeftoversOfEndedRunsAreRemoved) {
   TTempDir d;
   TTempDir outside;
   Touch(outside.Path + "/target");
-  const std::string gone = std::to_string(GonePid());
+  const std::string gone = std::to_string(gf::test::EndedProcess());
   const std::string self = std::to_string(::getpid());
   enum TKind { File, Folder, Link };
   struct TCase {

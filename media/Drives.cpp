@@ -54,8 +54,7 @@ void TMedium::SetReadAhead(uint32_t Bytes) {
 
 bool TMedium::BlockFromReadAhead(uint32_t Count) {
   const uint32_t p = FPosition;
-  if (!FAhead || p < FAheadStart || p - FAheadStart > FAheadCount ||
-      Count > FAheadCount - (p - FAheadStart)) {
+  if (!FAhead || p < FAheadStart || !InBounds(FAheadCount, p - FAheadStart, Count)) {
     const uint32_t sectors = FReadAhead / FSectorSize;
     uint32_t n = std::min(sectors, FSectorCount - p);
     for (auto [from, to] : FNoAhead) {

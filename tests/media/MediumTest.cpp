@@ -196,3 +196,32 @@ TEST(Medium, ReadingAheadMakesFewReads) {
   ASSERT_NE(m.GetData(), nullptr);
   EXPECT_EQ(m.ReadCalls, 4);
 }
+
+// A block is taken from what was read ahead only when all of it lies inside: the one
+// that ends at the window's last sector is, the one that would end a sector beyond it
+// is read anew, never handed out with a sector that was not read.
+TEST(Medium, ReadAheadWindowEdge) {
+  constexpr uint32_t window = 256, block = 64, last = window - block; // the last block's start
+  struct {
+    uint32_t position;
+    bool fromWindow;
+  } cases[] = {
+      {last - 1, true}, {last, true}, {last + 1, false}, {window - 1, false}, {window, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.position);
+    TMemoryMedium m(Numbered(5000));
+    m.SetReadAhead(window * 512);
+    m.SetPosition(0);
+    ASSERT_NE(m.GetData(), nullptr);
+    ASSERT_EQ(m.ReadCalls, 1);
+    m.SetPosition(c.position);
+    uint32_t run = 0;
+    const uint8_t* d = m.GetData(run);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(m.ReadCalls, c.fromWindow ? 1 : 2);
+    ASSERT_EQ(run, block);
+    for (uint32_t i = 0; i < run; ++i)
+      ASSERT_EQ(SectorNo(d + std::size_t{i} * 512), c.position + i) << "sector " << i;
+  }
+}

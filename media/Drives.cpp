@@ -18,6 +18,19 @@ std::string TMedium::RootName() const {
   return FDrive ? FDrive->Root() : std::string();
 }
 
+void TMedium::SetSectorCount(uint64_t Count) {
+  FDeviceSectors = Count;
+  if (Count <= UINT32_MAX) {
+    FSectorCount = static_cast<uint32_t>(Count);
+    return;
+  }
+  // Never wrapped to a small count: the medium is read up to the last sector that can
+  // be numbered, and it says that it holds more.
+  DebugLog("MEDIUM: %s holds %d sectors, more than can be numbered; only the first %d are read",
+           RootName(), Count, UINT32_MAX);
+  FSectorCount = UINT32_MAX;
+}
+
 void TMedium::Reinit() {
   Init();
   if (FSectorSize > 0)

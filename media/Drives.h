@@ -101,6 +101,16 @@ public:
 
   uint32_t SectorSize() const { return FSectorSize; }
   uint32_t SectorCount() const { return FSectorCount; }
+  // The sectors the device holds. Sector numbers are 32 bits wide: of a device that
+  // holds more, only the first SectorCount can be read, and it is Truncated.
+  uint64_t DeviceSectors() const { return Truncated() ? FDeviceSectors : FSectorCount; }
+  bool Truncated() const { return FDeviceSectors > FSectorCount; }
+  // The bytes of the SectorCount sectors that can be read, and of the whole device.
+  uint64_t ReadableBytes() const { return uint64_t{FSectorSize} * FSectorCount; }
+  uint64_t DeviceBytes() const {
+    uint64_t bytes;
+    return __builtin_mul_overflow(DeviceSectors(), FSectorSize, &bytes) ? UINT64_MAX : bytes;
+  }
   bool Formatted() const { return FFormatted; }
   const std::string& VolumeLabel() const { return FVolumeLabel; }
   TDrive* Drive() const { return FDrive; }
@@ -128,12 +138,18 @@ protected:
   void ResetGeometry() {
     FSectorSize = 0;
     FSectorCount = 0;
+    FDeviceSectors = 0;
     FFormatted = false;
     FVolumeLabel.clear();
   }
 
-  uint32_t FSectorSize = 0;  // 0: the medium cannot be read
-  uint32_t FSectorCount = 0; // sectors numbered from 0; SectorCount is the end position
+  // SectorCount for a device of Count sectors: no more than can be numbered, with a log
+  // line when the device holds more; DeviceSectors keeps Count.
+  void SetSectorCount(uint64_t Count);
+
+  uint32_t FSectorSize = 0;    // 0: the medium cannot be read
+  uint32_t FSectorCount = 0;   // sectors numbered from 0; SectorCount is the end position
+  uint64_t FDeviceSectors = 0; // the device's sectors where SetSectorCount had to cap them
   bool FFormatted = false;
   std::string FVolumeLabel;
 

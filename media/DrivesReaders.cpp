@@ -19,16 +19,6 @@ uint64_t MulSat(uint64_t A, uint64_t B) {
   return __builtin_mul_overflow(A, B, &r) ? UINT64_MAX : r;
 }
 
-// Sector numbers are 32 bits wide: a larger medium is read up to the last sector
-// that can be numbered, never wrapped to a small count.
-uint32_t CapSectors(uint64_t Count, const std::string& Root) {
-  if (Count <= UINT32_MAX)
-    return static_cast<uint32_t>(Count);
-  DebugLog("MEDIUM: %s holds %d sectors, more than can be numbered; only the first %d are read",
-           Root, Count, UINT32_MAX);
-  return UINT32_MAX;
-}
-
 uint32_t DriveLetterIndex(const std::string& Root) {
   if (Root.empty())
     return 0;
@@ -77,13 +67,13 @@ void TMediumNT::Init() {
     // sectors. The geometry covers the whole volume.
     if (bps > 0 && g.BytesPerSector > 0)
       count = std::max(count, MulSat(geometrySectors, g.BytesPerSector) / bps);
-    FSectorCount = CapSectors(count, root);
+    SetSectorCount(count);
     std::string label;
     if (p.GetVolumeInformation(root, &label))
       FVolumeLabel = label;
   } else {
     FSectorSize = g.BytesPerSector;
-    FSectorCount = CapSectors(geometrySectors, root);
+    SetSectorCount(geometrySectors);
   }
 }
 
@@ -129,7 +119,7 @@ void TMedium9XCDROM::Init() {
     return;
   FFormatted = true;
   FSectorSize = bps;
-  FSectorCount = CapSectors(uint64_t{spc} * clusters, root);
+  SetSectorCount(uint64_t{spc} * clusters);
   std::string label;
   if (p->GetVolumeInformation(root, &label))
     FVolumeLabel = label;
@@ -180,18 +170,16 @@ void TMedium9XDrive::ApplyDeviceParams(const TDeviceParams& P) {
     FSectorSize = P.Get16(TDeviceParams::oBytesPerSector);
   if (FSectorCount != 0)
     return;
-  const std::string root = RootName();
   uint64_t chs = MulSat(MulSat(P.Get16(TDeviceParams::oCylinders), P.Get16(TDeviceParams::oHeads)),
                         P.Get16(TDeviceParams::oSectorsPerTrack));
-  uint32_t count = std::max(FSectorCount, CapSectors(chs, root));
-  count = std::max<uint32_t>(count, P.Get16(TDeviceParams::oTotalSectors));
+  uint64_t count = std::max<uint64_t>(chs, P.Get16(TDeviceParams::oTotalSectors));
   uint8_t deviceType = P.Get8(TDeviceParams::oDeviceType);
   if (Drive() && (deviceType < 5 || deviceType == 7))
     Drive()->FKind = dkFloppy;
   uint32_t big = P.Get32(TDeviceParams::oBigTotalSectors);
   if (big < 0x80000000u && big > count)
     count = big;
-  FSectorCount = count;
+  SetSectorCount(count);
 }
 
 void TMedium9XDrive::AskDeviceParams(uint8_t Special) {
@@ -314,7 +302,7 @@ void TMediumFile::Init() {
     FStream->Seek(0, TSeekOrigin::Beginning);
     FFileSize = static_cast<uint64_t>(size);
     FSectorSize = 512;
-    FSectorCount = CapSectors((FFileSize + 511) / 512, RootName());
+    SetSectorCount((FFileSize + 511) / 512);
     FVolumeLabel = std::filesystem::path(FFileName).filename().string();
     FFormatted = true;
   } catch (...) {

@@ -43,7 +43,9 @@ const uint32_t* FirstFailure(const TSimDrive& D, uint64_t Start, uint64_t Count)
 
 } // namespace
 
-uint64_t SimBackingSize(const TSimDrive& Drive) {
+namespace {
+
+uint64_t ImageSize(const TSimDrive& Drive) {
   if (Drive.ImageFile.empty())
     return Drive.Image.size();
   std::error_code ec;
@@ -51,19 +53,30 @@ uint64_t SimBackingSize(const TSimDrive& Drive) {
   return ec ? 0 : size;
 }
 
+} // namespace
+
+uint64_t SimBackingSize(const TSimDrive& Drive) {
+  return std::max(ImageSize(Drive), Drive.VirtualSize);
+}
+
 uint64_t SimReadBacking(const TSimDrive& Drive, uint64_t Offset, uint8_t* Buffer, uint64_t Count) {
-  uint64_t size = SimBackingSize(Drive);
+  const uint64_t size = SimBackingSize(Drive), image = ImageSize(Drive);
   if (Offset >= size)
     return 0;
-  uint64_t n = std::min(Count, size - Offset);
+  const uint64_t n = std::min(Count, size - Offset);
+  const uint64_t fromImage = Offset < image ? std::min(n, image - Offset) : 0;
+  std::memset(Buffer + fromImage, 0, n - fromImage);
+  if (fromImage == 0)
+    return n;
   if (Drive.ImageFile.empty()) {
-    std::memcpy(Buffer, Drive.Image.data() + Offset, n);
+    std::memcpy(Buffer, Drive.Image.data() + Offset, fromImage);
     return n;
   }
   std::ifstream in(Drive.ImageFile, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(Offset));
-  in.read(reinterpret_cast<char*>(Buffer), static_cast<std::streamsize>(n));
-  return static_cast<uint64_t>(in.gcount());
+  in.read(reinterpret_cast<char*>(Buffer), static_cast<std::streamsize>(fromImage));
+  const auto got = static_cast<uint64_t>(in.gcount());
+  return got < fromImage ? got : n;
 }
 
 TSimDrive& TSimulatedDrives::AddDrive(char Letter, TSimDrive Drive) {

@@ -34,6 +34,9 @@ struct TSimDrive {
   bool HasMedium = true;
   std::vector<uint8_t> Image; // the backing, unless ImageFile is set
   std::string ImageFile;
+  // Nonzero: the backing's size in bytes, whose bytes beyond the image read as zeros
+  // (a large medium without the memory or disk space it would take).
+  uint64_t VirtualSize = 0;
   uint32_t SectorSize = 512;
   uint32_t MediaType = MEDIA_REMOVABLE;
   // Geometry; 0 cylinders means sectors x 1 x 1.

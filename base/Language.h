@@ -2,6 +2,7 @@
 // at the moment of use, so a translated table changes the texts without code changes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace gf {
@@ -56,9 +57,17 @@ enum TMessageId : int {
   sTrashFailed = 65310,     // %s = the files, each on a line of its own
   sTrashFailedMore = 65311, // %d = the files not named in the box
   sNotFlushedBody = 65312,  // %d = count, %s = folder, %s = reason
+  // A medium with more sectors than can be numbered, read only in part.
+  sPartlyReadWarning = 65313, // %s = drive root, %s = its size, %s = the size that is read
+  sPartlyReadBody = 65314,    // %s = the size read, %s = the medium's size
+  sPartlyReadSaved = 65315,   // %d = count, %s = folder
+  sPartlyReadNothing = 65316,
 };
 
 // The text of a message; empty for an identifier outside the table.
 std::string LoadStr(int Id);
+
+// The capacity text of a size in kB, in the table's units: "61.5 MB".
+std::string FormatSize(uint64_t KB);
 
 } // namespace gf

@@ -35,12 +35,13 @@ TEST(Language, FilledTextsTakeTheirArgumentsInOrder) {
     std::string Directives;
   };
   const TCase cases[] = {
-      {sTargetMissingCreate, "%s"}, {sCreateDirFailed, "%s"},   {sCompletedBody, "%d%s"},
-      {sFixedDiskWarning, "%s"},    {sSaveErrorContinue, "%s"}, {sNotSavedTitle, ""},
-      {sNotSavedBody, "%d%s"},      {sIncompleteNoneSaved, ""}, {sTargetNotWritable, "%s%s"},
-      {sPrefixInvalid, ""},         {sDestNotFull, "%s"},       {sTrashFailed, "%s"},
-      {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},  {sNotFlushedTitle, ""},
-      {sNotFlushedBody, "%d%s%s"},
+      {sTargetMissingCreate, "%s"}, {sCreateDirFailed, "%s"},       {sCompletedBody, "%d%s"},
+      {sFixedDiskWarning, "%s"},    {sSaveErrorContinue, "%s"},     {sNotSavedTitle, ""},
+      {sNotSavedBody, "%d%s"},      {sIncompleteNoneSaved, ""},     {sTargetNotWritable, "%s%s"},
+      {sPrefixInvalid, ""},         {sDestNotFull, "%s"},           {sTrashFailed, "%s"},
+      {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},      {sNotFlushedTitle, ""},
+      {sNotFlushedBody, "%d%s%s"},  {sPartlyReadWarning, "%s%s%s"}, {sPartlyReadBody, "%s%s"},
+      {sPartlyReadSaved, "%d%s"},   {sPartlyReadNothing, ""},
   };
   for (const TCase& c : cases) {
     std::string text = LoadStr(c.Id), found;

@@ -6,6 +6,7 @@
 #include "Language.h"
 #include "LogCapture.h"
 #include "MainFormTest.h"
+#include "MemoryMedium.h"
 #include "Registry.h"
 #include "ScanResults.h"
 #include "SimulatedDrives.h"
@@ -546,6 +547,59 @@ TEST_F(MainTest, FixedDiskIsScannedOnlyAfterTheWarning) {
     }
     Form.reset();
   }
+}
+
+// A medium with more sectors than can be numbered shows its whole size, and Start says
+// plainly, before anything happens, how much of it can be read; No leaves all idle.
+TEST_F(MainTest, AMediumReadOnlyInPartIsToldBeforeTheScan) {
+  TSimDrive big = Removable(CardWith({MakeJpeg(2)}));
+  big.VirtualSize = uint64_t{5} << 40;
+  Platform.AddDrive('E', big);
+  const std::string warning = "Drive E:\\ holds 5.0 TB, but Glimmerfold can read only its "
+                              "first 2.0 TB.\r\nThe rest of the medium will not be "
+                              "searched.\r\nContinue?";
+  for (TBoxAnswer answer : {TBoxAnswer::No, TBoxAnswer::Yes}) {
+    SCOPED_TRACE(answer == TBoxAnswer::Yes);
+    Desktop = TTestDesktop();
+    Desktop.Answers = {answer};
+    Make();
+    Select("E:\\");
+    EXPECT_EQ(Form->LabelCapacity->text(), "5.0 TB");
+    EXPECT_EQ(Form->LabelSectorSize->text(), "512");
+    Form->SBStartClick();
+    ASSERT_EQ(Desktop.Boxes.size(), 1u);
+    EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Warning);
+    EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::YesNo);
+    EXPECT_EQ(Desktop.Boxes[0].Text, warning);
+    if (answer == TBoxAnswer::No) {
+      EXPECT_TRUE(Form->SBStart->isEnabled());
+      EXPECT_FALSE(Form->SBCancel->isEnabled());
+      EXPECT_TRUE(Desktop.Sounds.empty());
+    } else {
+      EXPECT_TRUE(Form->SBCancel->isEnabled()) << "the scan runs";
+      Form->SBCancelClick();
+      ASSERT_TRUE(WaitForSummary());
+      EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, true, 1, 0, Dest).Text);
+    }
+    Form.reset();
+  }
+}
+
+// The summary of a scan that read its medium only in part is the controller's account
+// of it, never a completed scan. (A medium small enough to be read to its end in a test
+// stands for one of more than 2^32 sectors.)
+TEST_F(MainTest, AMediumReadOnlyInPartIsToldInTheSummary) {
+  Make();
+  TDrive drive("G:\\");
+  TMemoryMedium m(CardWith({MakeJpeg(2)}), 512, &drive);
+  m.SetDeviceSectors(uint64_t{5} << 31);
+  Form->Controller().Scanner().Start(&m);
+  ASSERT_TRUE(WaitForSummary());
+  const std::string part =
+      Format(LoadStr(sPartlyReadBody), TFormMain::FormatSize(m.ReadableBytes() / 1024), "5.0 TB");
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, false, 1, 0, Dest, "", part).Text);
+  EXPECT_EQ(Desktop.Texts[0].rfind("Scan Incomplete.", 0), 0u);
+  EXPECT_EQ(Saved().size(), 1u);
 }
 
 TEST_F(MainTest, StartWithoutAMediumRescansAndStartsNothing) {

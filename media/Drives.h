@@ -310,7 +310,8 @@ bool VWin32Call(const TDrive& Drive, uint32_t ControlCode, uintptr_t RegEAX, uin
 
 // Sector readers, one per platform family and device kind.
 
-// A disk image or a block device read as a file of 512-byte sectors.
+// A disk image read as a file of 512-byte sectors, or a block device read in its own
+// logical sectors.
 class TMediumFile : public TMedium {
 public:
   explicit TMediumFile(TDrive* Drive);

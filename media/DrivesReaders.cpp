@@ -1,6 +1,7 @@
 // The sector readers of module Drives: NT volumes, 9x disks and CD-ROMs, image files.
 #include "Drives.h"
 
+#include "BlockDevice.h"
 #include "Debug.h"
 #include "Errors.h"
 #include "Streams.h"
@@ -301,8 +302,11 @@ void TMediumFile::Init() {
     int64_t size = FStream->Seek(0, TSeekOrigin::End);
     FStream->Seek(0, TSeekOrigin::Beginning);
     FFileSize = static_cast<uint64_t>(size);
-    FSectorSize = 512;
-    SetSectorCount((FFileSize + 511) / 512);
+    // A block device is read in the sectors it is addressed in, as through its drive
+    // letter; an image in sectors of 512 bytes.
+    const uint32_t logical = LogicalSectorSize(FStream->Handle());
+    FSectorSize = logical > 0 ? logical : 512;
+    SetSectorCount((FFileSize + FSectorSize - 1) / FSectorSize);
     FVolumeLabel = std::filesystem::path(FFileName).filename().string();
     FFormatted = true;
   } catch (...) {
@@ -316,16 +320,16 @@ void TMediumFile::Init() {
 uint32_t TMediumFile::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) {
   if (!FStream)
     return ERROR_FILE_NOT_FOUND;
-  const uint64_t offset = uint64_t{Start} * 512;
+  const uint64_t offset = uint64_t{Start} * FSectorSize;
   if (offset > FFileSize)
     return ERROR_END_OF_MEDIA;
-  const std::size_t want = static_cast<std::size_t>(Count) * 512;
+  const std::size_t want = static_cast<std::size_t>(Count) * FSectorSize;
   try {
     FStream->Seek(static_cast<int64_t>(offset), TSeekOrigin::Beginning);
     std::size_t got = FStream->Read(Buffer, want);
     if (got == want)
       return 0;
-    if (want - got < 512) { // the rounded-up last sector
+    if (want - got < FSectorSize) { // the rounded-up last sector
       std::memset(Buffer + got, 0, want - got);
       return 0;
     }

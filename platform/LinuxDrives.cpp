@@ -1,5 +1,6 @@
 #include "LinuxDrives.h"
 
+#include "BlockDevice.h"
 #include "Errors.h"
 
 #include <algorithm>
@@ -130,9 +131,8 @@ bool Measure(int Fd, const TLinuxDrives::TVolume& V, uint32_t& SectorSize, uint6
     return FailErrno();
   SectorSize = V.SectorSizeHint;
   if (S_ISBLK(st.st_mode)) {
-    int ssz = 0;
-    if (::ioctl(Fd, BLKSSZGET, &ssz) == 0 && ssz > 0)
-      SectorSize = static_cast<uint32_t>(ssz);
+    if (uint32_t logical = LogicalSectorSize(Fd))
+      SectorSize = logical;
     uint64_t size = 0;
     if (::ioctl(Fd, BLKGETSIZE64, &size) != 0)
       return FailErrno();

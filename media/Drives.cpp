@@ -98,6 +98,12 @@ bool TMedium::BlockFromReadAhead(uint32_t Count) {
   return true;
 }
 
+bool TMedium::OverFailedReadAhead(uint32_t Start, uint32_t Count) const {
+  return std::any_of(FNoAhead.begin(), FNoAhead.end(), [&](const auto& Stretch) {
+    return Start < Stretch.second && Stretch.first < uint64_t{Start} + Count;
+  });
+}
+
 const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
   Sectors = 0;
   if (FSectorSize == 0 || FSectorCount == 0 || FPosition >= FSectorCount)
@@ -115,7 +121,9 @@ const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
       FOwnBlock =
           std::make_unique_for_overwrite<uint8_t[]>(std::size_t{FBlockSectors} * FSectorSize);
     FBlock = FOwnBlock.get();
+    FRereading = OverFailedReadAhead(FBufferStart, FBufferCount);
     uint32_t e = ReadBlocks(FBufferStart, FBufferCount, FOwnBlock.get());
+    FRereading = false;
     Sleep(0);
     if (e != 0) {
       DebugLog("MEDIUM: LoadBlocks failed for %s with error %d (%s)", RootName(), e,

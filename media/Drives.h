@@ -38,7 +38,9 @@ enum TDriveKind : uint8_t {
 // sees few large reads. The blocks themselves start and end where they would without
 // it, and a block that cannot be read fails as it would: a read ahead that fails is
 // followed by a read of that block alone, and no read ahead is tried again over the
-// sectors it covered.
+// sectors it covered. Those reads of blocks alone are told apart (RereadingFailure), so
+// that a reader whose device keeps a failure for the whole of a failed read can read
+// them past it.
 class TMedium {
 public:
   static constexpr uint32_t MaxBlockBytes = 32768;
@@ -134,6 +136,11 @@ protected:
   // True while ReadBlocks reads ahead: a failure then is no block's failure and goes
   // unlogged; the read of the block itself that follows tells of it if it is one.
   bool ReadingAhead() const { return FReadingAhead; }
+  // True while ReadBlocks reads a block by itself that lies over sectors a failed read
+  // ahead covered. A block device's page cache keeps the failure of a whole failed
+  // read, so that reads of its good sectors through the cache fail too: such a reader
+  // reads these blocks past the cache.
+  bool RereadingFailure() const { return FRereading; }
 
   void ResetGeometry() {
     FSectorSize = 0;
@@ -163,6 +170,8 @@ private:
   // The block at the current position from what was read ahead, reading ahead anew
   // when it is not there; false when the block is to be read by itself.
   bool BlockFromReadAhead(uint32_t Count);
+  // Whether sectors Start .. Start + Count - 1 reach into sectors a failed read ahead covered.
+  bool OverFailedReadAhead(uint32_t Start, uint32_t Count) const;
 
   TDrive* FDrive; // not owned
   uint32_t FBlockSectors = 0;
@@ -181,12 +190,14 @@ private:
   static constexpr std::size_t MaxNoAhead = 16;
   std::vector<std::pair<uint32_t, uint32_t>> FNoAhead;
   bool FReadingAhead = false;
+  bool FRereading = false;
   // May lie above SectorCount after a re-initialisation until GetPosition clamps it.
   uint32_t FPosition = 0;
 };
 
 class TDriveManager;
 class TFileStream;
+class TUncachedReader;
 
 // One drive letter (or image file) with its kind, the device handles its platform
 // path holds, and the medium now in it.
@@ -323,9 +334,16 @@ protected:
   void Init() override; // throws when the file cannot be opened or measured
 
 private:
+  // A block device's reader past the page cache, opened at its first use; null for an
+  // image, or when the device refuses (logged once: the cache then serves).
+  TUncachedReader* Uncached();
+
   std::unique_ptr<TFileStream> FStream;
   std::string FFileName;
   uint64_t FFileSize = 0;
+  bool FBlockDevice = false;
+  std::unique_ptr<TUncachedReader> FUncached;
+  bool FUncachedRefused = false;
 };
 
 class TMedium9XCDROM : public TMedium {
@@ -356,12 +374,23 @@ class TMediumNT : public TMedium {
 public:
   // Ordinary reads of the volume: long ones read ahead.
   explicit TMediumNT(TDrive* Drive) : TMedium(Drive) { SetReadAhead(ReadAheadBytes); }
+  ~TMediumNT() override;
 
 protected:
   uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
   void Init() override;
   virtual bool GetGeometry(DISK_GEOMETRY& Geometry) = 0;
   bool AskGeometry(uint32_t Code, DISK_GEOMETRY& Geometry);
+
+private:
+  // The volume opened a second time, for reads past the system's cache
+  // (FILE_FLAG_NO_BUFFERING) of the blocks after a failed read; opened at its first
+  // use. The drive's own handle when that open is refused (logged once).
+  THandle UncachedHandle();
+  void CloseUncached();
+
+  THandle FUncached = 0;
+  bool FUncachedRefused = false;
 };
 
 class TMediumNTCDROM : public TMediumNT {

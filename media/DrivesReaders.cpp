@@ -48,7 +48,37 @@ bool TMediumNTHDD::GetGeometry(DISK_GEOMETRY& Geometry) {
   return AskGeometry(IOCTL_DISK_GET_DRIVE_GEOMETRY, Geometry);
 }
 
+TMediumNT::~TMediumNT() {
+  CloseUncached();
+}
+
+void TMediumNT::CloseUncached() {
+  if (FUncached != 0 && Drive() && Drive()->Platform())
+    Drive()->Platform()->CloseHandle(FUncached);
+  FUncached = 0;
+  FUncachedRefused = false;
+}
+
+THandle TMediumNT::UncachedHandle() {
+  TDrivePlatform* p = Drive() ? Drive()->Platform() : nullptr;
+  if (FUncached == 0 && !FUncachedRefused && p) {
+    THandle h =
+        p->CreateFile("\\\\.\\" + RootName().substr(0, 2), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    if (h == INVALID_HANDLE_VALUE) {
+      FUncachedRefused = true;
+      DebugLog("NTHDD: Cannot read drive %s past the system's cache (%s); the blocks after a "
+               "failed read are read through it",
+               RootName(), SysErrorMessage(GetLastError()));
+    } else {
+      FUncached = h;
+    }
+  }
+  return FUncached != 0 ? FUncached : Drive()->NTHandle();
+}
+
 void TMediumNT::Init() {
+  CloseUncached(); // the volume may hold another medium now
   ResetGeometry();
   DISK_GEOMETRY g;
   if (!GetGeometry(g))
@@ -82,7 +112,7 @@ uint32_t TMediumNT::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) 
   TDrivePlatform* p = Drive() ? Drive()->Platform() : nullptr;
   if (!p)
     return ERROR_INVALID_HANDLE;
-  THandle h = Drive()->NTHandle();
+  THandle h = RereadingFailure() ? UncachedHandle() : Drive()->NTHandle();
   if (!p->SetFilePointer(h, static_cast<int64_t>(uint64_t{Start} * FSectorSize))) {
     uint32_t e = GetLastError();
     if (e == 0)
@@ -292,6 +322,8 @@ TMediumFile::TMediumFile(TDrive* Drive) : TMedium(Drive) {
 TMediumFile::~TMediumFile() = default;
 
 void TMediumFile::Init() {
+  FUncached.reset();
+  FUncachedRefused = false;
   FStream.reset();
   ResetGeometry();
   FFileSize = 0;
@@ -305,6 +337,7 @@ void TMediumFile::Init() {
     // A block device is read in the sectors it is addressed in, as through its drive
     // letter; an image in sectors of 512 bytes.
     const uint32_t logical = LogicalSectorSize(FStream->Handle());
+    FBlockDevice = logical > 0;
     FSectorSize = logical > 0 ? logical : 512;
     SetSectorCount((FFileSize + FSectorSize - 1) / FSectorSize);
     FVolumeLabel = std::filesystem::path(FFileName).filename().string();
@@ -317,6 +350,21 @@ void TMediumFile::Init() {
   }
 }
 
+TUncachedReader* TMediumFile::Uncached() {
+  if (!FBlockDevice || FUncached || FUncachedRefused)
+    return FUncached.get();
+  auto reader = std::make_unique<TUncachedReader>(FStream->Handle());
+  if (reader->IsOpen()) {
+    FUncached = std::move(reader);
+  } else {
+    FUncachedRefused = true;
+    DebugLog("MEDIUM: Cannot read %s past the page cache (%s); the blocks after a failed read "
+             "are read through it",
+             FFileName, std::strerror(reader->Error()));
+  }
+  return FUncached.get();
+}
+
 uint32_t TMediumFile::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) {
   if (!FStream)
     return ERROR_FILE_NOT_FOUND;
@@ -325,8 +373,16 @@ uint32_t TMediumFile::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer
     return ERROR_END_OF_MEDIA;
   const std::size_t want = static_cast<std::size_t>(Count) * FSectorSize;
   try {
-    FStream->Seek(static_cast<int64_t>(offset), TSeekOrigin::Beginning);
-    std::size_t got = FStream->Read(Buffer, want);
+    std::size_t got = 0;
+    if (TUncachedReader* uncached = RereadingFailure() ? Uncached() : nullptr) {
+      ssize_t n = uncached->ReadAt(offset, Buffer, want);
+      if (n < 0)
+        return ERROR_SEEK;
+      got = static_cast<std::size_t>(n);
+    } else {
+      FStream->Seek(static_cast<int64_t>(offset), TSeekOrigin::Beginning);
+      got = FStream->Read(Buffer, want);
+    }
     if (got == want)
       return 0;
     if (want - got < FSectorSize) { // the rounded-up last sector

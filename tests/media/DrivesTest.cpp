@@ -857,6 +857,49 @@ TEST(ReaderNT, ReadFailures) {
   }
 }
 
+// A device whose cache keeps the failure of a whole failed read (as a block device's
+// page cache does): after a read ahead fails, the blocks over its sectors are read past
+// that cache, and the walk stops at the block of the bad sector and no sooner. Where
+// the volume cannot be opened so, they are read as before, and the log says why.
+TEST(ReaderNT, BlocksAfterAFailedReadAheadArePastTheCache) {
+  struct {
+    uint32_t bad, openError, wantStop;
+    std::vector<std::pair<uint32_t, uint32_t>> uncached;
+  } cases[] = {
+      {4400, 0, 4352, {{4096, 64}, {4160, 64}, {4224, 64}, {4288, 64}, {4352, 64}}},
+      {4096, 0, 4096, {{4096, 64}}},
+      {6143, 0, 6080, {}}, // the stretch's last sector: every block of it
+      {4400, ERROR_ACCESS_DENIED, 4096, {}},
+  };
+  cases[2].uncached.clear();
+  for (uint32_t b = 4096; b <= 6080; b += 64)
+    cases[2].uncached.emplace_back(b, 64);
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bad << " " << c.openError);
+    TSimulatedDrives sim;
+    TSimDrive& e = sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 8192));
+    e.Formatted = false;
+    e.CachesFailures = true;
+    e.FailingSectors[c.bad] = ERROR_CRC;
+    e.UncachedOpenError = c.openError;
+    TDriveManager m(sim);
+    m.Refresh();
+    TLogCapture log;
+    TMedium* medium = m.FindDrive("E:\\")->Medium();
+    medium->SetPosition(0);
+    for (const uint8_t* d; (d = medium->GetData()) != nullptr; medium->Next())
+      ASSERT_EQ(SectorNo(d), medium->GetPosition());
+    EXPECT_EQ(medium->GetPosition(), c.wantStop);
+    EXPECT_EQ(sim.Calls.UncachedReads, c.uncached);
+    EXPECT_EQ(sim.Calls.UncachedOpens, c.openError ? 0 : 1) << "opened once, when first needed";
+    EXPECT_EQ(log.Logged("NTHDD: Cannot read drive E:\\ past the system's cache (Access is "
+                         "denied.)"),
+              c.openError != 0);
+    m.FindDrive("E:\\")->Detect();
+    EXPECT_EQ(sim.OpenHandles(), 1) << "a new detection gives the second handle up";
+  }
+}
+
 // ---- image file
 
 namespace {

@@ -2,6 +2,7 @@
 // a temporary folder, regular files standing in for the devices.
 #include "LinuxDrives.h"
 #include "Drives.h"
+#include "Errors.h"
 #include "LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -213,6 +214,11 @@ TEST(LinuxDrives, TheStandInDeviceReadsThroughTheNTReader) {
   }
   medium->SetPosition(4096);
   EXPECT_EQ(medium->GetData(), nullptr);
+  // Reads past the page cache are for block devices; a stand-in file has none.
+  EXPECT_EQ(platform.CreateFile("\\\\.\\C:", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                FILE_FLAG_NO_BUFFERING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
 TEST(LinuxDrives, LettersStayWithTheirDevices) {

@@ -1,5 +1,8 @@
 #include "Language.h"
 
+#include "Format.h"
+
+#include <cmath>
 #include <unordered_map>
 
 namespace gf {
@@ -109,6 +112,17 @@ const std::unordered_map<int, const char*>& Table() {
       {sStoppingAfterFile, "Stopping once the file being written is saved..."},
       {sStopping, "Stopping the scan..."},
       {sFlushing, "Writing the recovered files to the disk..."},
+      {sPartlyReadWarning,
+       "Drive %s holds %s, but Glimmerfold can read only its first %s.\r\nThe rest of the "
+       "medium will not be searched.\r\nContinue?"},
+      {sPartlyReadBody,
+       "Glimmerfold read only the first %s of the %s on this medium: it cannot reach the sectors "
+       "beyond them. The rest of the medium was not searched, and there may be additional "
+       "images or files there.\r\n"},
+      {sPartlyReadSaved,
+       "%d Images were found and recovered in the part that was read.\r\nImages were saved to "
+       "%s\r\n"},
+      {sPartlyReadNothing, "No images or files were found in the part that was read.\r\n"},
   };
   return table;
 }
@@ -118,6 +132,24 @@ const std::unordered_map<int, const char*>& Table() {
 std::string LoadStr(int Id) {
   auto it = Table().find(Id);
   return it == Table().end() ? std::string() : std::string(it->second);
+}
+
+std::string FormatSize(uint64_t KB) {
+  double x = static_cast<double>(KB);
+  int u = 1;
+  while (x >= 1024 && u < 4) {
+    x /= 1024;
+    ++u;
+  }
+  // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
+  // %f would (x is exact for any medium's size in kB, below 2^53, divided by a power of
+  // two, and so is x * 10).
+  x = std::round(x * 10) / 10;
+  std::string s = Format("%1.1f", x);
+  if (auto comma = s.find(','); comma != std::string::npos)
+    s[comma] = '.';
+  static const int units[] = {sUnitKB, sUnitMB, sUnitGB, sUnitTB};
+  return s + " " + LoadStr(units[u - 1]);
 }
 
 } // namespace gf

@@ -2,6 +2,7 @@
 // at the moment of use, so a translated table changes the texts without code changes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace gf {
@@ -57,6 +58,11 @@ enum TMessageId : int {
   sTrashFailedMore = 65311,     // %d = the files not named in the box
   sNotFlushedBody = 65312,      // %d = count, %s = folder, %s = reason
   sDestOnScannedMedium = 65313, // %s = folder, %s = drive root
+  // A medium with more sectors than can be numbered, read only in part.
+  sPartlyReadWarning = 65314, // %s = drive root, %s = its size, %s = the size that is read
+  sPartlyReadBody = 65315,    // %s = the size read, %s = the medium's size
+  sPartlyReadSaved = 65316,   // %d = count, %s = folder
+  sPartlyReadNothing = 65317,
   // What the main window waits for while files are written.
   sWritingFile = 65320, // %s = type key, %s = size
   sStoppingAfterFile = 65321,
@@ -66,5 +72,8 @@ enum TMessageId : int {
 
 // The text of a message; empty for an identifier outside the table.
 std::string LoadStr(int Id);
+
+// The capacity text of a size in kB, in the table's units: "61.5 MB".
+std::string FormatSize(uint64_t KB);
 
 } // namespace gf

@@ -2,6 +2,7 @@
 
 #include "Debug.h"
 #include "Drives.h"
+#include "Format.h"
 #include "Language.h"
 #include "Registry.h"
 #include "UserDirs.h"
@@ -47,6 +48,16 @@ uint32_t TDriveInfo::GetSectorCount() const {
 bool TDriveInfo::HoldsFolder(const std::string& Folder) const {
   TDrive* d = GetDrive();
   return d && d->HoldsFolder(Folder);
+}
+
+uint64_t TDriveInfo::GetCapacity() const {
+  TDrive* d = GetDrive();
+  return d && d->Medium() ? d->Medium()->DeviceBytes() : 0;
+}
+
+bool TDriveInfo::IsTruncated() const {
+  TDrive* d = GetDrive();
+  return d && d->Medium() && d->Medium()->Truncated();
 }
 
 TGlimmerfold::TGlimmerfold(TDrivePlatform& Platform, TRegistry& Settings)
@@ -259,11 +270,18 @@ void TGlimmerfold::SetClearThumbs(bool Value) {
   ChangeOption(changed);
 }
 
-void TGlimmerfold::ScannerDone(TScanner&, bool Completed) {
+void TGlimmerfold::ScannerDone(TScanner& Sender, bool Completed) {
   if (FRefreshPending)
     FWindow->Post(WM_REFRESHPENDING);
+  std::string msg;
+  if (const TMedium* m = Sender.Medium(); m && Sender.EndedAtSectorLimit()) {
+    msg = Format(LoadStr(sPartlyReadBody), FormatSize(m->ReadableBytes() / 1024),
+                 FormatSize(m->DeviceBytes() / 1024));
+    DebugLog("CONTROLLER: The scan of %s read its first %d sectors of %d", m->RootName(),
+             m->SectorCount(), m->DeviceSectors());
+  }
   if (OnScanDone)
-    OnScanDone(*this, Completed, FStoppedByUser, std::string());
+    OnScanDone(*this, Completed, FStoppedByUser, msg);
 }
 
 void TGlimmerfold::WndProc(TMessage& Message) {

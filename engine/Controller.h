@@ -23,6 +23,8 @@ class TGlimmerfold;
 using TNotifyEvent = std::function<void(TGlimmerfold& Sender)>;
 using TFileFoundEvent = std::function<void(TGlimmerfold& Sender, const std::string& Name,
                                            std::unique_ptr<TMemoryStream> Stream)>;
+// Msg: why a scan that was not stopped by the user did not complete although it read
+// up to its last sector (a medium read only in part), as a text for the user; else empty.
 using TScanDoneEvent = std::function<void(TGlimmerfold& Sender, bool Completed, bool StoppedByUser,
                                           const std::string& Msg)>;
 using TScanProgressEvent =
@@ -45,6 +47,10 @@ public:
   uint32_t GetSectorCount() const;
   // Whether files saved into Folder can land on the drive's medium (TDrive::HoldsFolder).
   bool HoldsFolder(const std::string& Folder) const;
+  // The bytes of the whole medium, also beyond the sectors that can be read: the
+  // medium IsTruncated when it holds more than GetSectorCount (TMedium::Truncated).
+  uint64_t GetCapacity() const;
+  bool IsTruncated() const;
 
 private:
   TGlimmerfold& FOwner;

@@ -59,6 +59,7 @@ bool TScanner::Start(TMedium* Medium) {
     return false;
   FFoundCount = 0;
   FTypeCounts.clear();
+  FEndedAtSectorLimit = false;
   FCancel = false;
   Paused = false;
   FMedium = Medium;
@@ -233,9 +234,12 @@ void TScanner::ExecuteLoop(TPlace& Place) {
   pending.reset();                      // a cancelled carve is dropped unannounced
   clock.Switch(&TScanStages::Scanning); // the stages are complete before the done message
 
-  bool completed = !FCancel && m.GetPosition() >= m.SectorCount();
+  // The end of a medium that holds more sectors than can be numbered is not the end
+  // of the medium: the rest was never read.
+  const bool atEnd = !FCancel && m.GetPosition() >= m.SectorCount();
+  const bool completed = atEnd && !m.Truncated();
   FBuffers->Close(); // the files still held by their receivers free their buffers
-  FWindow->Post(WM_SCANDONE, completed ? 1 : 0, 0);
+  FWindow->Post(WM_SCANDONE, completed ? 1 : 0, atEnd && m.Truncated() ? 1 : 0);
 }
 
 void TScanner::Announce(TRecognizer& Rec, std::unique_ptr<TMemoryStream> Stream) {
@@ -308,6 +312,7 @@ void TScanner::WMScanDone(TMessage& Message) {
     }
   } end{*this, FAlive};
   FInDone = true;
+  FEndedAtSectorLimit = Message.LParam != 0;
   if (OnDone)
     OnDone(*this, Message.WParam != 0);
 }

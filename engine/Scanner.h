@@ -64,6 +64,12 @@ public:
   void Stop();
   bool IsRunning() const { return FThread.joinable(); }
 
+  // The medium being scanned, still during the done event; null when no scan runs.
+  TMedium* Medium() const { return FMedium; }
+  // Whether the last scan read every sector that can be numbered of a medium that holds
+  // more (TMedium::Truncated): it ended there, not completed. Set for the done event.
+  bool EndedAtSectorLimit() const { return FEndedAtSectorLimit; }
+
   int32_t FoundCount() const { return FFoundCount; }
   // One entry per type key found in the current scan, in the order first found.
   const std::vector<std::pair<std::string, int>>& TypeCounts() const { return FTypeCounts; }
@@ -107,6 +113,7 @@ private:
   TMedium* FMedium = nullptr; // not owned; null when no scan runs
   std::vector<std::pair<std::string, int>> FTypeCounts;
   int32_t FFoundCount = 0;
+  bool FEndedAtSectorLimit = false;
   std::unique_ptr<TMessageWindow> FWindow;
   // The found files' buffers: a file's stream, once its receiver frees it, leaves its
   // buffer for the next file of the scan. Open while a scan runs.

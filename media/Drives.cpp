@@ -18,6 +18,19 @@ std::string TMedium::RootName() const {
   return FDrive ? FDrive->Root() : std::string();
 }
 
+void TMedium::SetSectorCount(uint64_t Count) {
+  FDeviceSectors = Count;
+  if (Count <= UINT32_MAX) {
+    FSectorCount = static_cast<uint32_t>(Count);
+    return;
+  }
+  // Never wrapped to a small count: the medium is read up to the last sector that can
+  // be numbered, and it says that it holds more.
+  DebugLog("MEDIUM: %s holds %d sectors, more than can be numbered; only the first %d are read",
+           RootName(), Count, UINT32_MAX);
+  FSectorCount = UINT32_MAX;
+}
+
 void TMedium::Reinit() {
   Init();
   if (FSectorSize > 0)
@@ -54,8 +67,7 @@ void TMedium::SetReadAhead(uint32_t Bytes) {
 
 bool TMedium::BlockFromReadAhead(uint32_t Count) {
   const uint32_t p = FPosition;
-  if (!FAhead || p < FAheadStart || p - FAheadStart > FAheadCount ||
-      Count > FAheadCount - (p - FAheadStart)) {
+  if (!FAhead || p < FAheadStart || !InBounds(FAheadCount, p - FAheadStart, Count)) {
     const uint32_t sectors = FReadAhead / FSectorSize;
     uint32_t n = std::min(sectors, FSectorCount - p);
     for (auto [from, to] : FNoAhead) {
@@ -86,6 +98,12 @@ bool TMedium::BlockFromReadAhead(uint32_t Count) {
   return true;
 }
 
+bool TMedium::OverFailedReadAhead(uint32_t Start, uint32_t Count) const {
+  return std::any_of(FNoAhead.begin(), FNoAhead.end(), [&](const auto& Stretch) {
+    return Start < Stretch.second && Stretch.first < uint64_t{Start} + Count;
+  });
+}
+
 const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
   Sectors = 0;
   if (FSectorSize == 0 || FSectorCount == 0 || FPosition >= FSectorCount)
@@ -103,7 +121,9 @@ const uint8_t* TMedium::LoadBlock(uint32_t& Sectors) {
       FOwnBlock =
           std::make_unique_for_overwrite<uint8_t[]>(std::size_t{FBlockSectors} * FSectorSize);
     FBlock = FOwnBlock.get();
+    FRereading = OverFailedReadAhead(FBufferStart, FBufferCount);
     uint32_t e = ReadBlocks(FBufferStart, FBufferCount, FOwnBlock.get());
+    FRereading = false;
     Sleep(0);
     if (e != 0) {
       DebugLog("MEDIUM: LoadBlocks failed for %s with error %d (%s)", RootName(), e,

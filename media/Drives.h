@@ -38,7 +38,9 @@ enum TDriveKind : uint8_t {
 // sees few large reads. The blocks themselves start and end where they would without
 // it, and a block that cannot be read fails as it would: a read ahead that fails is
 // followed by a read of that block alone, and no read ahead is tried again over the
-// sectors it covered.
+// sectors it covered. Those reads of blocks alone are told apart (RereadingFailure), so
+// that a reader whose device keeps a failure for the whole of a failed read can read
+// them past it.
 class TMedium {
 public:
   static constexpr uint32_t MaxBlockBytes = 32768;
@@ -101,6 +103,16 @@ public:
 
   uint32_t SectorSize() const { return FSectorSize; }
   uint32_t SectorCount() const { return FSectorCount; }
+  // The sectors the device holds. Sector numbers are 32 bits wide: of a device that
+  // holds more, only the first SectorCount can be read, and it is Truncated.
+  uint64_t DeviceSectors() const { return Truncated() ? FDeviceSectors : FSectorCount; }
+  bool Truncated() const { return FDeviceSectors > FSectorCount; }
+  // The bytes of the SectorCount sectors that can be read, and of the whole device.
+  uint64_t ReadableBytes() const { return uint64_t{FSectorSize} * FSectorCount; }
+  uint64_t DeviceBytes() const {
+    uint64_t bytes;
+    return __builtin_mul_overflow(DeviceSectors(), FSectorSize, &bytes) ? UINT64_MAX : bytes;
+  }
   bool Formatted() const { return FFormatted; }
   const std::string& VolumeLabel() const { return FVolumeLabel; }
   TDrive* Drive() const { return FDrive; }
@@ -124,16 +136,27 @@ protected:
   // True while ReadBlocks reads ahead: a failure then is no block's failure and goes
   // unlogged; the read of the block itself that follows tells of it if it is one.
   bool ReadingAhead() const { return FReadingAhead; }
+  // True while ReadBlocks reads a block by itself that lies over sectors a failed read
+  // ahead covered. A block device's page cache keeps the failure of a whole failed
+  // read, so that reads of its good sectors through the cache fail too: such a reader
+  // reads these blocks past the cache.
+  bool RereadingFailure() const { return FRereading; }
 
   void ResetGeometry() {
     FSectorSize = 0;
     FSectorCount = 0;
+    FDeviceSectors = 0;
     FFormatted = false;
     FVolumeLabel.clear();
   }
 
-  uint32_t FSectorSize = 0;  // 0: the medium cannot be read
-  uint32_t FSectorCount = 0; // sectors numbered from 0; SectorCount is the end position
+  // SectorCount for a device of Count sectors: no more than can be numbered, with a log
+  // line when the device holds more; DeviceSectors keeps Count.
+  void SetSectorCount(uint64_t Count);
+
+  uint32_t FSectorSize = 0;    // 0: the medium cannot be read
+  uint32_t FSectorCount = 0;   // sectors numbered from 0; SectorCount is the end position
+  uint64_t FDeviceSectors = 0; // the device's sectors where SetSectorCount had to cap them
   bool FFormatted = false;
   std::string FVolumeLabel;
 
@@ -147,6 +170,8 @@ private:
   // The block at the current position from what was read ahead, reading ahead anew
   // when it is not there; false when the block is to be read by itself.
   bool BlockFromReadAhead(uint32_t Count);
+  // Whether sectors Start .. Start + Count - 1 reach into sectors a failed read ahead covered.
+  bool OverFailedReadAhead(uint32_t Start, uint32_t Count) const;
 
   TDrive* FDrive; // not owned
   uint32_t FBlockSectors = 0;
@@ -165,12 +190,14 @@ private:
   static constexpr std::size_t MaxNoAhead = 16;
   std::vector<std::pair<uint32_t, uint32_t>> FNoAhead;
   bool FReadingAhead = false;
+  bool FRereading = false;
   // May lie above SectorCount after a re-initialisation until GetPosition clamps it.
   uint32_t FPosition = 0;
 };
 
 class TDriveManager;
 class TFileStream;
+class TUncachedReader;
 
 // One drive letter (or image file) with its kind, the device handles its platform
 // path holds, and the medium now in it.
@@ -298,7 +325,8 @@ bool VWin32Call(const TDrive& Drive, uint32_t ControlCode, uintptr_t RegEAX, uin
 
 // Sector readers, one per platform family and device kind.
 
-// A disk image or a block device read as a file of 512-byte sectors.
+// A disk image read as a file of 512-byte sectors, or a block device read in its own
+// logical sectors.
 class TMediumFile : public TMedium {
 public:
   explicit TMediumFile(TDrive* Drive);
@@ -310,9 +338,16 @@ protected:
   void Init() override; // throws when the file cannot be opened or measured
 
 private:
+  // A block device's reader past the page cache, opened at its first use; null for an
+  // image, or when the device refuses (logged once: the cache then serves).
+  TUncachedReader* Uncached();
+
   std::unique_ptr<TFileStream> FStream;
   std::string FFileName;
   uint64_t FFileSize = 0;
+  bool FBlockDevice = false;
+  std::unique_ptr<TUncachedReader> FUncached;
+  bool FUncachedRefused = false;
 };
 
 class TMedium9XCDROM : public TMedium {
@@ -343,12 +378,23 @@ class TMediumNT : public TMedium {
 public:
   // Ordinary reads of the volume: long ones read ahead.
   explicit TMediumNT(TDrive* Drive) : TMedium(Drive) { SetReadAhead(ReadAheadBytes); }
+  ~TMediumNT() override;
 
 protected:
   uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override;
   void Init() override;
   virtual bool GetGeometry(DISK_GEOMETRY& Geometry) = 0;
   bool AskGeometry(uint32_t Code, DISK_GEOMETRY& Geometry);
+
+private:
+  // The volume opened a second time, for reads past the system's cache
+  // (FILE_FLAG_NO_BUFFERING) of the blocks after a failed read; opened at its first
+  // use. The drive's own handle when that open is refused (logged once).
+  THandle UncachedHandle();
+  void CloseUncached();
+
+  THandle FUncached = 0;
+  bool FUncachedRefused = false;
 };
 
 class TMediumNTCDROM : public TMediumNT {

@@ -1,6 +1,7 @@
 // The sector readers of module Drives: NT volumes, 9x disks and CD-ROMs, image files.
 #include "Drives.h"
 
+#include "BlockDevices.h"
 #include "Debug.h"
 #include "Errors.h"
 #include "Streams.h"
@@ -17,16 +18,6 @@ namespace {
 uint64_t MulSat(uint64_t A, uint64_t B) {
   uint64_t r;
   return __builtin_mul_overflow(A, B, &r) ? UINT64_MAX : r;
-}
-
-// Sector numbers are 32 bits wide: a larger medium is read up to the last sector
-// that can be numbered, never wrapped to a small count.
-uint32_t CapSectors(uint64_t Count, const std::string& Root) {
-  if (Count <= UINT32_MAX)
-    return static_cast<uint32_t>(Count);
-  DebugLog("MEDIUM: %s holds %d sectors, more than can be numbered; only the first %d are read",
-           Root, Count, UINT32_MAX);
-  return UINT32_MAX;
 }
 
 uint32_t DriveLetterIndex(const std::string& Root) {
@@ -57,7 +48,37 @@ bool TMediumNTHDD::GetGeometry(DISK_GEOMETRY& Geometry) {
   return AskGeometry(IOCTL_DISK_GET_DRIVE_GEOMETRY, Geometry);
 }
 
+TMediumNT::~TMediumNT() {
+  CloseUncached();
+}
+
+void TMediumNT::CloseUncached() {
+  if (FUncached != 0 && Drive() && Drive()->Platform())
+    Drive()->Platform()->CloseHandle(FUncached);
+  FUncached = 0;
+  FUncachedRefused = false;
+}
+
+THandle TMediumNT::UncachedHandle() {
+  TDrivePlatform* p = Drive() ? Drive()->Platform() : nullptr;
+  if (FUncached == 0 && !FUncachedRefused && p) {
+    THandle h =
+        p->CreateFile("\\\\.\\" + RootName().substr(0, 2), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    if (h == INVALID_HANDLE_VALUE) {
+      FUncachedRefused = true;
+      DebugLog("NTHDD: Cannot read drive %s past the system's cache (%s); the blocks after a "
+               "failed read are read through it",
+               RootName(), SysErrorMessage(GetLastError()));
+    } else {
+      FUncached = h;
+    }
+  }
+  return FUncached != 0 ? FUncached : Drive()->NTHandle();
+}
+
 void TMediumNT::Init() {
+  CloseUncached(); // the volume may hold another medium now
   ResetGeometry();
   DISK_GEOMETRY g;
   if (!GetGeometry(g))
@@ -77,13 +98,13 @@ void TMediumNT::Init() {
     // sectors. The geometry covers the whole volume.
     if (bps > 0 && g.BytesPerSector > 0)
       count = std::max(count, MulSat(geometrySectors, g.BytesPerSector) / bps);
-    FSectorCount = CapSectors(count, root);
+    SetSectorCount(count);
     std::string label;
     if (p.GetVolumeInformation(root, &label))
       FVolumeLabel = label;
   } else {
     FSectorSize = g.BytesPerSector;
-    FSectorCount = CapSectors(geometrySectors, root);
+    SetSectorCount(geometrySectors);
   }
 }
 
@@ -91,7 +112,7 @@ uint32_t TMediumNT::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) 
   TDrivePlatform* p = Drive() ? Drive()->Platform() : nullptr;
   if (!p)
     return ERROR_INVALID_HANDLE;
-  THandle h = Drive()->NTHandle();
+  THandle h = RereadingFailure() ? UncachedHandle() : Drive()->NTHandle();
   if (!p->SetFilePointer(h, static_cast<int64_t>(uint64_t{Start} * FSectorSize))) {
     uint32_t e = GetLastError();
     if (e == 0)
@@ -129,7 +150,7 @@ void TMedium9XCDROM::Init() {
     return;
   FFormatted = true;
   FSectorSize = bps;
-  FSectorCount = CapSectors(uint64_t{spc} * clusters, root);
+  SetSectorCount(uint64_t{spc} * clusters);
   std::string label;
   if (p->GetVolumeInformation(root, &label))
     FVolumeLabel = label;
@@ -180,18 +201,16 @@ void TMedium9XDrive::ApplyDeviceParams(const TDeviceParams& P) {
     FSectorSize = P.Get16(TDeviceParams::oBytesPerSector);
   if (FSectorCount != 0)
     return;
-  const std::string root = RootName();
   uint64_t chs = MulSat(MulSat(P.Get16(TDeviceParams::oCylinders), P.Get16(TDeviceParams::oHeads)),
                         P.Get16(TDeviceParams::oSectorsPerTrack));
-  uint32_t count = std::max(FSectorCount, CapSectors(chs, root));
-  count = std::max<uint32_t>(count, P.Get16(TDeviceParams::oTotalSectors));
+  uint64_t count = std::max<uint64_t>(chs, P.Get16(TDeviceParams::oTotalSectors));
   uint8_t deviceType = P.Get8(TDeviceParams::oDeviceType);
   if (Drive() && (deviceType < 5 || deviceType == 7))
     Drive()->FKind = dkFloppy;
   uint32_t big = P.Get32(TDeviceParams::oBigTotalSectors);
   if (big < 0x80000000u && big > count)
     count = big;
-  FSectorCount = count;
+  SetSectorCount(count);
 }
 
 void TMedium9XDrive::AskDeviceParams(uint8_t Special) {
@@ -303,6 +322,8 @@ TMediumFile::TMediumFile(TDrive* Drive) : TMedium(Drive) {
 TMediumFile::~TMediumFile() = default;
 
 void TMediumFile::Init() {
+  FUncached.reset();
+  FUncachedRefused = false;
   FStream.reset();
   ResetGeometry();
   FFileSize = 0;
@@ -313,8 +334,12 @@ void TMediumFile::Init() {
     int64_t size = FStream->Seek(0, TSeekOrigin::End);
     FStream->Seek(0, TSeekOrigin::Beginning);
     FFileSize = static_cast<uint64_t>(size);
-    FSectorSize = 512;
-    FSectorCount = CapSectors((FFileSize + 511) / 512, RootName());
+    // A block device is read in the sectors it is addressed in, as through its drive
+    // letter; an image in sectors of 512 bytes.
+    const uint32_t logical = LogicalSectorSize(FStream->Handle());
+    FBlockDevice = logical > 0;
+    FSectorSize = logical > 0 ? logical : 512;
+    SetSectorCount((FFileSize + FSectorSize - 1) / FSectorSize);
     FVolumeLabel = std::filesystem::path(FFileName).filename().string();
     FFormatted = true;
   } catch (...) {
@@ -325,19 +350,42 @@ void TMediumFile::Init() {
   }
 }
 
+TUncachedReader* TMediumFile::Uncached() {
+  if (!FBlockDevice || FUncached || FUncachedRefused)
+    return FUncached.get();
+  auto reader = std::make_unique<TUncachedReader>(FStream->Handle());
+  if (reader->IsOpen()) {
+    FUncached = std::move(reader);
+  } else {
+    FUncachedRefused = true;
+    DebugLog("MEDIUM: Cannot read %s past the page cache (%s); the blocks after a failed read "
+             "are read through it",
+             FFileName, std::strerror(reader->Error()));
+  }
+  return FUncached.get();
+}
+
 uint32_t TMediumFile::ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) {
   if (!FStream)
     return ERROR_FILE_NOT_FOUND;
-  const uint64_t offset = uint64_t{Start} * 512;
+  const uint64_t offset = uint64_t{Start} * FSectorSize;
   if (offset > FFileSize)
     return ERROR_END_OF_MEDIA;
-  const std::size_t want = static_cast<std::size_t>(Count) * 512;
+  const std::size_t want = static_cast<std::size_t>(Count) * FSectorSize;
   try {
-    FStream->Seek(static_cast<int64_t>(offset), TSeekOrigin::Beginning);
-    std::size_t got = FStream->Read(Buffer, want);
+    std::size_t got = 0;
+    if (TUncachedReader* uncached = RereadingFailure() ? Uncached() : nullptr) {
+      ssize_t n = uncached->ReadAt(offset, Buffer, want);
+      if (n < 0)
+        return ERROR_SEEK;
+      got = static_cast<std::size_t>(n);
+    } else {
+      FStream->Seek(static_cast<int64_t>(offset), TSeekOrigin::Beginning);
+      got = FStream->Read(Buffer, want);
+    }
     if (got == want)
       return 0;
-    if (want - got < 512) { // the rounded-up last sector
+    if (want - got < FSectorSize) { // the rounded-up last sector
       std::memset(Buffer + got, 0, want - got);
       return 0;
     }

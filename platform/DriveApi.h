@@ -42,6 +42,7 @@ enum : uint32_t {
   FILE_SHARE_WRITE = 2,
   OPEN_EXISTING = 3,
   FILE_FLAG_WRITE_THROUGH = 0x80000000u,
+  FILE_FLAG_NO_BUFFERING = 0x20000000u, // reads go to the device, past the system's cache
   FILE_FLAG_DELETE_ON_CLOSE = 0x04000000u,
 };
 

@@ -148,6 +148,7 @@ uint32_t ErrnoToWinError(int Errno) {
   case ENOTTY:
     return ERROR_INVALID_FUNCTION;
   case ENOTSUP:
+  case ENOTBLK:
     return ERROR_NOT_SUPPORTED;
   default:
     return ERROR_GEN_FAILURE;

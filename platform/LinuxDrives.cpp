@@ -110,9 +110,8 @@ bool Measure(int Fd, const TLinuxDrives::TVolume& V, uint32_t& SectorSize, uint6
     return FailErrno();
   SectorSize = V.SectorSizeHint;
   if (S_ISBLK(st.st_mode)) {
-    int ssz = 0;
-    if (::ioctl(Fd, BLKSSZGET, &ssz) == 0 && ssz > 0)
-      SectorSize = static_cast<uint32_t>(ssz);
+    if (uint32_t logical = LogicalSectorSize(Fd))
+      SectorSize = logical;
     uint64_t size = 0;
     if (::ioctl(Fd, BLKGETSIZE64, &size) != 0)
       return FailErrno();
@@ -381,7 +380,7 @@ uint32_t TLinuxDrives::GetDriveType(const std::string& Root) {
 }
 
 THandle TLinuxDrives::CreateFile(const std::string& Name, uint32_t Access, uint32_t /*ShareMode*/,
-                                 uint32_t /*Disposition*/, uint32_t /*Flags*/) {
+                                 uint32_t /*Disposition*/, uint32_t Flags) {
   if (Access & GENERIC_WRITE) { // media are only ever read
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
@@ -399,9 +398,19 @@ THandle TLinuxDrives::CreateFile(const std::string& Name, uint32_t Access, uint3
     FailErrno();
     return INVALID_HANDLE_VALUE;
   }
+  std::shared_ptr<TUncachedReader> uncached;
+  if (Flags & FILE_FLAG_NO_BUFFERING) {
+    uncached = std::make_shared<TUncachedReader>(fd);
+    if (!uncached->IsOpen()) {
+      const int e = uncached->Error();
+      ::close(fd);
+      SetLastError(ErrnoToWinError(e));
+      return INVALID_HANDLE_VALUE;
+    }
+  }
   std::lock_guard lock(FMutex);
   THandle h = FNextHandle++;
-  FHandles[h] = TOpen{fd, *v};
+  FHandles[h] = TOpen{fd, *v, std::move(uncached)};
   return h;
 }
 
@@ -476,6 +485,18 @@ bool TLinuxDrives::ReadFile(THandle Handle, void* Buffer, uint32_t Count, uint32
   TOpen open;
   if (!FindOpen(Handle, open))
     return false;
+  if (open.Uncached) {
+    const off_t at = ::lseek(open.Fd, 0, SEEK_CUR);
+    if (at < 0)
+      return FailErrno();
+    const ssize_t n = open.Uncached->ReadAt(static_cast<uint64_t>(at), Buffer, Count);
+    if (n < 0)
+      return FailErrno();
+    ::lseek(open.Fd, at + n, SEEK_SET);
+    if (Read)
+      *Read = static_cast<uint32_t>(n);
+    return true;
+  }
   uint32_t done = 0;
   while (done < Count) {
     ssize_t n = ::read(open.Fd, static_cast<char*>(Buffer) + done, Count - done);

@@ -7,7 +7,8 @@
 // takes the letter of one that ranks below it. A loop device that backs a mounted
 // system image (squashfs and the like) gets none. "\\.\X:" opens
 // the device read-only; the geometry comes from the kernel's sector size and device
-// size; the free space and the label from the file system on the volume. The
+// size; the free space and the label from the file system on the volume. A handle
+// opened with FILE_FLAG_NO_BUFFERING reads past the page cache (O_DIRECT). The
 // family is NT: the 9x virtual devices do not exist here.
 #pragma once
 
@@ -15,11 +16,14 @@
 
 #include <array>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace gf {
+
+class TUncachedReader;
 
 class TLinuxDrives : public TDrivePlatform {
 public:
@@ -80,8 +84,9 @@ protected:
 
 private:
   struct TOpen {
-    int Fd = -1;
+    int Fd = -1; // also keeps the position of an uncached handle
     TVolume Volume;
+    std::shared_ptr<TUncachedReader> Uncached; // the reads of a FILE_FLAG_NO_BUFFERING handle
   };
 
   std::optional<TVolume> VolumeOf(const std::string& Root) const;

@@ -43,7 +43,9 @@ const uint32_t* FirstFailure(const TSimDrive& D, uint64_t Start, uint64_t Count)
 
 } // namespace
 
-uint64_t SimBackingSize(const TSimDrive& Drive) {
+namespace {
+
+uint64_t ImageSize(const TSimDrive& Drive) {
   if (Drive.ImageFile.empty())
     return Drive.Image.size();
   std::error_code ec;
@@ -51,19 +53,30 @@ uint64_t SimBackingSize(const TSimDrive& Drive) {
   return ec ? 0 : size;
 }
 
+} // namespace
+
+uint64_t SimBackingSize(const TSimDrive& Drive) {
+  return std::max(ImageSize(Drive), Drive.VirtualSize);
+}
+
 uint64_t SimReadBacking(const TSimDrive& Drive, uint64_t Offset, uint8_t* Buffer, uint64_t Count) {
-  uint64_t size = SimBackingSize(Drive);
+  const uint64_t size = SimBackingSize(Drive), image = ImageSize(Drive);
   if (Offset >= size)
     return 0;
-  uint64_t n = std::min(Count, size - Offset);
+  const uint64_t n = std::min(Count, size - Offset);
+  const uint64_t fromImage = Offset < image ? std::min(n, image - Offset) : 0;
+  std::memset(Buffer + fromImage, 0, n - fromImage);
+  if (fromImage == 0)
+    return n;
   if (Drive.ImageFile.empty()) {
-    std::memcpy(Buffer, Drive.Image.data() + Offset, n);
+    std::memcpy(Buffer, Drive.Image.data() + Offset, fromImage);
     return n;
   }
   std::ifstream in(Drive.ImageFile, std::ios::binary);
   in.seekg(static_cast<std::streamoff>(Offset));
-  in.read(reinterpret_cast<char*>(Buffer), static_cast<std::streamsize>(n));
-  return static_cast<uint64_t>(in.gcount());
+  in.read(reinterpret_cast<char*>(Buffer), static_cast<std::streamsize>(fromImage));
+  const auto got = static_cast<uint64_t>(in.gcount());
+  return got < fromImage ? got : n;
 }
 
 TSimDrive& TSimulatedDrives::AddDrive(char Letter, TSimDrive Drive) {
@@ -114,7 +127,7 @@ uint32_t TSimulatedDrives::GetDriveType(const std::string& Root) {
 
 THandle TSimulatedDrives::CreateFile(const std::string& Name, uint32_t Access,
                                      uint32_t /*ShareMode*/, uint32_t /*Disposition*/,
-                                     uint32_t /*Flags*/) {
+                                     uint32_t Flags) {
   std::lock_guard lock(FMutex);
   const bool nt = FPlatformId == VER_PLATFORM_WIN32_NT;
   TOpen open;
@@ -131,16 +144,20 @@ THandle TSimulatedDrives::CreateFile(const std::string& Name, uint32_t Access,
     ++(vwin32 ? Calls.VWin32Opens : Calls.Int2fOpens);
   } else if (Name.rfind("\\\\.\\", 0) == 0 && Name.size() == 6 && nt) {
     TSimDrive* d = DriveOfRoot(Name.substr(4));
+    const bool uncached = Flags & FILE_FLAG_NO_BUFFERING;
     uint32_t e = !d                         ? ERROR_FILE_NOT_FOUND
                  : (Access & GENERIC_WRITE) ? ERROR_ACCESS_DENIED
-                                            : d->OpenError;
+                 : d->OpenError             ? d->OpenError
+                 : uncached                 ? d->UncachedOpenError
+                                            : 0;
     if (e) {
       SetLastError(e);
       return INVALID_HANDLE_VALUE;
     }
     open.Kind = TKind::Volume;
     open.Letter = LetterOf(Name.substr(4));
-    ++Calls.VolumeOpens;
+    open.Uncached = uncached;
+    ++(uncached ? Calls.UncachedOpens : Calls.VolumeOpens);
   } else {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -385,10 +402,19 @@ bool TSimulatedDrives::ReadFile(THandle Handle, void* Buffer, uint32_t Count, ui
     return Fail(ERROR_NOT_READY);
   if (d->SectorSize == 0 || open.Position % d->SectorSize || Count % d->SectorSize)
     return Fail(ERROR_INVALID_PARAMETER); // raw volumes read whole sectors only
-  uint64_t start = open.Position / d->SectorSize;
-  Calls.Reads.emplace_back(static_cast<uint32_t>(start), Count / d->SectorSize);
-  if (const uint32_t* code = FirstFailure(*d, start, Count / d->SectorSize))
+  const uint64_t start = open.Position / d->SectorSize, count = Count / d->SectorSize;
+  Calls.Reads.emplace_back(static_cast<uint32_t>(start), static_cast<uint32_t>(count));
+  if (open.Uncached)
+    Calls.UncachedReads.emplace_back(static_cast<uint32_t>(start), static_cast<uint32_t>(count));
+  else
+    for (auto [from, to, code] : d->CachedFailures)
+      if (start < to && from < start + count)
+        return Fail(code);
+  if (const uint32_t* code = FirstFailure(*d, start, count)) {
+    if (d->CachesFailures && !open.Uncached)
+      d->CachedFailures.emplace_back(start, start + count, *code);
     return Fail(*code);
+  }
   uint64_t n = SimReadBacking(*d, open.Position, static_cast<uint8_t*>(Buffer), Count);
   open.Position += n;
   if (Read)

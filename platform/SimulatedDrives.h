@@ -12,6 +12,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace gf {
@@ -34,6 +35,9 @@ struct TSimDrive {
   bool HasMedium = true;
   std::vector<uint8_t> Image; // the backing, unless ImageFile is set
   std::string ImageFile;
+  // Nonzero: the backing's size in bytes, whose bytes beyond the image read as zeros
+  // (a large medium without the memory or disk space it would take).
+  uint64_t VirtualSize = 0;
   uint32_t SectorSize = 512;
   uint32_t MediaType = MEDIA_REMOVABLE;
   // Geometry; 0 cylinders means sectors x 1 x 1.
@@ -51,8 +55,15 @@ struct TSimDrive {
   // Failures: a read that touches a failing sector fails with its code (a DOS
   // error on 9x disks, the last error otherwise).
   std::map<uint32_t, uint32_t> FailingSectors;
-  uint32_t DosReadCallError = 0; // nonzero: a failing 7305h read fails as a call, with this error
-  uint32_t OpenError = 0;        // "\\.\X:" refuses to open
+  // As a block device's page cache does: an NT read that fails leaves every sector it
+  // asked for failing with its code for the reads through ordinary handles that follow
+  // (CachedFailures, start and end); a handle opened with FILE_FLAG_NO_BUFFERING reads
+  // past that, where only FailingSectors fail.
+  bool CachesFailures = false;
+  std::vector<std::tuple<uint64_t, uint64_t, uint32_t>> CachedFailures;
+  uint32_t UncachedOpenError = 0; // "\\.\X:" with FILE_FLAG_NO_BUFFERING refuses to open
+  uint32_t DosReadCallError = 0;  // nonzero: a failing 7305h read fails as a call, with this error
+  uint32_t OpenError = 0;         // "\\.\X:" refuses to open
   uint32_t GeometryError = 0;
   uint32_t SeekError = 0;
   uint32_t LockDosError = 0;
@@ -81,6 +92,8 @@ public:
     int VolumeOpens = 0;
     std::vector<uint32_t> Int2fSectors;               // sectors asked of INT2F.VXD, in order
     std::vector<std::pair<uint32_t, uint32_t>> Reads; // NT and 7305h reads: start, count
+    std::vector<std::pair<uint32_t, uint32_t>> UncachedReads; // those of them past the cache
+    int UncachedOpens = 0;
     std::vector<uint32_t> GeometryCodes;
   };
   TCalls Calls;
@@ -114,6 +127,7 @@ private:
     TKind Kind = TKind::Volume;
     char Letter = 0;
     uint64_t Position = 0;
+    bool Uncached = false; // FILE_FLAG_NO_BUFFERING
   };
 
   TSimDrive* DriveOfRoot(const std::string& Root);

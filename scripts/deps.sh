@@ -8,6 +8,7 @@ packages=(
   xdg-utils # xdg-open, through which help, the web link and recovered files open
   xvfb xauth dosfstools mtools ffmpeg mjpegtools mount pngcheck libtiff-tools netpbm
   openbox x11-utils # a window manager for the screenshots, and xprop to wait for it
+  python3-fusepy fuse3 # a file that fails chosen reads, under a loop device, for the media tests
 )
 missing=()
 for p in "${packages[@]}"; do

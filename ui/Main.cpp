@@ -306,21 +306,7 @@ void TFormMain::SetFileWriter(std::unique_ptr<TFoundFileWriter> Writer) {
 }
 
 std::string TFormMain::FormatSize(uint64_t KB) {
-  double x = static_cast<double>(KB);
-  int u = 1;
-  while (x >= 1024 && u < 4) {
-    x /= 1024;
-    ++u;
-  }
-  // Halves round away from zero (1.25 MB shows as 1.3 MB), not to even as printf's
-  // %f would (x is exact for any medium's size in kB, below 2^53, divided by a power of
-  // two, and so is x * 10).
-  x = std::round(x * 10) / 10;
-  std::string s = Format("%1.1f", x);
-  if (auto comma = s.find(','); comma != std::string::npos)
-    s[comma] = '.';
-  static const int units[] = {sUnitKB, sUnitMB, sUnitGB, sUnitTB};
-  return s + " " + LoadStr(units[u - 1]);
+  return gf::FormatSize(KB);
 }
 
 void TFormMain::showEvent(QShowEvent* Event) {
@@ -572,8 +558,7 @@ void TFormMain::LBDrivesClick() {
     break;
   }
   if (info->HasMedium()) {
-    uint64_t bytes = uint64_t{info->GetSectorSize()} * info->GetSectorCount();
-    LabelCapacity->setText(QString::fromStdString(FormatSize(bytes / 1024)));
+    LabelCapacity->setText(QString::fromStdString(FormatSize(info->GetCapacity() / 1024)));
     LabelSectorSize->setText(QString::number(info->GetSectorSize()));
   } else {
     SBStart->setEnabled(false);
@@ -671,6 +656,13 @@ void TFormMain::SBStartClick() {
   if (info->GetKind() == dkFixedDisk &&
       FDesktop.MessageBox(this, TBoxKind::Warning, Format(LoadStr(sFixedDiskWarning), root),
                           TBoxButtons::YesNo) != TBoxAnswer::Yes)
+    return;
+  if (info->IsTruncated() &&
+      FDesktop.MessageBox(
+          this, TBoxKind::Warning,
+          Format(LoadStr(sPartlyReadWarning), root, FormatSize(info->GetCapacity() / 1024),
+                 FormatSize(uint64_t{info->GetSectorSize()} * info->GetSectorCount() / 1024)),
+          TBoxButtons::YesNoDefaultNo) != TBoxAnswer::Yes)
     return;
   if (TResult<> offMedium = CheckDestinationOffMedium(*info, FController->DestPath());
       !offMedium.Ok() && FDesktop.MessageBox(this, TBoxKind::Warning, offMedium.Error,
@@ -882,7 +874,7 @@ void TFormMain::ShowProgress() {
   LabelCurSector->adjustSize();
 }
 
-void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::string&) {
+void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::string& Msg) {
   // The summary says the files are saved only once they are on the medium: a card or
   // stick taken out at the summary must hold every file it names. Until then the window
   // stays busy and says what it waits for, and the flush runs on the saver thread.
@@ -914,7 +906,7 @@ void TFormMain::ScanFinished(bool Completed, bool StoppedByUser, const std::stri
   QCoreApplication::processEvents();
   FAnimation->Stop();
   TSummary summary = ScanSummary(Completed, StoppedByUser, FRecovered, FNotSaved,
-                                 FController->DestPath(), flushed.Error);
+                                 FController->DestPath(), flushed.Error, Msg);
   if (!summary.Sound.empty())
     FDesktop.PlaySound(summary.Sound);
   FDesktop.ShowText(summary.Text);

@@ -270,7 +270,8 @@ void TDestinationWriter::End() {
 }
 
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
-                     const std::string& DestPath, const std::string& FlushError) {
+                     const std::string& DestPath, const std::string& FlushError,
+                     const std::string& PartlyRead) {
   const std::string br = "\r\n\r\n";
   const std::string indent = "  ";
   // Files that were found but are not on disk are told of in every case, and a scan
@@ -303,6 +304,14 @@ TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t 
                 LoadStr(sNothingFoundCause1) + LoadStr(sNothingFoundCause2) +
                 LoadStr(sNothingFoundCause3) + LoadStr(sNothingFoundCause4),
             "FAILWAV"};
+  // Every readable sector was read, and still not the whole medium: no card error to
+  // look for, but no completed scan either.
+  if (!Completed && !PartlyRead.empty())
+    return {LoadStr(sIncompleteTitle) + br + PartlyRead +
+                (Count > 0 ? Format(LoadStr(sPartlyReadSaved), Count, DestPath)
+                           : LoadStr(sPartlyReadNothing)) +
+                (NotSaved > 0 ? br + notSaved : std::string()) + notFlushed,
+            Count > 0 ? okSound : "FAILWAV"};
   std::string checks = indent + LoadStr(sCheckSeated) + indent + LoadStr(sCheckDrivers) + indent +
                        LoadStr(sCheckCables) + LoadStr(sIncompleteAdvice) +
                        (NotSaved > 0 ? br + notSaved : std::string()) + notFlushed;

@@ -149,8 +149,10 @@ struct TSummary {
 
 // The text and sound for the end of a scan; Count is the number of files saved,
 // NotSaved the number of files found that could not be saved, FlushError why the saved
-// files could not be written through to the medium (empty: they were).
+// files could not be written through to the medium (empty: they were). PartlyRead: the
+// controller's text for a scan that read its medium only in part (empty otherwise).
 TSummary ScanSummary(bool Completed, bool StoppedByUser, int64_t Count, int64_t NotSaved,
-                     const std::string& DestPath, const std::string& FlushError = {});
+                     const std::string& DestPath, const std::string& FlushError = {},
+                     const std::string& PartlyRead = {});
 
 } // namespace gf

@@ -41,6 +41,8 @@ TEST(Language, FilledTextsTakeTheirArgumentsInOrder) {
       {sPrefixInvalid, ""},         {sDestNotFull, "%s"},           {sTrashFailed, "%s"},
       {sTrashFailedMore, "%d"},     {sTargetUnusable, "%s%s"},      {sNotFlushedTitle, ""},
       {sNotFlushedBody, "%d%s%s"},  {sDestOnScannedMedium, "%s%s"},
+      {sPartlyReadWarning, "%s%s%s"}, {sPartlyReadBody, "%s%s"},
+      {sPartlyReadSaved, "%d%s"},   {sPartlyReadNothing, ""},
   };
   for (const TCase& c : cases) {
     std::string text = LoadStr(c.Id), found;

@@ -1,6 +1,7 @@
 #include "Controller.h"
 #include "Drives.h"
 #include "LogCapture.h"
+#include "MemoryMedium.h"
 #include "Registry.h"
 #include "SimulatedDrives.h"
 
@@ -367,4 +368,53 @@ TEST_F(ControllerTest, DriveInfoOfAVanishedDriveAnswersDefaults) {
   EXPECT_EQ(info->GetSectorSize(), 0u);
   EXPECT_FALSE(info->HasMedium());
   EXPECT_EQ(info->GetDisplayName(), "");
+}
+
+// A medium with more sectors than can be numbered: the drive's details give its whole
+// size, and a scan that reached its last numbered sector ends not completed, with the
+// reason in words for the summary.
+TEST_F(ControllerTest, AMediumReadOnlyInPart) {
+  TSimDrive big = Disk(16);
+  big.VirtualSize = uint64_t{5} << 40;
+  Sim.AddDrive('E', big);
+  Sim.AddDrive('F', Disk(100));
+  TGlimmerfold& c = Make();
+  c.RefreshDrives();
+  TDriveInfo* e = c.FindDriveInfo("E:\\");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->GetSectorCount(), UINT32_MAX);
+  EXPECT_EQ(e->GetCapacity(), uint64_t{5} << 40);
+  EXPECT_TRUE(e->IsTruncated());
+  TDriveInfo* f = c.FindDriveInfo("F:\\");
+  EXPECT_EQ(f->GetCapacity(), 100u * 512);
+  EXPECT_FALSE(f->IsTruncated());
+
+  // The scan itself over a medium of that kind that is quick to read to its end.
+  struct {
+    uint64_t device;
+    bool completed;
+    std::string msg;
+  } cases[] = {
+      {0, true, ""},
+      {uint64_t{1} << 33, false,
+       "Glimmerfold read only the first 100.0 kB of the 4.0 TB on this medium: it cannot reach "
+       "the sectors beyond them. The rest of the medium was not searched, and there may be "
+       "additional images or files there.\r\n"},
+  };
+  for (auto& k : cases) {
+    SCOPED_TRACE(k.device);
+    Done.clear();
+    TDrive drive("G:\\");
+    test::TMemoryMedium m(std::vector<uint8_t>(200 * 512), 512, &drive);
+    if (k.device)
+      m.SetDeviceSectors(k.device);
+    c.Scanner().Start(&m);
+    Pump();
+    ASSERT_EQ(Done.size(), 1u);
+    EXPECT_EQ(Done[0].Completed, k.completed);
+    EXPECT_FALSE(Done[0].ByUser);
+    EXPECT_EQ(Done[0].Msg, k.msg);
+    EXPECT_EQ(Log.Logged("CONTROLLER: The scan of G:\\ read its first 200 sectors of 8589934592"),
+              k.device != 0);
+  }
 }

@@ -67,6 +67,50 @@ TEST(Scanner, EmptyAndUnreadableMedia) {
   }
 }
 
+// A medium whose device holds more sectors than can be numbered ends at the last one
+// that can: that is no completed scan, and the scanner tells it from an unreadable block.
+TEST(Scanner, AMediumReadOnlyInPartIsNotCompleted) {
+  struct {
+    const char* what;
+    uint64_t device;
+    uint32_t bad;
+    bool completed, atLimit;
+    std::size_t files;
+  } cases[] = {
+      {"the whole medium", 0, UINT32_MAX, true, false, 1},
+      {"a device of more sectors", uint64_t{1} << 33, UINT32_MAX, false, true, 1},
+      {"an unreadable block before the limit", uint64_t{1} << 33, 150, false, false, 1},
+  };
+  Registry r;
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto img = Image(200);
+    Put(img, 0, Jfif);
+    TMemoryMedium m(img);
+    if (c.device)
+      m.SetDeviceSectors(c.device);
+    if (c.bad != UINT32_MAX)
+      m.FailSector(c.bad);
+    TScanner s(&r.reg);
+    TScanResult res;
+    Collect(s, res);
+    bool atLimitInDone = false;
+    s.OnDone = [&](TScanner& sender, bool completed) {
+      ++res.DoneCount;
+      res.Completed = completed;
+      atLimitInDone = sender.EndedAtSectorLimit();
+      EXPECT_EQ(sender.Medium(), &m) << "the medium is still at hand in the done event";
+    };
+    s.Start(&m);
+    PumpUntilDone(s);
+    EXPECT_EQ(res.DoneCount, 1);
+    EXPECT_EQ(res.Completed, c.completed);
+    EXPECT_EQ(atLimitInDone, c.atLimit);
+    EXPECT_EQ(s.Medium(), nullptr);
+    EXPECT_EQ(res.Files.size(), c.files) << "the files found are handed over all the same";
+  }
+}
+
 TEST(Scanner, ProgressCadence) {
   Registry r;
   TMemoryMedium m(Image(100));

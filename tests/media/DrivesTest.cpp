@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -656,6 +658,16 @@ TEST(Reader9xDisk, InitFromTheDeviceParameters) {
        dkRemovable,
        {"9XHDD: E:\\: GDP func 1 failed with DOS error 0x15",
         "9XHDD: Medium E:\\ init with drive DPB: BPS=200, TS=A"}},
+      {"CHS beyond 32 bits",
+       params(65535, 255, 512, 0, 0),
+       params(0, 0, 0, 0, 0),
+       512,
+       UINT32_MAX,
+       dkRemovable,
+       {"MEDIUM: E:\\ holds 8556249600 sectors, more than can be numbered; only the first "
+        "4294967295 are read",
+        "9XHDD: Medium E:\\ init with disk DPB: BPS=200, TS=FFFFFFFF",
+        "9XHDD: Medium E:\\ init with drive DPB: BPS=200, TS=FFFFFFFF"}},
       {"both calls fail",
        callFail,
        callFail,
@@ -680,6 +692,7 @@ TEST(Reader9xDisk, InitFromTheDeviceParameters) {
     ASSERT_TRUE(Is<TMedium9XDrive>(d->Medium())) << c.what;
     EXPECT_EQ(d->Medium()->SectorSize(), c.wantSize) << c.what;
     EXPECT_EQ(d->Medium()->SectorCount(), c.wantCount) << c.what;
+    EXPECT_EQ(d->Medium()->Truncated(), c.wantCount == UINT32_MAX) << c.what;
     EXPECT_EQ(d->Kind(), c.wantKind) << c.what;
     auto lines = log.Lines();
     lines.erase(lines.begin()); // the device line
@@ -763,17 +776,25 @@ TEST(ReaderNT, FormattedCountCoversTheWholeVolume) {
   EXPECT_EQ(SectorNo(last), 8191u);
 }
 
+// The medium keeps the device's true size: it is read up to its last numbered sector
+// and says that it holds more.
 TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
   struct {
     int64_t cylinders;
     uint32_t tracks, sectors;
     bool formatted;
     uint32_t spc, clusters;
+    uint64_t device;
   } cases[] = {
-      {int64_t{1} << 33, 1, 1, false, 0, 0},            // the low 32 bits would be 0
-      {0x100000001, 1, 1, false, 0, 0},                 // and here 1
-      {INT64_MAX, UINT32_MAX, UINT32_MAX, false, 0, 0}, // the product overflows 64 bits
-      {4096, 1, 1, true, 0x10000, 0x10001},             // clusters x sectors per cluster
+      // the low 32 bits would be 0
+      {int64_t{1} << 33, 1, 1, false, 0, 0, uint64_t{1} << 33},
+      {0x100000001, 1, 1, false, 0, 0, 0x100000001}, // and here 1
+      // the product overflows 64 bits
+      {INT64_MAX, UINT32_MAX, UINT32_MAX, false, 0, 0, UINT64_MAX},
+      // clusters x sectors per cluster
+      {4096, 1, 1, true, 0x10000, 0x10001, 0x100010000},
+      // every sector can be numbered
+      {UINT32_MAX, 1, 1, false, 0, 0, UINT32_MAX},
   };
   for (auto& c : cases) {
     TLogCapture log;
@@ -790,11 +811,57 @@ TEST(ReaderNT, CountsBeyond32BitsAreCappedWithALogLine) {
     TMedium* medium = m.FindDrive("E:\\")->Medium();
     ASSERT_NE(medium, nullptr);
     EXPECT_EQ(medium->SectorCount(), UINT32_MAX) << c.cylinders;
-    EXPECT_TRUE(log.Logged("MEDIUM: E:\\ holds ")) << c.cylinders;
+    EXPECT_EQ(medium->DeviceSectors(), c.device) << c.cylinders;
+    EXPECT_EQ(medium->Truncated(), c.device > UINT32_MAX) << c.cylinders;
+    EXPECT_EQ(log.Logged("MEDIUM: E:\\ holds "), c.device > UINT32_MAX) << c.cylinders;
     medium->SetPosition(7);
     const uint8_t* d = medium->GetData();
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(SectorNo(d), 7u);
+  }
+}
+
+// Over a backing as large as it says (zeros beyond its first sectors), the last sector
+// that can be numbered reads, and the size of the whole device is kept.
+TEST(ReaderNT, MediaBeyondTheLastNumberedSector) {
+  struct {
+    uint32_t sectorSize;
+    uint64_t bytes;
+    uint32_t wantCount;
+    bool truncated;
+  } cases[] = {
+      {512, uint64_t{5} << 40, UINT32_MAX, true},            // 5 TiB of 512 bytes
+      {512, (uint64_t{1} << 41) - 512, UINT32_MAX, false},   // every sector numbered
+      {4096, uint64_t{8} << 40, uint32_t{1} << 31, false},   // 8 TiB of 4 KiB
+      {4096, (uint64_t{16} << 40) + 4096, UINT32_MAX, true}, // a sector too many
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    TSimulatedDrives sim;
+    TSimDrive& e = sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 16, c.sectorSize));
+    e.VirtualSize = c.bytes;
+    e.Formatted = false;
+    TDriveManager m(sim);
+    m.Refresh();
+    TMedium* medium = m.FindDrive("E:\\")->Medium();
+    ASSERT_NE(medium, nullptr);
+    EXPECT_EQ(medium->SectorCount(), c.wantCount);
+    EXPECT_EQ(medium->Truncated(), c.truncated);
+    EXPECT_EQ(medium->DeviceSectors(), c.bytes / c.sectorSize);
+    EXPECT_EQ(medium->DeviceBytes(), c.bytes);
+    EXPECT_EQ(medium->ReadableBytes(), uint64_t{c.wantCount} * c.sectorSize);
+    medium->SetPosition(7);
+    ASSERT_NE(medium->GetData(), nullptr);
+    EXPECT_EQ(SectorNo(medium->GetData()), 7u);
+    medium->SetPosition(c.wantCount - 1);
+    uint32_t run = 0;
+    const uint8_t* last = medium->GetData(run);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(run, 1u);
+    EXPECT_TRUE(AllZero(last, c.sectorSize));
+    medium->Next();
+    EXPECT_EQ(medium->GetPosition(), c.wantCount);
+    EXPECT_EQ(medium->GetData(), nullptr);
   }
 }
 
@@ -843,6 +910,49 @@ TEST(ReaderNT, ReadFailures) {
   }
 }
 
+// A device whose cache keeps the failure of a whole failed read (as a block device's
+// page cache does): after a read ahead fails, the blocks over its sectors are read past
+// that cache, and the walk stops at the block of the bad sector and no sooner. Where
+// the volume cannot be opened so, they are read as before, and the log says why.
+TEST(ReaderNT, BlocksAfterAFailedReadAheadArePastTheCache) {
+  struct {
+    uint32_t bad, openError, wantStop;
+    std::vector<std::pair<uint32_t, uint32_t>> uncached;
+  } cases[] = {
+      {4400, 0, 4352, {{4096, 64}, {4160, 64}, {4224, 64}, {4288, 64}, {4352, 64}}},
+      {4096, 0, 4096, {{4096, 64}}},
+      {6143, 0, 6080, {}}, // the stretch's last sector: every block of it
+      {4400, ERROR_ACCESS_DENIED, 4096, {}},
+  };
+  cases[2].uncached.clear();
+  for (uint32_t b = 4096; b <= 6080; b += 64)
+    cases[2].uncached.emplace_back(b, 64);
+  for (auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.bad << " " << c.openError);
+    TSimulatedDrives sim;
+    TSimDrive& e = sim.AddDrive('E', Disk(DRIVE_REMOVABLE, 8192));
+    e.Formatted = false;
+    e.CachesFailures = true;
+    e.FailingSectors[c.bad] = ERROR_CRC;
+    e.UncachedOpenError = c.openError;
+    TDriveManager m(sim);
+    m.Refresh();
+    TLogCapture log;
+    TMedium* medium = m.FindDrive("E:\\")->Medium();
+    medium->SetPosition(0);
+    for (const uint8_t* d; (d = medium->GetData()) != nullptr; medium->Next())
+      ASSERT_EQ(SectorNo(d), medium->GetPosition());
+    EXPECT_EQ(medium->GetPosition(), c.wantStop);
+    EXPECT_EQ(sim.Calls.UncachedReads, c.uncached);
+    EXPECT_EQ(sim.Calls.UncachedOpens, c.openError ? 0 : 1) << "opened once, when first needed";
+    EXPECT_EQ(log.Logged("NTHDD: Cannot read drive E:\\ past the system's cache (Access is "
+                         "denied.)"),
+              c.openError != 0);
+    m.FindDrive("E:\\")->Detect();
+    EXPECT_EQ(sim.OpenHandles(), 1) << "a new detection gives the second handle up";
+  }
+}
+
 // ---- image file
 
 namespace {
@@ -880,6 +990,38 @@ TEST(ReaderFile, ThousandBytesAreTwoSectorsWithZerosAfter) {
   EXPECT_EQ(direct->ReadBlocks(1, 1, buf.data()), 0u);
   EXPECT_EQ(direct->ReadBlocks(1, 2, buf.data()), ERROR_SEEK); // short by more than a sector
   EXPECT_EQ(direct->ReadBlocks(2, 1, buf.data()), ERROR_END_OF_MEDIA); // byte 1024 of 1000
+}
+
+// A sparse image of 5 TiB takes no disk space; its sectors beyond 2^32 - 1 cannot be
+// numbered, and the medium says so instead of passing for a smaller one.
+TEST(ReaderFile, ASparseImageBeyondTheLastNumberedSector) {
+  TTempDir dir;
+  std::string path = dir.Write("big.img", Numbered(16));
+  const uint64_t bytes = uint64_t{5} << 40;
+  if (::truncate(path.c_str(), static_cast<off_t>(bytes)) != 0)
+    GTEST_SKIP() << "the file system under " << dir.Path
+                 << " refuses a sparse file of 5 TiB: " << std::strerror(errno);
+  TLogCapture log;
+  TSimulatedDrives sim;
+  TDriveManager m(sim);
+  TDrive* d = m.AddImageFile(path);
+  ASSERT_NE(d, nullptr);
+  TMedium* medium = d->Medium();
+  EXPECT_EQ(medium->SectorSize(), 512u);
+  EXPECT_EQ(medium->SectorCount(), UINT32_MAX);
+  EXPECT_TRUE(medium->Truncated());
+  EXPECT_EQ(medium->DeviceSectors(), bytes / 512);
+  EXPECT_EQ(medium->DeviceBytes(), bytes);
+  EXPECT_TRUE(log.Logged("MEDIUM: " + path +
+                         " holds 10737418240 sectors, more than can be numbered; only the first "
+                         "4294967295 are read"));
+  medium->SetPosition(15);
+  ASSERT_NE(medium->GetData(), nullptr);
+  EXPECT_EQ(SectorNo(medium->GetData()), 15u);
+  medium->SetPosition(UINT32_MAX - 1);
+  const uint8_t* last = medium->GetData();
+  ASSERT_NE(last, nullptr);
+  EXPECT_TRUE(AllZero(last, 512));
 }
 
 TEST(ReaderFile, RedetectionAndAMissingFile) {

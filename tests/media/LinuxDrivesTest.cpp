@@ -4,6 +4,7 @@
 #include "BlockDevices.h"
 #include "Drives.h"
 #include "FakeSysfs.h"
+#include "Errors.h"
 #include "LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +216,11 @@ TEST(LinuxDrives, TheStandInDeviceReadsThroughTheNTReader) {
   }
   medium->SetPosition(4096);
   EXPECT_EQ(medium->GetData(), nullptr);
+  // Reads past the page cache are for block devices; a stand-in file has none.
+  EXPECT_EQ(platform.CreateFile("\\\\.\\C:", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                FILE_FLAG_NO_BUFFERING),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
 }
 
 // The card's partition has a letter; a folder on a file system of that partition lies

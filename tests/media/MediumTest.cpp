@@ -196,3 +196,79 @@ TEST(Medium, ReadingAheadMakesFewReads) {
   ASSERT_NE(m.GetData(), nullptr);
   EXPECT_EQ(m.ReadCalls, 4);
 }
+
+// A block is taken from what was read ahead only when all of it lies inside: the one
+// that ends at the window's last sector is, the one that would end a sector beyond it
+// is read anew, never handed out with a sector that was not read.
+TEST(Medium, ReadAheadWindowEdge) {
+  constexpr uint32_t window = 256, block = 64, last = window - block; // the last block's start
+  struct {
+    uint32_t position;
+    bool fromWindow;
+  } cases[] = {
+      {last - 1, true}, {last, true}, {last + 1, false}, {window - 1, false}, {window, false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.position);
+    TMemoryMedium m(Numbered(5000));
+    m.SetReadAhead(window * 512);
+    m.SetPosition(0);
+    ASSERT_NE(m.GetData(), nullptr);
+    ASSERT_EQ(m.ReadCalls, 1);
+    m.SetPosition(c.position);
+    uint32_t run = 0;
+    const uint8_t* d = m.GetData(run);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(m.ReadCalls, c.fromWindow ? 1 : 2);
+    ASSERT_EQ(run, block);
+    for (uint32_t i = 0; i < run; ++i)
+      ASSERT_EQ(SectorNo(d + std::size_t{i} * 512), c.position + i) << "sector " << i;
+  }
+}
+
+namespace {
+// Records each read it is asked for, and how.
+class TRecordingMedium : public TMemoryMedium {
+public:
+  using TMemoryMedium::TMemoryMedium;
+  struct TRead {
+    uint32_t Start, Count;
+    bool Ahead, Rereading;
+    bool operator==(const TRead&) const = default;
+  };
+  std::vector<TRead> Reads;
+
+protected:
+  uint32_t ReadBlocks(uint32_t Start, uint32_t Count, uint8_t* Buffer) override {
+    Reads.push_back({Start, Count, ReadingAhead(), RereadingFailure()});
+    return TMemoryMedium::ReadBlocks(Start, Count, Buffer);
+  }
+};
+} // namespace
+
+// The blocks read by themselves over sectors that a failed read ahead covered are told
+// apart, so that a reader can take them past a cache that keeps the failure; blocks
+// that only lie near such sectors, and reads ahead, are not.
+TEST(Medium, BlocksOverAFailedReadAheadAreToldApart) {
+  using TRead = TRecordingMedium::TRead;
+  TRecordingMedium m(Numbered(5000));
+  m.SetReadAhead(256 * 512);
+  m.FailSector(400);
+  m.SetPosition(0);
+  while (m.GetData() != nullptr) // as a scan goes, up to the block of the bad sector
+    m.Next();
+  EXPECT_EQ(m.GetPosition(), 384u);
+  for (uint32_t p : {250u, 512u, 100u, 200u}) {
+    m.SetPosition(p);
+    ASSERT_NE(m.GetData(), nullptr) << p;
+  }
+  const std::vector<TRead> want = {
+      {0, 256, true, false},   {256, 256, true, false}, // the read ahead that fails
+      {256, 64, false, true},  {320, 64, false, true},
+      {384, 64, false, true},  {250, 64, false, true}, // reaches into the failed stretch
+      {512, 256, true, false},                         // just beyond it
+      {100, 156, true, false},                         // up to its start
+      {200, 64, false, true},                          // too near to read ahead, reaches in
+  };
+  EXPECT_EQ(m.Reads, want);
+}

@@ -30,13 +30,14 @@ inline int RunCommand(const std::string& Cmd, std::string& Output) {
 
 class TLoopDevice {
 public:
-  explicit TLoopDevice(const std::string& Image) {
+  // Options: more of losetup's, such as "--sector-size 4096".
+  explicit TLoopDevice(const std::string& Image, const std::string& Options = "") {
     if (!HaveTool("losetup")) {
       FWhy = "losetup is missing (Debian package mount)";
       return;
     }
     std::string output;
-    int status = Run("losetup -r -f --show '" + Image + "' 2>&1", output);
+    int status = Run("losetup -r -f --show " + Options + " '" + Image + "' 2>&1", output);
     while (!output.empty() && (output.back() == '\n' || output.back() == ' '))
       output.pop_back();
     if (status != 0 || output.rfind("/dev/", 0) != 0) {

@@ -22,6 +22,12 @@ public:
   void SetBytes(std::vector<uint8_t> Bytes) { FBytes = std::move(Bytes); }
   void SetWantSectorSize(uint32_t Size) { FWantSectorSize = Size; }
   std::vector<uint8_t>& Bytes() { return FBytes; }
+  // Claims a device of Sectors behind the bytes: more than they give stand for sectors
+  // that cannot be numbered (the medium is Truncated). Re-initialises.
+  void SetDeviceSectors(uint64_t Sectors) {
+    FDevice = Sectors;
+    Reinit();
+  }
   void FailSector(uint32_t Sector) { FBad.insert(Sector); }
   void HealSector(uint32_t Sector) { FBad.erase(Sector); }
   int ReadCalls = 0;
@@ -45,11 +51,14 @@ protected:
     FSectorSize = FWantSectorSize;
     if (FSectorSize > 0)
       FSectorCount = static_cast<uint32_t>((FBytes.size() + FSectorSize - 1) / FSectorSize);
+    if (FDevice > FSectorCount)
+      FDeviceSectors = FDevice;
   }
 
 private:
   std::vector<uint8_t> FBytes;
   uint32_t FWantSectorSize;
+  uint64_t FDevice = 0;
   std::set<uint32_t> FBad;
 };
 

@@ -11,6 +11,7 @@
 #include "LogCapture.h"
 #include "LoopDevice.h"
 #include "MainFormTest.h"
+#include "MemoryMedium.h"
 #include "Registry.h"
 #include "ScanResults.h"
 #include "SimulatedDrives.h"
@@ -31,11 +32,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -670,6 +673,71 @@ TEST_F(MainTest, DestinationOnAMountedLoopDeviceIsWarnedOf) {
     }
     Form.reset();
   }
+}
+
+// A medium with more sectors than can be numbered shows its whole size, and Start says
+// plainly, before anything happens, how much of it can be read; No leaves all idle.
+TEST_F(MainTest, AMediumReadOnlyInPartIsToldBeforeTheScan) {
+  TSimDrive big = Removable(CardWith({MakeJpeg(2)}));
+  big.VirtualSize = uint64_t{5} << 40;
+  Platform.AddDrive('E', big);
+  // The same size as a sparse image named on the command line, where the file system
+  // allows one.
+  std::string image = Dir.Path + "/big.img";
+  WriteFile(image, CardWith({MakeJpeg(2)}));
+  std::vector<std::string> roots = {"E:\\"};
+  if (::truncate(image.c_str(), static_cast<off_t>(big.VirtualSize)) == 0)
+    roots.push_back(image);
+  else
+    std::cout << "[  NOTE    ] no sparse image of 5 TiB under " << Dir.Path << ": "
+              << std::strerror(errno) << "\n";
+  for (const std::string& root : roots)
+    for (TBoxAnswer answer : {TBoxAnswer::No, TBoxAnswer::Yes}) {
+      SCOPED_TRACE(root + (answer == TBoxAnswer::Yes ? " Yes" : " No"));
+      const std::string warning = "Drive " + root +
+                                  " holds 5.0 TB, but Glimmerfold can read only "
+                                  "its first 2.0 TB.\r\nThe rest of the medium will not be "
+                                  "searched.\r\nContinue?";
+      Desktop = TTestDesktop();
+      Desktop.Answers = {answer};
+      Make({image});
+      Select(root);
+      EXPECT_EQ(Form->LabelCapacity->text(), "5.0 TB");
+      EXPECT_EQ(Form->LabelSectorSize->text(), "512");
+      Form->SBStartClick();
+      ASSERT_EQ(Desktop.Boxes.size(), 1u);
+      EXPECT_EQ(Desktop.Boxes[0].Kind, TBoxKind::Warning);
+      EXPECT_EQ(Desktop.Boxes[0].Buttons, TBoxButtons::YesNoDefaultNo);
+      EXPECT_EQ(Desktop.Boxes[0].Text, warning);
+      if (answer == TBoxAnswer::No) {
+        EXPECT_TRUE(Form->SBStart->isEnabled());
+        EXPECT_FALSE(Form->SBCancel->isEnabled());
+        EXPECT_TRUE(Desktop.Sounds.empty());
+      } else {
+        EXPECT_TRUE(Form->SBCancel->isEnabled()) << "the scan runs";
+        Form->SBCancelClick();
+        ASSERT_TRUE(WaitForSummary());
+        EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, true, 1, 0, Dest).Text);
+      }
+      Form.reset();
+    }
+}
+
+// The summary of a scan that read its medium only in part is the controller's account
+// of it, never a completed scan. (A medium small enough to be read to its end in a test
+// stands for one of more than 2^32 sectors.)
+TEST_F(MainTest, AMediumReadOnlyInPartIsToldInTheSummary) {
+  Make();
+  TDrive drive("G:\\");
+  TMemoryMedium m(CardWith({MakeJpeg(2)}), 512, &drive);
+  m.SetDeviceSectors(uint64_t{5} << 31);
+  Form->Controller().Scanner().Start(&m);
+  ASSERT_TRUE(WaitForSummary());
+  const std::string part =
+      Format(LoadStr(sPartlyReadBody), TFormMain::FormatSize(m.ReadableBytes() / 1024), "5.0 TB");
+  EXPECT_EQ(Desktop.Texts[0], ScanSummary(false, false, 1, 0, Dest, "", part).Text);
+  EXPECT_EQ(Desktop.Texts[0].rfind("Scan Incomplete.", 0), 0u);
+  EXPECT_EQ(Saved().size(), 1u);
 }
 
 TEST_F(MainTest, StartWithoutAMediumRescansAndStartsNothing) {

@@ -1,5 +1,6 @@
 #include "ScanResults.h"
 #include "EndedProcess.h"
+#include "Format.h"
 #include "Language.h"
 #include "LogCapture.h"
 #include "Streams.h"
@@ -506,5 +507,42 @@ TEST(ScanSummary, TextsAndSounds) {
                              c.FlushError);
     EXPECT_EQ(s.Text, c.Text);
     EXPECT_EQ(s.Sound, c.Sound);
+  }
+}
+
+// A scan that read every sector it could of a medium that holds more is incomplete,
+// with the controller's words for how much it read in place of the card's check list;
+// a cancel or an unreadable block before that point are told as ever.
+TEST(ScanSummary, AMediumReadOnlyInPart) {
+  const std::string br = "\r\n\r\n";
+  const std::string part = "Glimmerfold read only the first 2.0 TB of the 5.0 TB on this medium: "
+                           "it cannot reach the sectors beyond them. The rest of the medium was "
+                           "not searched, and there may be additional images or files there.\r\n";
+  const std::string saved3 = "3 Images were found and recovered in the part that was read.\r\n"
+                             "Images were saved to /home/u/Recovered/\r\n";
+  const std::string nothing = "No images or files were found in the part that was read.\r\n";
+  const std::string notSaved2 = Format(LoadStr(sNotSavedBody), 2, "/home/u/Recovered/");
+  const std::string notFlushed3 =
+      br + Format(LoadStr(sNotFlushedBody), 3, "/home/u/Recovered/", "Input/output error");
+  struct TCase {
+    bool Stopped;
+    int64_t Count, NotSaved;
+    std::string FlushError, Text, Sound;
+  };
+  const TCase cases[] = {
+      {false, 3, 0, "", "Scan Incomplete." + br + part + saved3, "OKWAV"},
+      {false, 0, 0, "", "Scan Incomplete." + br + part + nothing, "FAILWAV"},
+      {false, 3, 2, "", "Scan Incomplete." + br + part + saved3 + br + notSaved2, "FAILWAV"},
+      {false, 3, 0, "Input/output error", "Scan Incomplete." + br + part + saved3 + notFlushed3,
+       "FAILWAV"},
+      {true, 3, 0, "", "Scan Cancelled" + br + LoadStr(sCancelledBody), ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Stopped << c.Count << c.NotSaved << c.FlushError);
+    TSummary s = ScanSummary(false, c.Stopped, c.Count, c.NotSaved, "/home/u/Recovered/",
+                             c.FlushError, part);
+    EXPECT_EQ(s.Text, c.Text);
+    EXPECT_EQ(s.Sound, c.Sound);
+    EXPECT_EQ(s.Text.find("Scan Completed"), std::string::npos);
   }
 }

@@ -1,5 +1,6 @@
 #include "Graphics.h"
 
+#include "Descriptor.h"
 #include "Format.h"
 #include "PartFile.h"
 #include "Pixels.h"
@@ -332,22 +333,6 @@ std::string FollowLinks(const std::string& FileName) {
   }
   CannotCreate(FileName, ELOOP);
 }
-
-class TFd {
-public:
-  explicit TFd(int Fd) : FFd(Fd) {}
-  ~TFd() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-  int Release() { return std::exchange(FFd, -1); }
-
-private:
-  int FFd;
-};
 
 // Writes all of Data at Offset on (or, where Offset < 0, at the descriptor's place):
 // 0, or errno.

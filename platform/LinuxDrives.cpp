@@ -1,6 +1,7 @@
 #include "LinuxDrives.h"
 
 #include "BlockDevices.h"
+#include "Descriptor.h"
 #include "Errors.h"
 
 #include <algorithm>
@@ -86,21 +87,6 @@ int OpenDevice(const std::string& Path) {
   while (fd < 0 && errno == EINTR);
   return fd;
 }
-
-class TFd {
-public:
-  explicit TFd(int Fd) : FFd(Fd) {}
-  ~TFd() {
-    if (FFd >= 0)
-      ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-
-private:
-  int FFd;
-};
 
 // The sector size and byte size of an open device, or of a regular file that
 // stands in for one.

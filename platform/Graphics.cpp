@@ -334,29 +334,13 @@ std::string FollowLinks(const std::string& FileName) {
   CannotCreate(FileName, ELOOP);
 }
 
-// Writes all of Data at Offset on (or, where Offset < 0, at the descriptor's place):
-// 0, or errno.
-int WriteAll(int Fd, const uint8_t* Data, std::size_t Size, off_t Offset) {
-  for (std::size_t done = 0; done < Size;) {
-    const ssize_t n =
-        Offset < 0 ? ::write(Fd, Data + done, Size - done)
-                   : ::pwrite(Fd, Data + done, Size - done, Offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      return errno;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
-}
-
 // A pipe whose reader left fails the write with EPIPE instead of ending the process.
 int WriteAllNoSigPipe(int Fd, const uint8_t* Data, std::size_t Size) {
   sigset_t pipe, old;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &pipe, &old);
-  const int e = WriteAll(Fd, Data, Size, -1);
+  const int e = WriteAll(Fd, Data, Size);
   if (e == EPIPE && !sigismember(&old, SIGPIPE)) {
     const timespec now{};
     while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
@@ -397,7 +381,8 @@ void WriteInPlace(const std::string& FileName, const std::string& Target, TMemor
       (void)!::ftruncate(fd.Get(), st.st_size); // the old bytes are there; only the size grew
       CannotWrite(FileName, e);
     }
-    if (const int e = WriteAll(fd.Get(), data, size, 0))
+    // Opened at its start: the new bytes go over the old ones from there.
+    if (const int e = WriteAll(fd.Get(), data, size))
       CannotWrite(FileName, e);
     if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 || ::fsync(fd.Get()) != 0)
       CannotWrite(FileName, errno);

@@ -1,6 +1,7 @@
 #include "Registry.h"
 
 #include "PartFile.h"
+#include "Streams.h"
 #include "UserDirs.h"
 
 #include <cerrno>
@@ -181,15 +182,8 @@ void TRegistry::Write(const std::string& Key, const std::string& Name, const TVa
 }
 
 void TRegistry::WriteData(int Fd, const std::string& Text) {
-  std::size_t done = 0;
-  while (done < Text.size()) {
-    ssize_t n = ::write(Fd, Text.data() + done, Text.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0)
-      throw ERegistryException(std::string("Cannot write settings: ") + std::strerror(errno));
-    done += static_cast<std::size_t>(n);
-  }
+  if (const int e = WriteAll(Fd, Text.data(), Text.size()))
+    throw ERegistryException(std::string("Cannot write settings: ") + std::strerror(e));
 }
 
 void TRegistry::Commit(const std::map<std::string, TKey>& Keys) {

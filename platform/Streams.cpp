@@ -304,17 +304,24 @@ std::size_t TFileStream::Read(void* Buffer, std::size_t Count) {
   return done;
 }
 
-std::size_t TFileStream::Write(const void* Buffer, std::size_t Count) {
-  std::size_t done = 0;
-  while (done < Count) {
-    ssize_t n = ::write(FFd, static_cast<const char*>(Buffer) + done, Count - done);
+int WriteAll(int Fd, const void* Buffer, std::size_t Count) {
+  for (std::size_t done = 0; done < Count;) {
+    const ssize_t n = ::write(Fd, static_cast<const char*>(Buffer) + done, Count - done);
     if (n < 0 && errno == EINTR)
       continue;
     if (n < 0)
-      Fail("Cannot write file");
+      return errno;
     done += static_cast<std::size_t>(n);
   }
-  return done;
+  return 0;
+}
+
+std::size_t TFileStream::Write(const void* Buffer, std::size_t Count) {
+  if (const int e = WriteAll(FFd, Buffer, Count)) {
+    errno = e;
+    Fail("Cannot write file");
+  }
+  return Count;
 }
 
 int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {

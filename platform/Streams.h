@@ -168,6 +168,10 @@ private:
   int FFd = -1;
 };
 
+// Writes all Count bytes of Buffer to the descriptor Fd at its position, going on over
+// short writes and interruptions: 0, or the errno value of the write that failed.
+int WriteAll(int Fd, const void* Buffer, std::size_t Count);
+
 // Renames From to To unless an entry named To exists (a dangling link counts), in one
 // step where the file system allows it. Returns 0, or the errno value: EEXIST when To
 // exists.

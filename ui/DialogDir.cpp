@@ -472,8 +472,7 @@ void TDialogSelectDir::showEvent(QShowEvent* Event) {
 }
 
 void TDialogSelectDir::keyPressEvent(QKeyEvent* Event) {
-  if ((Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) &&
-      (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+  if (IsPlainEnter(*Event)) {
     if (!Event->isAutoRepeat())
       SpeedButton1->click(); // nothing while it is off: no folder is selected
     return;

@@ -18,8 +18,7 @@ protected:
     if (Event->type() != QEvent::KeyPress)
       return false;
     auto* key = static_cast<QKeyEvent*>(Event);
-    if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
-        (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+    if (!IsPlainEnter(*key))
       return false;
     if (!key->isAutoRepeat())
       static_cast<QAbstractButton*>(Watched)->click();
@@ -28,6 +27,11 @@ protected:
 };
 
 } // namespace
+
+bool IsPlainEnter(const QKeyEvent& Key) {
+  return (Key.key() == Qt::Key_Return || Key.key() == Qt::Key_Enter) &&
+         (Key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
 
 QFont FormFont(int Pixels) {
   QFont f("DejaVu Sans");

@@ -6,6 +6,7 @@
 #include <QtGui/QFont>
 #include <QtGui/QIcon>
 
+class QKeyEvent;
 class QToolButton;
 class QWidget;
 
@@ -22,5 +23,8 @@ QIcon Glyph(const char* Name);
 QToolButton* MakeGlyphButton(QWidget* Parent, const char* Text, const char* GlyphName,
                              const QRect& Geometry, int IconSize = 20,
                              Qt::ToolButtonStyle Style = Qt::ToolButtonTextBesideIcon);
+// Whether Key is Enter or Return with no modifier (the keypad's Enter included), the key
+// that presses a form's button.
+bool IsPlainEnter(const QKeyEvent& Key);
 
 } // namespace gf

@@ -384,8 +384,7 @@ bool TFormMain::eventFilter(QObject* Watched, QEvent* Event) {
   }
   if (Event->type() == QEvent::KeyPress && Watched == LVThumbnails) {
     auto* key = static_cast<QKeyEvent*>(Event);
-    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    if (IsPlainEnter(*key)) {
       if (!key->isAutoRepeat())
         Guarded([this] { LVThumbnailsEnter(); })();
       return true;

@@ -44,8 +44,7 @@ void TFormMessage::ShowText(const std::string& Text) {
 }
 
 void TFormMessage::keyPressEvent(QKeyEvent* Event) {
-  if ((Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter) &&
-      (Event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+  if (IsPlainEnter(*Event)) {
     SpeedButton1->click();
     return;
   }

@@ -733,20 +733,21 @@ void TFormMain::FileFound(const std::string& Name, std::unique_ptr<TMemoryStream
   const std::string dest = FController->DestPath(), prefix = FController->FilePrefix();
   const int64_t first = FController->FoundCount();
   TSaveResult r;
-  FSavingText = Format(LoadStr(sWritingFile), Name,
-                       FormatSize(static_cast<uint64_t>(Stream->GetSize()) / 1024));
-  try {
+  {
+    FSavingText = Format(LoadStr(sWritingFile), Name,
+                         FormatSize(static_cast<uint64_t>(Stream->GetSize()) / 1024));
+    // However the save ends, the window stops telling of it.
+    struct TSavingShown {
+      TFormMain& Form;
+      ~TSavingShown() {
+        Form.FSavingTimer.stop();
+        Form.FSavingText.clear();
+        Form.ShowStatus();
+      }
+    } shown{*this};
     FSaver->Run([&] { r = FWriter->Save(dest, prefix, first, Name, *Stream); },
                 [this] { FSavingTimer.start(); });
-  } catch (...) {
-    FSavingTimer.stop();
-    FSavingText.clear();
-    ShowStatus();
-    throw;
   }
-  FSavingTimer.stop();
-  FSavingText.clear();
-  ShowStatus();
   if (!r.Ok()) {
     FController->SetPaused(true);
     if (FDesktop.MessageBox(this, TBoxKind::Error, Format(LoadStr(sSaveErrorContinue), r.Error),

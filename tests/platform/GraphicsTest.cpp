@@ -1,5 +1,6 @@
 #include "Graphics.h"
 #include "Clipboard.h"
+#include "EndedProcess.h"
 #include "FileSizeLimit.h"
 #include "Timer.h"
 
@@ -481,11 +482,7 @@ TEST(Graphics, SaveToFileRemovesWhatKilledSavesLeft) {
   std::ofstream(dir.Path / "a.tif", std::ios::binary) << "old picture";
   const std::string live = ".glimmerfold-" + std::to_string(getppid()) + "-0.part";
   std::ofstream(dir.Path / live) << "being written";
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const pid_t child = gf::test::KilledMidway([&](int Signal) {
     class TStalling : public TBitmap {
     public:
       int Signal = -1;
@@ -496,17 +493,10 @@ TEST(Graphics, SaveToFileRemovesWhatKilledSavesLeft) {
         pause(); // killed here
       }
     } g;
-    g.Signal = ready[1];
-    alarm(10);
+    g.Signal = Signal;
     g.SaveToFile((dir.Path / "a.tif").string());
-    _exit(0);
-  }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
+  });
+  ASSERT_GT(child, 0);
   const std::string left = ".glimmerfold-" + std::to_string(child) + "-0.part";
   // Names() sorts, and the two process numbers may sort either way.
   auto sorted = [](std::vector<std::string> Names) {

@@ -171,11 +171,7 @@ TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
   std::string file = (dir.path / "settings.reg").string();
   { TRegistry(file).WriteString(Key, "DestPath", "/old/"); }
   std::string before = ReadAll(file);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  const pid_t child = gf::test::KilledMidway([&](int Signal) {
     class TStalling : public TRegistry {
     public:
       using TRegistry::TRegistry;
@@ -189,16 +185,10 @@ TEST(Registry, KilledWriterLeavesThePreviousFileWhole) {
         pause(); // killed here, midway through the write
       }
     } r(file);
-    r.Signal = ready[1];
+    r.Signal = Signal;
     r.WriteString(Key, "DestPath", "/new/");
-    _exit(0);
-  }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  close(ready[0]);
-  close(ready[1]);
+  });
+  ASSERT_GT(child, 0);
   EXPECT_EQ(ReadAll(file), before);
   EXPECT_EQ(TRegistry(file).ReadString(Key, "DestPath"), "/old/");
   const fs::path left = dir.path / (".glimmerfold-" + std::to_string(child) + "-0.part");

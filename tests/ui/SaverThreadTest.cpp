@@ -21,7 +21,9 @@ TEST(SaverThread, RunsWorkElsewhereWhileTheCallersEventsGoOn) {
     std::chrono::milliseconds Work;
     bool Waits; // long enough for an event loop
   } cases[] = {
-      {"quick work, no event loop", 0ms, false},
+      // Quick work mostly returns within the quick wait, without an event loop, but a
+      // loaded machine may start the saver thread late: then it waits once, as for slow.
+      {"quick work", 0ms, false},
       {"slow work, events handled meanwhile", 300ms, true},
   };
   for (const TCase& c : cases) {
@@ -46,7 +48,11 @@ TEST(SaverThread, RunsWorkElsewhereWhileTheCallersEventsGoOn) {
     EXPECT_EQ(result, 42);
     EXPECT_NE(worker, std::this_thread::get_id());
     EXPECT_FALSE(saver.Busy());
-    EXPECT_EQ(waits, c.Waits ? 1 : 0);
+    if (c.Waits) {
+      EXPECT_EQ(waits, 1);
+    } else {
+      EXPECT_LE(waits, 1);
+    }
     if (c.Waits) {
       EXPECT_GT(ticks, 5) << "the caller's timer ran during the work";
     }
